@@ -1,0 +1,259 @@
+// The document object model every part of Treelark reads and edits XML through:
+// a thin layer of value handles over libxml2 trees.
+//
+// Handles never dangle. A node handle keeps the tree it belongs to alive, and a node
+// taken out of its tree (removeChild, removeAttribute, a replaced text) is parked, not
+// freed, so a handle to it stays usable for as long as anyone holds it. A document that
+// is reloaded gets a fresh tree; handles into the old tree keep that old tree alive.
+//
+// Errors: operations on "nothing" (a null handle) and refused operations throw
+// DOMException, whose number and description mirror what the caller shows the user.
+#pragma once
+
+#include <QMetaType>
+#include <QString>
+#include <QByteArray>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+
+namespace treelark {
+
+namespace detail {
+struct DocCore;
+struct NodeListImpl;
+}
+
+enum DOMNodeType : int {
+    NODE_INVALID = 0,
+    NODE_ELEMENT = 1,
+    NODE_ATTRIBUTE = 2,
+    NODE_TEXT = 3,
+    NODE_CDATA_SECTION = 4,
+    NODE_ENTITY_REFERENCE = 5,
+    NODE_ENTITY = 6,
+    NODE_PROCESSING_INSTRUCTION = 7,
+    NODE_COMMENT = 8,
+    NODE_DOCUMENT = 9,
+    NODE_DOCUMENT_TYPE = 10,
+    NODE_DOCUMENT_FRAGMENT = 11,
+    NODE_NOTATION = 12,
+};
+
+class DOMException : public std::runtime_error {
+public:
+    DOMException(long number, const QString& description);
+    long number() const { return m_number; }
+    QString description() const { return m_description; }
+    // The component that raised the error, shown after the description.
+    QString source() const { return QStringLiteral("Treelark.DOMDocument"); }
+
+    // Numbers the program shows to users; kept stable.
+    static constexpr long ObjectNotSet = 91;      // a method called on "nothing"
+    static constexpr long InvalidArgument = 5;
+    static constexpr long HierarchyRequest = 3;   // e.g. a node under its own descendant
+    static constexpr long NotFound = 8;
+    static constexpr long BadQuery = 1000;        // selection text that is not a location path
+    static constexpr long WriteFailed = 75;       // path/file access error on save
+
+private:
+    long m_number;
+    QString m_description;
+};
+
+class DOMDocument;
+using DOMDocumentPtr = std::shared_ptr<DOMDocument>;
+class DOMNodeList;
+class DOMNamedNodeMap;
+
+class DOMNode {
+public:
+    DOMNode() = default;
+
+    bool isNull() const { return m_node == nullptr; }
+    explicit operator bool() const { return m_node != nullptr; }
+    bool operator==(const DOMNode& o) const { return m_node == o.m_node; }
+    bool operator!=(const DOMNode& o) const { return m_node != o.m_node; }
+
+    QString nodeName() const;
+    QString baseName() const;          // local part of the name, "" for nodes without one
+    int nodeType() const;
+    QString nodeTypeString() const;    // "element", "text", "comment", ...
+    QString nodeValue() const;         // null QString for elements, documents and entity refs
+    void setNodeValue(const QString& value);
+
+    QString text() const;              // concatenated text of the subtree
+    void setText(const QString& text); // replaces the children by one text node
+    // The text of the subtree, but no more than maxChars characters; `truncated` tells
+    // whether more was there. Walks only as far as it needs to.
+    QString textPrefix(qsizetype maxChars, bool* truncated = nullptr) const;
+
+    QString xml() const;               // the subtree serialized, indented like its document
+    qint64 xmlLength() const;          // characters of xml(), counted without building it
+
+    DOMNamedNodeMap attributes() const; // null map for nodes that have none
+    DOMNodeList childNodes() const;     // live list
+    DOMNode firstChild() const;
+    DOMNode lastChild() const;
+    DOMNode nextSibling() const;
+    DOMNode previousSibling() const;
+    DOMNode parentNode() const;         // nothing at the top and for attributes
+    DOMDocumentPtr ownerDocument() const;
+    bool hasChildNodes() const;
+    qint64 childCount() const;
+
+    DOMNodeList selectNodes(const QString& expression) const;
+    DOMNode selectSingleNode(const QString& expression) const;
+
+    DOMNode appendChild(const DOMNode& newChild);
+    DOMNode insertBefore(const DOMNode& newChild, const DOMNode& refChild);
+    DOMNode removeChild(const DOMNode& oldChild);
+    DOMNode cloneNode(bool deep) const;
+
+    // Elements
+    void setAttribute(const QString& name, const QString& value);
+    void removeAttribute(const QString& name);
+    QString getAttribute(const QString& name) const; // "" when absent
+
+    // Attributes
+    QString name() const { return nodeName(); }
+    QString value() const;
+    void setValue(const QString& value);
+
+    // For code that has to talk to libxml2 directly inside the core.
+    void* rawNode() const { return m_node; }
+    std::size_t hash() const { return std::hash<const void*>()(m_node); }
+
+private:
+    friend struct detail::DocCore;
+    friend class DOMDocument;
+    friend class DOMNodeList;
+    friend class DOMNamedNodeMap;
+    friend struct detail::NodeListImpl;
+    DOMNode(std::shared_ptr<detail::DocCore> core, void* node);
+    void* requireNode() const;
+
+    std::shared_ptr<detail::DocCore> m_core;
+    void* m_node = nullptr;
+};
+
+// A node list: a snapshot (query results) or the live children of a node.
+// Copies of a handle share one list, including its nextNode cursor.
+class DOMNodeList {
+public:
+    DOMNodeList() = default;
+    bool isNull() const { return !m_impl; }
+    explicit operator bool() const { return bool(m_impl); }
+
+    qint64 length() const;
+    DOMNode item(qint64 index) const;   // nothing when out of range
+    DOMNode nextNode() const;           // nothing at the end
+    void reset() const;
+
+private:
+    friend class DOMNode;
+    friend class DOMDocument;
+    friend struct detail::DocCore;
+    explicit DOMNodeList(std::shared_ptr<detail::NodeListImpl> impl) : m_impl(std::move(impl)) {}
+    std::shared_ptr<detail::NodeListImpl> m_impl;
+};
+
+class DOMNamedNodeMap {
+public:
+    DOMNamedNodeMap() = default;
+    bool isNull() const { return m_owner.isNull(); }
+    explicit operator bool() const { return !m_owner.isNull(); }
+
+    qint64 length() const;
+    DOMNode item(qint64 index) const;             // nothing when out of range
+    DOMNode getNamedItem(const QString& name) const; // nothing when absent
+
+private:
+    friend class DOMNode;
+    explicit DOMNamedNodeMap(DOMNode owner) : m_owner(std::move(owner)) {}
+    DOMNode m_owner;
+};
+
+struct DOMParseError {
+    long errorCode = 0;   // 0 = the last load succeeded
+    QString reason;
+    QString url;
+    qint64 line = 0;
+    qint64 linepos = 0;
+};
+
+class DOMDocument : public std::enable_shared_from_this<DOMDocument> {
+public:
+    static DOMDocumentPtr create();
+    ~DOMDocument();
+    DOMDocument(const DOMDocument&) = delete;
+    DOMDocument& operator=(const DOMDocument&) = delete;
+
+    // Loading is always synchronous; `async` is kept for callers that set it.
+    bool async() const { return m_async; }
+    void setAsync(bool v) { m_async = v; }
+    bool validateOnParse() const { return m_validateOnParse; }
+    void setValidateOnParse(bool v) { m_validateOnParse = v; }
+
+    int readyState() const { return m_readyState; }   // 0 uninitialized .. 4 complete
+    const DOMParseError& parseError() const { return m_parseError; }
+
+    // Ready-state notifications, raised synchronously inside load().
+    void setOnReadyStateChange(std::function<void()> handler) { m_onReadyStateChange = std::move(handler); }
+    // Progress while reading: bytes read so far and the total (-1 when unknown).
+    void setOnProgress(std::function<void(qint64, qint64)> handler) { m_onProgress = std::move(handler); }
+
+    // A path, a file:/// URL or an http(s):// URL. Returns whether the document parsed.
+    bool load(const QString& url);
+    // Parses XML text held in memory (no file or network involved).
+    bool loadXML(const QByteArray& text);
+
+    // Writes the whole document through a temporary file renamed over the target;
+    // throws DOMException and leaves any old file untouched on failure.
+    void save(const QString& path) const;
+    QByteArray saveToBytes() const;
+
+    DOMNode documentElement() const;
+    void setDocumentElement(const DOMNode& element);
+    DOMNode asNode() const;             // the document node itself (type 9)
+
+    DOMNode createNode(int type, const QString& name, const QString& namespaceURI);
+    DOMNode createElement(const QString& tagName);
+    DOMNode createTextNode(const QString& data);
+    DOMNode createComment(const QString& data);
+    DOMNodeList getElementsByTagName(const QString& tagName) const;
+
+    // Document-node conveniences.
+    DOMNodeList selectNodes(const QString& expression) const { return asNode().selectNodes(expression); }
+    DOMNode selectSingleNode(const QString& expression) const { return asNode().selectSingleNode(expression); }
+    DOMNodeList childNodes() const { return asNode().childNodes(); }
+    QString xml() const { return asNode().xml(); }
+    qint64 xmlLength() const { return asNode().xmlLength(); }
+    QString text() const { return asNode().text(); }
+
+    // The indentation unit save() uses: what the loaded file used, or two blanks.
+    QByteArray indentUnit() const;
+
+private:
+    friend struct detail::DocCore;
+    DOMDocument();
+    void setReadyState(int state);
+    bool finishLoad(std::shared_ptr<detail::DocCore> core, const DOMParseError& err);
+
+    std::shared_ptr<detail::DocCore> m_core;
+    bool m_async = true;
+    bool m_validateOnParse = true;
+    int m_readyState = 4;
+    DOMParseError m_parseError;
+    std::function<void()> m_onReadyStateChange;
+    std::function<void(qint64, qint64)> m_onProgress;
+};
+
+} // namespace treelark
+
+template <> struct std::hash<treelark::DOMNode> {
+    std::size_t operator()(const treelark::DOMNode& n) const noexcept { return n.hash(); }
+};
+
+Q_DECLARE_METATYPE(treelark::DOMNode)
+Q_DECLARE_METATYPE(treelark::DOMDocumentPtr)

@@ -1,0 +1,114 @@
+#include "treelark/ApXmlMgr.h"
+
+#include <QPointer>
+
+namespace treelark {
+
+ApXmlMgr::ApXmlMgr(QObject* parent) : QObject(parent)
+{
+    setDOMDoc(DOMDocument::create());
+}
+
+ApXmlMgr::~ApXmlMgr()
+{
+    if (m_oXmlDoc) {
+        m_oXmlDoc->setOnReadyStateChange(nullptr);
+        m_oXmlDoc->setOnProgress(nullptr);
+    }
+}
+
+void ApXmlMgr::setDOMDoc(DOMDocumentPtr vNewValue)
+{
+    if (m_oXmlDoc && m_oXmlDoc != vNewValue) {
+        m_oXmlDoc->setOnReadyStateChange(nullptr);
+        m_oXmlDoc->setOnProgress(nullptr);
+    }
+    m_oXmlDoc = std::move(vNewValue);
+    if (!m_oXmlDoc)
+        return;
+    // The document may outlive this manager: reach it only while it exists.
+    QPointer<ApXmlMgr> self(this);
+    std::weak_ptr<DOMDocument> weakDoc = m_oXmlDoc;
+    m_oXmlDoc->setOnReadyStateChange([self, weakDoc] {
+        if (DOMDocumentPtr doc = weakDoc.lock(); self && doc)
+            self->onReadyStateChange(doc);
+    });
+    m_oXmlDoc->setOnProgress([self](qint64 done, qint64 total) {
+        if (self)
+            emit self->LoadProgress(done, total);
+    });
+}
+
+void ApXmlMgr::onReadyStateChange(const DOMDocumentPtr& doc)
+{
+    if (doc->readyState() == 4)
+        emit DOMReady(doc);
+}
+
+qint32 ApXmlMgr::LoadXml(const QString& sFileName, bool bValidate)
+{
+    QString copy = sFileName;
+    return LoadXml(copy, bValidate);
+}
+
+// sFileName comes back rewritten when it held "///" without a scheme test match:
+// "xyz:///C:/a.xml" becomes "C:/a.xml", the name then loaded as file:///C:/a.xml.
+qint32 ApXmlMgr::LoadXml(QString& sFileName, bool bValidate)
+{
+    try {
+        if (sFileName.isEmpty())
+            return qint32(m_oXmlDoc ? m_oXmlDoc->parseError().errorCode : 0);
+        setDOMDoc(DOMDocument::create());
+        m_oXmlDoc->setAsync(false);
+        m_oXmlDoc->setValidateOnParse(bValidate);
+        const QString lower = sFileName.toLower();
+        if (lower.contains(QLatin1String("http://")) || lower.contains(QLatin1String("file:///"))) {
+            m_oXmlDoc->load(sFileName);
+        } else {
+            const qsizetype p = sFileName.indexOf(QLatin1String("///"));
+            if (p >= 0)
+                sFileName = sFileName.mid(p + 3);
+            m_oXmlDoc->load(QStringLiteral("file:///") + sFileName);
+        }
+        if (m_oXmlDoc->parseError().errorCode == 0)
+            m_sXMLFileName = sFileName;
+        return 0;
+    } catch (...) {
+        return qint32(m_oXmlDoc ? m_oXmlDoc->parseError().errorCode : 0);
+    }
+}
+
+void ApXmlMgr::Save(const QString& sFileName, DOMDocumentPtr oDomIn)
+{
+    m_lastSaveError.clear();
+    try {
+        DOMDocumentPtr doc = target(oDomIn);
+        if (!doc) {
+            m_lastSaveError = QStringLiteral("There is no document to save.");
+            return;
+        }
+        doc->save(sFileName.isEmpty() ? QStringLiteral("XMLTest.xml") : sFileName);
+    } catch (const DOMException& e) {
+        m_lastSaveError = e.description();
+    } catch (const std::exception& e) {
+        m_lastSaveError = QString::fromUtf8(e.what());
+    }
+}
+
+qint32 ApXmlMgr::GetPathAndFileName(const QString& FullPath, QString& FilePath, QString& FileName,
+                                    const QString& Seperator) const
+{
+    if (Seperator.isEmpty())
+        return -1;
+    const qsizetype p = FullPath.lastIndexOf(Seperator) + 1; // 1-based, 0 when absent
+    if (p < 1) {
+        FilePath = QString(QLatin1String(""));
+        FileName = FullPath;
+    } else {
+        FileName = FullPath.right(FullPath.size() - p);
+        FilePath = FullPath.left(p);
+    }
+    return qint32(p);
+}
+
+} // namespace treelark

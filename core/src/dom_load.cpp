@@ -1,0 +1,454 @@
+// Reading documents. What a load may touch is deliberately narrow:
+// - the named file or address and nothing else; no network access while parsing;
+// - external general entities are never read (their references are dropped); internal
+//   entities are substituted, but only up to a budget of substituted text proportional
+//   to the input, so entity bombs are refused at once. (The parser runs with its
+//   large-document option, which lifts its own text-size limits and its own entity
+//   checks; the budget below replaces the latter.)
+// - an external DTD (and the parameter entities it pulls in) is read only when
+//   validating, and only from a local file;
+// - the bytes are handed to the parser as they are: a compressed file is not inflated.
+// Whitespace: text that is only indentation between elements is not kept as nodes (the
+// tree shows no blank #text items); saving indents again with the unit the file used.
+// Other text, including whitespace inside mixed content with text around it, is kept.
+#include "dom_internal.h"
+#include "fetch.h"
+
+#include <libxml/parser.h>
+#include <libxml/SAX2.h>
+#include <libxml/entities.h>
+#include <libxml/parserInternals.h>
+#include <libxml/xmlerror.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QUrl>
+
+#include <mutex>
+#include <unordered_map>
+
+namespace treelark {
+
+namespace {
+
+struct LoadState {
+    bool validating = false;
+    // The first error of each kind; which one the user sees depends on how the load ended.
+    bool haveFatal = false, haveValidity = false, haveOther = false;
+    DOMParseError fatal, validity, other;
+    QIODevice* device = nullptr;
+    const QByteArray* memory = nullptr;
+    qint64 offset = 0;
+    qint64 total = -1;
+    QByteArray head; // the first bytes, to learn the file's declaration and indentation
+    // entity substitution budget
+    std::unordered_map<xmlEntityPtr, qint64> expandedSize;
+    qint64 substituted = 0;
+    bool refused = false;
+    std::function<void(qint64, qint64)> progress;
+    qint64 lastReported = 0;
+};
+
+constexpr qsizetype kHeadBytes = 64 * 1024;
+
+xmlExternalEntityLoader previousLoader = nullptr;
+
+QString localPathFromUrl(const QString& url, bool* isLocal);
+
+xmlParserInputPtr guardedLoader(const char* url, const char* id, xmlParserCtxtPtr ctxt)
+{
+    auto* st = ctxt ? static_cast<LoadState*>(ctxt->_private) : nullptr;
+    if (!st)
+        return previousLoader ? previousLoader(url, id, ctxt) : nullptr;
+    // Only DTD material, only while validating, only from this machine's files.
+    if (!st->validating || ctxt->inSubset == 0 || !url)
+        return nullptr;
+    bool local = false;
+    const QString path = localPathFromUrl(QString::fromUtf8(url), &local);
+    if (!local || !QFileInfo(path).isFile())
+        return nullptr;
+    return xmlNewInputFromFile(ctxt, QFile::encodeName(path).constData());
+}
+
+void installLoader()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        xmlInitParser();
+        previousLoader = xmlGetExternalEntityLoader();
+        xmlSetExternalEntityLoader(guardedLoader);
+    });
+}
+
+void onError(void* user, xmlErrorPtr e)
+{
+    auto* ctxt = static_cast<xmlParserCtxtPtr>(user);
+    auto* st = ctxt ? static_cast<LoadState*>(ctxt->_private) : nullptr;
+    if (!st || !e || e->level < XML_ERR_ERROR || e->code == XML_DTD_NO_DTD)
+        return;
+    bool* have = &st->haveOther;
+    DOMParseError* slot = &st->other;
+    if (e->level == XML_ERR_FATAL) {
+        have = &st->haveFatal;
+        slot = &st->fatal;
+    } else if (e->domain == XML_FROM_VALID || e->domain == XML_FROM_DTD) {
+        have = &st->haveValidity;
+        slot = &st->validity;
+    }
+    if (*have)
+        return;
+    *have = true;
+    slot->errorCode = e->code ? e->code : XML_ERR_INTERNAL_ERROR;
+    slot->reason = QString::fromUtf8(e->message ? e->message : "").trimmed();
+    slot->line = e->line;
+    slot->linepos = e->int2;
+}
+
+void refuse(LoadState& st, void* ctx, long code, const QString& reason);
+
+// Characters an internal entity expands to, references inside it included.
+qint64 expandedSize(LoadState& st, xmlParserCtxtPtr ctxt, xmlEntityPtr ent, int depth)
+{
+    constexpr qint64 kHuge = qint64(1) << 50;
+    if (!ent || ent->etype != XML_INTERNAL_GENERAL_ENTITY || !ent->content)
+        return ent && ent->content ? ent->length : 0;
+    if (auto it = st.expandedSize.find(ent); it != st.expandedSize.end())
+        return it->second;
+    if (depth > 40)
+        return kHuge;
+    st.expandedSize[ent] = kHuge; // a reference loop counts as endless
+    qint64 size = 0;
+    const xmlChar* c = ent->content;
+    for (qint64 i = 0; i < ent->length; ++i) {
+        if (c[i] == '&' && i + 1 < ent->length && c[i + 1] != '#') {
+            qint64 j = i + 1;
+            while (j < ent->length && c[j] != ';')
+                ++j;
+            const QByteArray name(reinterpret_cast<const char*>(c + i + 1), qsizetype(j - i - 1));
+            xmlEntityPtr ref = xmlGetPredefinedEntity(reinterpret_cast<const xmlChar*>(name.constData()));
+            if (!ref && ctxt->myDoc)
+                ref = xmlGetDocEntity(ctxt->myDoc, reinterpret_cast<const xmlChar*>(name.constData()));
+            size = qMin(kHuge, size + (ref ? expandedSize(st, ctxt, ref, depth + 1) : 0));
+            i = j;
+        } else {
+            ++size;
+        }
+    }
+    st.expandedSize[ent] = size;
+    return size;
+}
+
+xmlEntityPtr budgetedGetEntity(void* ctx, const xmlChar* name)
+{
+    auto* ctxt = static_cast<xmlParserCtxtPtr>(ctx);
+    xmlEntityPtr ent = xmlSAX2GetEntity(ctx, name);
+    auto* st = static_cast<LoadState*>(ctxt->_private);
+    if (!ent || !st || ctxt->inSubset != 0 || ent->etype != XML_INTERNAL_GENERAL_ENTITY)
+        return ent;
+    st->substituted += expandedSize(*st, ctxt, ent, 0);
+    const qint64 budget = (qint64(10) << 20) + 10 * st->offset;
+    if (st->substituted > budget)
+        refuse(*st, ctx, XML_ERR_ENTITY_LOOP,
+               QStringLiteral("Entity '%1' would expand the document beyond any reasonable size; "
+                              "the document was refused.")
+                   .arg(QString::fromUtf8(reinterpret_cast<const char*>(name))));
+    return st->refused ? nullptr : ent;
+}
+
+// Deeper nesting than this is refused: no configuration document comes near it, and
+// every recursive walk over the tree stays far from the stack's end.
+constexpr int kMaxDepth = 2048;
+
+void refuse(LoadState& st, void* ctx, long code, const QString& reason)
+{
+    auto* ctxt = static_cast<xmlParserCtxtPtr>(ctx);
+    if (st.refused)
+        return;
+    st.refused = true;
+    st.haveFatal = true;
+    st.fatal.errorCode = code;
+    st.fatal.reason = reason;
+    st.fatal.line = xmlSAX2GetLineNumber(ctx);
+    st.fatal.linepos = xmlSAX2GetColumnNumber(ctx);
+    xmlStopParser(ctxt);
+}
+
+void depthCheckedStartElement(void* ctx, const xmlChar* localname, const xmlChar* prefix, const xmlChar* URI,
+                              int nb_namespaces, const xmlChar** namespaces, int nb_attributes, int nb_defaulted,
+                              const xmlChar** attributes)
+{
+    auto* ctxt = static_cast<xmlParserCtxtPtr>(ctx);
+    auto* st = static_cast<LoadState*>(ctxt->_private);
+    if (st && ctxt->nameNr >= kMaxDepth) {
+        refuse(*st, ctx, XML_ERR_INTERNAL_ERROR,
+               QStringLiteral("Elements are nested more than %1 levels deep; the document was refused.").arg(kMaxDepth));
+        return;
+    }
+    xmlSAX2StartElementNs(ctx, localname, prefix, URI, nb_namespaces, namespaces, nb_attributes, nb_defaulted,
+                          attributes);
+}
+
+int readChunk(void* ctx, char* buffer, int len)
+{
+    auto* st = static_cast<LoadState*>(ctx);
+    qint64 n;
+    if (st->device) {
+        n = st->device->read(buffer, len);
+        if (n < 0)
+            return -1;
+    } else {
+        n = qMin<qint64>(len, st->memory->size() - st->offset);
+        memcpy(buffer, st->memory->constData() + st->offset, size_t(n));
+    }
+    if (st->head.size() < kHeadBytes)
+        st->head.append(buffer, qMin<qsizetype>(qsizetype(n), kHeadBytes - st->head.size()));
+    st->offset += n;
+    if (st->progress && (st->offset - st->lastReported >= (1 << 20) || n == 0)) {
+        st->lastReported = st->offset;
+        st->progress(st->offset, st->total);
+    }
+    return int(n);
+}
+
+int closeNothing(void*) { return 0; }
+
+QString localPathFromUrl(const QString& url, bool* isLocal)
+{
+    *isLocal = true;
+    if (!url.startsWith(QLatin1String("file:"), Qt::CaseInsensitive)) {
+        if (url.contains(QLatin1String("://")))
+            *isLocal = false;
+        return url;
+    }
+    QString rest = url.mid(5);
+    if (rest.startsWith(QLatin1String("//localhost/"), Qt::CaseInsensitive))
+        rest = rest.mid(11);
+    else if (rest.startsWith(QLatin1String("///")))
+        rest = rest.mid(3);
+    else if (rest.startsWith(QLatin1String("//")))
+        rest = rest.mid(2);
+    // "file:///" followed by an absolute path keeps the path; "file:///a/b" is the
+    // usual spelling of /a/b, while "file:///" + "a/b" is how a relative name arrives.
+    if (rest.startsWith(QLatin1Char('/'))) {
+        while (rest.startsWith(QLatin1String("//")))
+            rest.remove(0, 1);
+        return rest;
+    }
+    if (!QFileInfo::exists(rest) && QFileInfo::exists(QLatin1Char('/') + rest))
+        return QLatin1Char('/') + rest;
+    if (!QFileInfo::exists(rest)) {
+        const QString decoded = QUrl::fromPercentEncoding(rest.toUtf8());
+        if (QFileInfo::exists(decoded))
+            return decoded;
+        if (QFileInfo::exists(QLatin1Char('/') + decoded))
+            return QLatin1Char('/') + decoded;
+    }
+    return rest;
+}
+
+bool isHttp(const QString& url)
+{
+    return url.startsWith(QLatin1String("http://"), Qt::CaseInsensitive)
+        || url.startsWith(QLatin1String("https://"), Qt::CaseInsensitive);
+}
+
+QByteArray headAsUtf8(const QByteArray& head, bool* bom)
+{
+    *bom = false;
+    if (head.startsWith("\xEF\xBB\xBF")) {
+        *bom = true;
+        return head.mid(3);
+    }
+    if (head.startsWith("\xFF\xFE") || head.startsWith("\xFE\xFF")) {
+        const bool le = head.startsWith("\xFF\xFE");
+        QString s;
+        for (qsizetype i = 2; i + 1 < head.size(); i += 2) {
+            const ushort lo = uchar(head[i]), hi = uchar(head[i + 1]);
+            s.append(QChar(le ? ushort(lo | (hi << 8)) : ushort(hi | (lo << 8))));
+        }
+        *bom = true;
+        return s.toUtf8();
+    }
+    return head;
+}
+
+// Learns how the file was written so that saving writes it back the same way.
+void learnLayout(detail::DocCore& core, const QByteArray& rawHead)
+{
+    bool bom = false;
+    const QByteArray head = headAsUtf8(rawHead, &bom);
+    core.hadBom = bom;
+    core.hadDeclaration = head.startsWith("<?xml") && head.size() > 5 && QByteArray(" \t\r\n").contains(head[5]);
+    if (core.hadDeclaration) {
+        const qsizetype end = head.indexOf("?>");
+        core.declaration = end > 0 ? head.left(end + 2) : QByteArray();
+    }
+    // A line break between two tags means the file was laid out; the first line that
+    // starts with blanks before a tag gives the indentation unit.
+    core.formatOutput = false;
+    core.indentUnit = "  ";
+    QByteArray unit;
+    bool sawBreak = false;
+    for (qsizetype i = head.indexOf('>'); i >= 0 && i < head.size(); i = head.indexOf('>', i + 1)) {
+        qsizetype j = i + 1;
+        while (j < head.size() && (head[j] == ' ' || head[j] == '\t' || head[j] == '\r'))
+            ++j;
+        if (j >= head.size() || head[j] != '\n')
+            continue;
+        qsizetype k = j + 1, start = k;
+        while (k < head.size() && (head[k] == ' ' || head[k] == '\t'))
+            ++k;
+        if (k >= head.size() || head[k] != '<')
+            continue;
+        sawBreak = true;
+        if (k > start) {
+            unit = head.mid(start, k - start);
+            break;
+        }
+    }
+    if (sawBreak) {
+        core.formatOutput = true;
+        core.indentUnit = unit.size() <= 8 ? unit : QByteArray("  ");
+    }
+}
+
+} // namespace
+
+bool DOMDocument::finishLoad(std::shared_ptr<detail::DocCore> core, const DOMParseError& err)
+{
+    core->owner = weak_from_this();
+    m_core = std::move(core);
+    m_parseError = err;
+    setReadyState(2);
+    setReadyState(3);
+    setReadyState(4);
+    return m_parseError.errorCode == 0;
+}
+
+namespace {
+
+// Returns the tree, or nullptr with `error` telling why.
+xmlDocPtr parseWith(LoadState& st, const QString& url, bool validate, DOMParseError& error)
+{
+    installLoader();
+    xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
+    if (!ctxt) {
+        error.errorCode = XML_ERR_NO_MEMORY;
+        error.reason = QStringLiteral("Out of memory");
+        return nullptr;
+    }
+    st.validating = validate;
+    ctxt->_private = &st;
+    ctxt->sax->serror = onError;
+    ctxt->sax->getEntity = budgetedGetEntity;
+    ctxt->sax->startElementNs = depthCheckedStartElement;
+    int options = XML_PARSE_HUGE | XML_PARSE_NOENT | XML_PARSE_NONET | XML_PARSE_NOBLANKS | XML_PARSE_COMPACT | XML_PARSE_BIG_LINES
+        | XML_PARSE_NOWARNING;
+    if (validate)
+        options |= XML_PARSE_DTDLOAD | XML_PARSE_DTDVALID;
+    const QByteArray base = url.toUtf8();
+    xmlDocPtr doc = xmlCtxtReadIO(ctxt, readChunk, closeNothing, &st, base.isEmpty() ? nullptr : base.constData(),
+                                  nullptr, options);
+    // Validation checks a document against its DTD; one without a DTD has nothing to break.
+    const bool invalid = doc && validate && (doc->intSubset || doc->extSubset) && !ctxt->valid;
+    xmlFreeParserCtxt(ctxt);
+    if (doc && st.refused) {
+        xmlFreeDoc(doc);
+        doc = nullptr;
+    }
+    if (doc && !invalid)
+        return doc;
+    if (invalid) {
+        xmlFreeDoc(doc);
+        doc = nullptr;
+        error = st.haveValidity ? st.validity : st.other;
+        if (!error.errorCode) {
+            error.errorCode = XML_ERR_INTERNAL_ERROR;
+            error.reason = QStringLiteral("The document is not valid according to its DTD.");
+        }
+    } else {
+        error = st.haveFatal ? st.fatal : st.haveOther ? st.other : st.validity;
+        if (!error.errorCode) {
+            error.errorCode = XML_ERR_DOCUMENT_EMPTY;
+            error.reason = QStringLiteral("The document could not be read.");
+        }
+    }
+    return nullptr;
+}
+
+} // namespace
+
+bool DOMDocument::load(const QString& url)
+{
+    setReadyState(1);
+    LoadState st;
+    st.progress = m_onProgress;
+    DOMParseError err;
+    err.url = url;
+
+    QByteArray fetched;
+    QFile file;
+    QString baseUrl = url;
+    if (isHttp(url)) {
+        detail::FetchResult r = detail::fetchUrl(url, detail::kMaxFetchBytes, detail::kFetchStallSeconds);
+        if (!r.ok) {
+            err.errorCode = XML_IO_LOAD_ERROR;
+            err.reason = r.error;
+            return finishLoad(detail::DocCore::createEmpty(), err);
+        }
+        fetched = std::move(r.body);
+        st.memory = &fetched;
+        st.total = fetched.size();
+    } else {
+        bool local = true;
+        const QString path = localPathFromUrl(url, &local);
+        QFileInfo info(path);
+        if (!local) {
+            err.errorCode = XML_IO_LOAD_ERROR;
+            err.reason = QStringLiteral("Only files and http:// or https:// addresses can be opened.");
+        } else if (!info.exists()) {
+            err.errorCode = XML_IO_ENOENT;
+            err.reason = QStringLiteral("The system cannot locate the object specified: %1").arg(path);
+        } else if (info.isDir()) {
+            err.errorCode = XML_IO_EISDIR;
+            err.reason = QStringLiteral("%1 is a folder, not a file.").arg(path);
+        } else {
+            file.setFileName(path);
+            if (!file.open(QIODevice::ReadOnly)) {
+                err.errorCode = XML_IO_EACCES;
+                err.reason = QStringLiteral("Cannot read %1: %2").arg(path, file.errorString());
+            }
+        }
+        if (err.errorCode)
+            return finishLoad(detail::DocCore::createEmpty(), err);
+        st.device = &file;
+        st.total = file.size();
+        baseUrl = QUrl::fromLocalFile(info.absoluteFilePath()).toString(QUrl::FullyEncoded);
+    }
+
+    xmlDocPtr doc = parseWith(st, baseUrl, m_validateOnParse, err);
+    err.url = url;
+    if (!doc)
+        return finishLoad(detail::DocCore::createEmpty(), err);
+    auto core = std::make_shared<detail::DocCore>(doc);
+    learnLayout(*core, st.head);
+    return finishLoad(std::move(core), err);
+}
+
+bool DOMDocument::loadXML(const QByteArray& text)
+{
+    setReadyState(1);
+    LoadState st;
+    st.memory = &text;
+    st.total = text.size();
+    DOMParseError err;
+    xmlDocPtr doc = parseWith(st, QString(), m_validateOnParse, err);
+    if (!doc)
+        return finishLoad(detail::DocCore::createEmpty(), err);
+    auto core = std::make_shared<detail::DocCore>(doc);
+    learnLayout(*core, st.head);
+    return finishLoad(std::move(core), err);
+}
+
+} // namespace treelark

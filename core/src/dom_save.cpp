@@ -1,0 +1,137 @@
+// Writing trees out. The document is written the way its file was: same declaration,
+// byte-order mark, encoding and indentation unit, so an unedited, consistently indented
+// file saves back byte for byte.
+#include "dom_internal.h"
+
+#include <libxml/xmlsave.h>
+#include <libxml/xmlIO.h>
+
+#include <QFile>
+#include <QSaveFile>
+
+namespace treelark {
+namespace detail {
+
+namespace {
+
+int writeToSink(void* ctx, const char* buf, int len)
+{
+    return (*static_cast<const ByteSink*>(ctx))(buf, len) ? len : -1;
+}
+
+int closeNothing(void*) { return 0; }
+
+bool isUtf8(const char* enc) { return !enc || !qstricmp(enc, "UTF-8") || !qstricmp(enc, "UTF8"); }
+
+// libxml2 reads the indentation unit from this global when a dump starts.
+struct IndentScope {
+    explicit IndentScope(const QByteArray& unit) : saved(xmlTreeIndentString)
+    {
+        xmlTreeIndentString = unit.constData();
+    }
+    ~IndentScope() { xmlTreeIndentString = saved; }
+    const char* saved;
+};
+
+} // namespace
+
+bool serialize(DocCore& core, xmlNodePtr node, const ByteSink& sink, bool asFile)
+{
+    const bool wholeDoc = node->type == XML_DOCUMENT_NODE;
+    const char* enc = nullptr;
+    if (asFile && wholeDoc && core.doc->encoding)
+        enc = reinterpret_cast<const char*>(core.doc->encoding);
+    xmlCharEncodingHandlerPtr handler = nullptr;
+    if (!isUtf8(enc)) {
+        handler = xmlFindCharEncodingHandler(enc);
+        if (!handler)
+            enc = nullptr; // an encoding we cannot write: fall back to UTF-8
+    }
+    if (asFile && wholeDoc && core.hadBom && isUtf8(enc) && !sink("\xEF\xBB\xBF", 3))
+        return false;
+
+    xmlOutputBufferPtr out = xmlOutputBufferCreateIO(writeToSink, closeNothing,
+                                                     const_cast<ByteSink*>(&sink), handler);
+    if (!out)
+        return false;
+    const int format = core.formatOutput ? 1 : 0;
+    IndentScope indent(core.indentUnit);
+    const char* dumpEnc = enc ? enc : "UTF-8";
+    if (wholeDoc) {
+        if (core.hadDeclaration) {
+            QByteArray decl = core.declaration.isEmpty() ? QByteArray("<?xml version=\"1.0\"?>") : core.declaration;
+            xmlOutputBufferWrite(out, int(decl.size()), decl.constData());
+            xmlOutputBufferWrite(out, 1, "\n");
+        }
+        for (xmlNodePtr c = core.doc->children; c; c = c->next) {
+            xmlNodeDumpOutput(out, core.doc, c, 0, format, dumpEnc);
+            xmlOutputBufferWrite(out, 1, "\n");
+        }
+    } else {
+        xmlNodeDumpOutput(out, core.doc, node, 0, format, dumpEnc);
+    }
+    const bool failed = out->error != 0;
+    return xmlOutputBufferClose(out) >= 0 && !failed;
+}
+
+} // namespace detail
+
+QString DOMNode::xml() const
+{
+    xmlNodePtr n = static_cast<xmlNodePtr>(requireNode());
+    QByteArray bytes;
+    detail::serialize(*m_core, n, [&bytes](const char* b, int len) {
+        bytes.append(b, len);
+        return true;
+    }, false);
+    return QString::fromUtf8(bytes);
+}
+
+qint64 DOMNode::xmlLength() const
+{
+    xmlNodePtr n = static_cast<xmlNodePtr>(requireNode());
+    qint64 chars = 0;
+    // UTF-16 code units of the UTF-8 stream: one per lead byte, two for 4-byte sequences.
+    detail::serialize(*m_core, n, [&chars](const char* b, int len) {
+        for (int i = 0; i < len; ++i) {
+            const unsigned char c = static_cast<unsigned char>(b[i]);
+            if ((c & 0xC0) != 0x80)
+                chars += (c >= 0xF0) ? 2 : 1;
+        }
+        return true;
+    }, false);
+    return chars;
+}
+
+QByteArray DOMDocument::saveToBytes() const
+{
+    QByteArray bytes;
+    detail::serialize(*m_core, reinterpret_cast<xmlNodePtr>(m_core->doc), [&bytes](const char* b, int len) {
+        bytes.append(b, len);
+        return true;
+    }, true);
+    return bytes;
+}
+
+void DOMDocument::save(const QString& path) const
+{
+    if (path.isEmpty())
+        detail::raise(DOMException::WriteFailed, QStringLiteral("No file name to save to."));
+    // The old file stays whole until the new one is complete: write beside it, then rename.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        detail::raise(DOMException::WriteFailed,
+                      QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
+    const bool ok = detail::serialize(*m_core, reinterpret_cast<xmlNodePtr>(m_core->doc),
+                                      [&file](const char* b, int len) { return file.write(b, len) == len; }, true);
+    if (!ok) {
+        const QString why = file.errorString();
+        file.cancelWriting();
+        detail::raise(DOMException::WriteFailed, QStringLiteral("Cannot write %1: %2").arg(path, why));
+    }
+    if (!file.commit())
+        detail::raise(DOMException::WriteFailed,
+                      QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
+}
+
+} // namespace treelark

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tests and the screenshot check need.
+# Does nothing (and needs no network) when everything is already there.
+set -euo pipefail
+pkgs=(build-essential cmake ninja-build pkg-config
+      qt6-base-dev qt6-qpa-plugins libqt6svg6
+      libxml2-dev libxml2-utils libgtest-dev libcurl4-openssl-dev
+      clang libclang-rt-14-dev
+      xvfb xdotool imagemagick fonts-dejavu-core python3)
+missing=()
+for p in "${pkgs[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,248 @@
+// The document manager: loading with its name rewrites and ready event, saving, counts
+// and lookups.
+#include "test_support.h"
+#include "treelark/ApXmlMgr.h"
+
+#include <gtest/gtest.h>
+#include "qt_printers.h"
+
+#include <QDir>
+#include <QFile>
+
+using namespace treelark;
+using testsupport::LoopbackHttpServer;
+using testsupport::readFile;
+using testsupport::writeFile;
+
+namespace {
+
+const char* kConfig =
+    "<FrameworkConfig TagName=\"FrameworkConfig\">\n"
+    "  <ApLayers>\n"
+    "    <ApLayer TagName=\"L1\" Name=\"Roads\">\n"
+    "      <ApFields>\n"
+    "        <ApField Name=\"f1\"/>\n"
+    "        <ApField Name=\"f2\"/>\n"
+    "      </ApFields>\n"
+    "    </ApLayer>\n"
+    "    <ApLayer TagName=\"L2\" Name=\"Rivers\"/>\n"
+    "  </ApLayers>\n"
+    "</FrameworkConfig>\n";
+
+} // namespace
+
+TEST(ApXmlMgrLoad, ReadyEventRunsInsideLoadAndSeesThePreviousName)
+{
+    QTemporaryDir dir;
+    const QString first = writeFile(dir, "first.xml", kConfig);
+    const QString second = writeFile(dir, "second.xml", "<x/>");
+    ApXmlMgr mgr;
+    QStringList namesSeen;
+    int events = 0;
+    QObject::connect(&mgr, &ApXmlMgr::DOMReady, [&](DOMDocumentPtr doc) {
+        ++events;
+        EXPECT_EQ(doc, mgr.DOMDoc());
+        namesSeen << mgr.sXMLFileName();
+    });
+    QString name = first;
+    EXPECT_EQ(mgr.LoadXml(name, false), 0);
+    EXPECT_EQ(mgr.sXMLFileName(), first);
+    EXPECT_EQ(mgr.LoadXml(second, true), 0);
+    EXPECT_EQ(events, 2);
+    EXPECT_EQ(namesSeen, (QStringList{"", first}));
+    EXPECT_EQ(mgr.sXMLFileName(), second);
+}
+
+TEST(ApXmlMgrLoad, FailuresKeepTheNameButReplaceTheDocument)
+{
+    QTemporaryDir dir;
+    const QString good = writeFile(dir, "good.xml", kConfig);
+    const QString broken = writeFile(dir, "broken.xml", "<a><b></a>");
+    ApXmlMgr mgr;
+    int events = 0;
+    QObject::connect(&mgr, &ApXmlMgr::DOMReady, [&](DOMDocumentPtr) { ++events; });
+    ASSERT_EQ(mgr.LoadXml(good, false), 0);
+    DOMDocumentPtr before = mgr.DOMDoc();
+    EXPECT_EQ(mgr.LoadXml(broken, false), 0); // the load call completed
+    EXPECT_NE(mgr.DOMDoc(), before);
+    EXPECT_NE(mgr.DOMDoc()->parseError().errorCode, 0);
+    EXPECT_TRUE(mgr.DOMDoc()->documentElement().isNull());
+    EXPECT_EQ(mgr.sXMLFileName(), good);
+    EXPECT_EQ(events, 2); // announced even though it did not parse
+
+    // "" loads nothing and reports the current document's code
+    const long code = mgr.DOMDoc()->parseError().errorCode;
+    DOMDocumentPtr current = mgr.DOMDoc();
+    EXPECT_EQ(mgr.LoadXml(QString(""), false), code);
+    EXPECT_EQ(mgr.DOMDoc(), current);
+    ApXmlMgr fresh;
+    EXPECT_EQ(fresh.LoadXml(QString(""), false), 0);
+}
+
+TEST(ApXmlMgrLoad, NameRewritesAndSchemes)
+{
+    QTemporaryDir dir;
+    const QString path = writeFile(dir, "a.xml", "<a/>");
+    ApXmlMgr mgr;
+
+    QString prefixed = "xyz:///" + path; // text before "///" is dropped
+    EXPECT_EQ(mgr.LoadXml(prefixed, false), 0);
+    EXPECT_EQ(prefixed, path);
+    EXPECT_EQ(mgr.DOMDoc()->parseError().errorCode, 0);
+    EXPECT_EQ(mgr.sXMLFileName(), path);
+
+    QString url = "FILE:///" + path; // the scheme test ignores case; the name is kept
+    EXPECT_EQ(mgr.LoadXml(url, false), 0);
+    EXPECT_EQ(url, "FILE:///" + path);
+    EXPECT_EQ(mgr.DOMDoc()->parseError().errorCode, 0);
+
+    QString windows = "C:\\data\\a.xml"; // kept as given, loaded as file:///C:\data\a.xml
+    EXPECT_EQ(mgr.LoadXml(windows, false), 0);
+    EXPECT_EQ(windows, "C:\\data\\a.xml");
+    EXPECT_NE(mgr.DOMDoc()->parseError().errorCode, 0);
+    EXPECT_EQ(mgr.sXMLFileName(), "FILE:///" + path);
+
+    LoopbackHttpServer server;
+    server.serve("/c.xml", kConfig);
+    QString remote = server.url("/c.xml").replace("http://", "HTTP://");
+    EXPECT_EQ(mgr.LoadXml(remote, false), 0);
+    EXPECT_EQ(mgr.DOMDoc()->parseError().errorCode, 0);
+    EXPECT_EQ(mgr.sXMLFileName(), remote);
+}
+
+TEST(ApXmlMgrSave, WritesTheTargetOrTheFixedNameAndNeverRaises)
+{
+    QTemporaryDir dir;
+    ApXmlMgr mgr;
+    ASSERT_EQ(mgr.LoadXml(writeFile(dir, "in.xml", kConfig), false), 0);
+    const QString out = dir.filePath("out.xml");
+    mgr.Save(out);
+    EXPECT_TRUE(mgr.lastSaveError().isEmpty());
+    EXPECT_EQ(readFile(out), QByteArray(kConfig));
+
+    DOMDocumentPtr other = DOMDocument::create();
+    ASSERT_TRUE(other->loadXML("<other/>"));
+    mgr.Save(out, other);
+    EXPECT_EQ(readFile(out), "<other/>\n");
+
+    const QString saved = QDir::currentPath();
+    QDir::setCurrent(dir.path());
+    mgr.Save("");
+    QDir::setCurrent(saved);
+    EXPECT_EQ(readFile(dir.filePath("XMLTest.xml")), QByteArray(kConfig));
+
+    mgr.Save(dir.filePath("missing/folder/x.xml"));
+    EXPECT_FALSE(mgr.lastSaveError().isEmpty());
+}
+
+TEST(ApXmlMgrQueries, CountsAndNameLookups)
+{
+    ApXmlMgr mgr;
+    ASSERT_TRUE(mgr.DOMDoc()->loadXML(kConfig));
+    EXPECT_EQ(mgr.TotalNodes(), 7);
+    EXPECT_EQ(ApXmlMgr().TotalNodes(), 0);
+
+    QString name = "ApLayer";
+    EXPECT_EQ(mgr.TotalNodesByName(name), 1); // children of the first match, not matches
+    EXPECT_EQ(name, "//ApLayer");
+    QString none = "Nothing";
+    EXPECT_EQ(mgr.TotalNodesByName(none), -1);
+    QString bad = "a[";
+    EXPECT_EQ(mgr.TotalNodesByName(bad), -1);
+
+    for (QString n : {QString("ApField"), QString("/ApField"), QString("//ApField")}) {
+        DOMNodeList l = mgr.GetNodesByName(n);
+        EXPECT_EQ(n, "//ApField");
+        EXPECT_EQ(l.length(), 2);
+    }
+    QString path = "ApFields/ApField";
+    EXPECT_EQ(mgr.GetNodesByName(path).length(), 2);
+    EXPECT_EQ(path, "//ApFields/ApField");
+    EXPECT_TRUE(mgr.GetNodesByName(QString("a[")).isNull());
+
+    EXPECT_EQ(mgr.GetNodeByName("ApLayer").getAttribute("Name"), "Roads");
+    EXPECT_TRUE(mgr.GetNodeByName("Nope").isNull());
+    EXPECT_EQ(mgr.GetNodeByName("ApLayers/ApLayer").getAttribute("TagName"), "L1");
+
+    DOMDocumentPtr other = DOMDocument::create();
+    ASSERT_TRUE(other->loadXML("<o><ApLayer Name='elsewhere'/></o>"));
+    EXPECT_EQ(mgr.GetNodeByName("ApLayer", other).getAttribute("Name"), "elsewhere");
+    EXPECT_EQ(mgr.TotalNodes(other), 2);
+}
+
+TEST(ApXmlMgrQueries, ChildAndAttributeLookups)
+{
+    ApXmlMgr mgr;
+    ASSERT_TRUE(mgr.DOMDoc()->loadXML("<r><x><a id='deep'/></x><a id='direct'/></r>"));
+    DOMNode r = mgr.DOMDoc()->documentElement();
+    // a direct child wins over a deeper node found by selection order
+    EXPECT_EQ(mgr.GetChildNodeByName(r, "a").getAttribute("id"), "direct");
+    EXPECT_EQ(mgr.GetChildNodeByName(r, "x/a").getAttribute("id"), "deep");
+    EXPECT_TRUE(mgr.GetChildNodeByName(r, "zzz").isNull());
+    EXPECT_THROW(mgr.GetChildNodeByName(DOMNode(), "a"), DOMException);
+    EXPECT_EQ(mgr.GetChildNodesByName(r, "x/a").length(), 1);
+    EXPECT_TRUE(mgr.GetChildNodesByName(DOMNode(), "a").isNull());
+
+    DOMNode direct = mgr.GetChildNodeByName(r, "a");
+    EXPECT_EQ(mgr.GetAttributeValue(direct, "id"), "direct");
+    EXPECT_EQ(mgr.GetAttributeValue(direct, "absent"), "");
+    EXPECT_EQ(mgr.GetAttributeValue(direct, ""), "");
+    EXPECT_EQ(mgr.GetAttributeValue(DOMNode(), "id"), "");
+    EXPECT_EQ(mgr.GetAttributeValue(direct.firstChild(), "id"), "");
+}
+
+TEST(ApXmlMgrQueries, NodesByAttributeValue)
+{
+    ApXmlMgr mgr;
+    ASSERT_TRUE(mgr.DOMDoc()->loadXML(kConfig));
+    EXPECT_EQ(mgr.GetNodeByAttributeValue("ApLayer", "Name", "Rivers").getAttribute("TagName"), "L2");
+    EXPECT_EQ(mgr.GetNodeByAttributeValue("//ApLayers/ApLayer", "TagName", "L1").getAttribute("Name"), "Roads");
+    EXPECT_TRUE(mgr.GetNodeByAttributeValue("ApLayer", "Name", "rivers").isNull()); // exact case
+    EXPECT_EQ(mgr.GetNodeByAttributeValue("", "Name", "f2").nodeName(), "ApField");
+    EXPECT_TRUE(mgr.GetNodeByAttributeValue("Nothing", "Name", "x").isNull());
+    EXPECT_THROW(mgr.GetNodeByAttributeValue("a[", "Name", "x"), DOMException);
+
+    QList<DOMNode> found = mgr.GetNodesByAttributeValue("ApField", "Name", "f2");
+    ASSERT_EQ(found.size(), 1);
+    EXPECT_EQ(found[0].getAttribute("Name"), "f2");
+    EXPECT_TRUE(mgr.GetNodesByAttributeValue("ApField", "Name", "zz").isEmpty());
+    // the walk ends at the first match
+    EXPECT_EQ(mgr.GetNodesByAttributeValue("", "TagName", "L1").size(), 1);
+}
+
+TEST(ApXmlMgrQueries, PathAndFileNameSplit)
+{
+    ApXmlMgr mgr;
+    QString path, file;
+    EXPECT_EQ(mgr.GetPathAndFileName("RootNode/NodeA/NodeA1", path, file, "/"), 15);
+    EXPECT_EQ(path, "RootNode/NodeA/");
+    EXPECT_EQ(file, "NodeA1");
+    EXPECT_EQ(mgr.GetPathAndFileName("RootNode", path, file, "/"), 0);
+    EXPECT_EQ(path, "");
+    EXPECT_EQ(file, "RootNode");
+    EXPECT_EQ(mgr.GetPathAndFileName("C:\\data\\a.xml", path, file), 8);
+    EXPECT_EQ(path, "C:\\data\\");
+    EXPECT_EQ(file, "a.xml");
+    // a separator of two characters: the name keeps the separator's second character
+    EXPECT_EQ(mgr.GetPathAndFileName("a::b", path, file, "::"), 2);
+    EXPECT_EQ(path, "a:");
+    EXPECT_EQ(file, ":b");
+    EXPECT_EQ(mgr.GetPathAndFileName("abc", path, file, ""), -1);
+}
+
+TEST(ApXmlMgrLifetime, DocumentSetByTheCallerReportsToThisManager)
+{
+    ApXmlMgr mgr;
+    DOMDocumentPtr doc = DOMDocument::create();
+    mgr.setDOMDoc(doc);
+    int events = 0;
+    QObject::connect(&mgr, &ApXmlMgr::DOMReady, [&](DOMDocumentPtr) { ++events; });
+    doc->loadXML("<a/>");
+    EXPECT_EQ(events, 1);
+    DOMDocumentPtr survivor;
+    {
+        ApXmlMgr gone;
+        survivor = gone.DOMDoc();
+    }
+    EXPECT_TRUE(survivor->loadXML("<still/>")); // no manager to call any more, no crash
+}

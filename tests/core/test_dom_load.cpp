@@ -1,0 +1,277 @@
+// Loading: where a document can come from, what a broken one reports, and what a
+// load is never allowed to touch.
+#include "test_support.h"
+#include "treelark/dom.h"
+
+#include <gtest/gtest.h>
+#include "qt_printers.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QUrl>
+#include <QFileInfo>
+
+using namespace treelark;
+using testsupport::LoopbackHttpServer;
+using testsupport::writeFile;
+
+namespace {
+
+struct Loaded {
+    DOMDocumentPtr doc = DOMDocument::create();
+    bool ok = false;
+};
+
+Loaded loadUrl(const QString& url, bool validate = false)
+{
+    Loaded l;
+    l.doc->setAsync(false);
+    l.doc->setValidateOnParse(validate);
+    l.ok = l.doc->load(url);
+    return l;
+}
+
+} // namespace
+
+TEST(DomLoad, PathsAndFileUrlsOfEveryShape)
+{
+    QTemporaryDir dir;
+    const QString sub = dir.filePath("my folder é");
+    QDir().mkpath(sub);
+    QFile f(sub + "/my file ü.xml");
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("<r>ok</r>");
+    f.close();
+    const QString path = f.fileName();
+    for (const QString& url : {path, "file:///" + path, "file://" + path, "FILE:///" + path,
+                               "file://localhost" + path,
+                               QString("file://") + QUrl::toPercentEncoding(path, "/")}) {
+        Loaded l = loadUrl(url);
+        EXPECT_TRUE(l.ok) << url.toStdString() << ": " << l.doc->parseError().reason.toStdString();
+        EXPECT_EQ(l.doc->parseError().errorCode, 0);
+        if (l.ok) {
+            EXPECT_EQ(l.doc->documentElement().text(), "ok");
+        }
+    }
+    // a relative name arrives as "file:///" + name
+    const QString saved = QDir::currentPath();
+    QDir::setCurrent(sub);
+    Loaded rel = loadUrl("file:///my file ü.xml");
+    QDir::setCurrent(saved);
+    EXPECT_TRUE(rel.ok);
+}
+
+TEST(DomLoad, ReadyStateReachesCompleteInsideLoadEvenOnFailure)
+{
+    QTemporaryDir dir;
+    const QString good = writeFile(dir, "g.xml", "<r/>");
+    DOMDocumentPtr doc = DOMDocument::create();
+    QList<int> states;
+    long codeAtComplete = -1;
+    doc->setOnReadyStateChange([&] {
+        states << doc->readyState();
+        if (doc->readyState() == 4)
+            codeAtComplete = doc->parseError().errorCode;
+    });
+    EXPECT_TRUE(doc->load(good));
+    EXPECT_EQ(states, (QList<int>{1, 2, 3, 4}));
+    EXPECT_EQ(codeAtComplete, 0);
+    states.clear();
+    EXPECT_FALSE(doc->load(dir.filePath("missing.xml")));
+    EXPECT_EQ(states.last(), 4);
+    EXPECT_NE(codeAtComplete, 0);
+    EXPECT_TRUE(doc->documentElement().isNull());
+}
+
+TEST(DomLoad, BrokenDocumentsReportWhereAndWhy)
+{
+    QTemporaryDir dir;
+    struct Case {
+        const char* name;
+        QByteArray bytes;
+        qint64 line;
+    } cases[] = {
+        {"mismatch.xml", "<r>\n  <a>\n  </b>\n</r>", 3},
+        {"truncated.xml", "<r>\n<a x='1'", 2},
+        {"empty.xml", "", 1},
+        {"binary.xml", QByteArray("\x00\x01\x02\xff\xfe\x00garbage", 14), 1},
+        {"badutf8.xml", "<r>\xc3\x28</r>", 1},
+        {"twoRoots.xml", "<a/>\n<b/>", 2},
+    };
+    for (const Case& c : cases) {
+        Loaded l = loadUrl(writeFile(dir, c.name, c.bytes));
+        EXPECT_FALSE(l.ok) << c.name;
+        const DOMParseError& e = l.doc->parseError();
+        EXPECT_NE(e.errorCode, 0) << c.name;
+        EXPECT_FALSE(e.reason.isEmpty()) << c.name;
+        EXPECT_EQ(e.line, c.line) << c.name << " " << e.reason.toStdString();
+        EXPECT_TRUE(l.doc->documentElement().isNull());
+    }
+    Loaded mismatch = loadUrl(writeFile(dir, "col.xml", "<r><a></b></r>"));
+    EXPECT_GT(mismatch.doc->parseError().linepos, 0);
+
+    Loaded missing = loadUrl(dir.filePath("nope.xml"));
+    EXPECT_NE(missing.doc->parseError().errorCode, 0);
+    EXPECT_TRUE(missing.doc->parseError().reason.contains("nope.xml"));
+    Loaded folder = loadUrl(dir.path());
+    EXPECT_NE(folder.doc->parseError().errorCode, 0);
+    Loaded otherScheme = loadUrl("ftp://127.0.0.1/x.xml");
+    EXPECT_NE(otherScheme.doc->parseError().errorCode, 0);
+}
+
+TEST(DomLoad, ValidationOnlyWhenAskedAndOnlyAgainstADtd)
+{
+    QTemporaryDir dir;
+    const QString noDtd = writeFile(dir, "plain.xml", "<r><a/></r>");
+    EXPECT_TRUE(loadUrl(noDtd, true).ok);
+
+    const QString valid = writeFile(dir, "valid.xml", "<!DOCTYPE r [<!ELEMENT r (a)><!ELEMENT a EMPTY>]><r><a/></r>");
+    EXPECT_TRUE(loadUrl(valid, true).ok);
+    const QString invalid = writeFile(dir, "invalid.xml", "<!DOCTYPE r [<!ELEMENT r (a)><!ELEMENT a EMPTY>]>\n<r><b/></r>");
+    Loaded bad = loadUrl(invalid, true);
+    EXPECT_FALSE(bad.ok);
+    EXPECT_NE(bad.doc->parseError().errorCode, 0);
+    EXPECT_EQ(bad.doc->parseError().line, 2);
+    EXPECT_TRUE(loadUrl(invalid, false).ok);
+
+    // an external DTD on this machine is read only when validating
+    writeFile(dir, "ext.dtd", "<!ELEMENT r (#PCDATA|a)*><!ELEMENT a EMPTY><!ENTITY greet 'hello'>");
+    const QString usesExt = writeFile(dir, "usesext.xml", "<!DOCTYPE r SYSTEM 'ext.dtd'><r><a/></r>");
+    EXPECT_TRUE(loadUrl(usesExt, true).ok);
+    const QString breaksExt = writeFile(dir, "breaksext.xml", "<!DOCTYPE r SYSTEM 'ext.dtd'><r><c/></r>");
+    // without validation the external DTD is not read, so its entity stays unknown
+    EXPECT_FALSE(loadUrl(breaksExt, true).ok);
+    EXPECT_TRUE(loadUrl(breaksExt, false).ok);
+    const QString entityFromExt = writeFile(dir, "entext.xml", "<!DOCTYPE r SYSTEM 'ext.dtd'><r><a/>&greet;</r>");
+    Loaded withDtd = loadUrl(entityFromExt, true);
+    ASSERT_TRUE(withDtd.ok) << withDtd.doc->parseError().reason.toStdString();
+    EXPECT_EQ(withDtd.doc->documentElement().text(), "hello");
+}
+
+TEST(DomLoad, OverHttpFromALoopbackServer)
+{
+    LoopbackHttpServer server;
+    server.serve("/doc.xml", "<r><a>remote</a></r>");
+    Loaded l = loadUrl(server.url("/doc.xml"));
+    ASSERT_TRUE(l.ok) << l.doc->parseError().reason.toStdString();
+    EXPECT_EQ(l.doc->documentElement().text(), "remote");
+    Loaded upper = loadUrl(server.url("/doc.xml").replace("http", "HTTP"));
+    EXPECT_TRUE(upper.ok);
+    Loaded missing = loadUrl(server.url("/missing.xml"));
+    EXPECT_FALSE(missing.ok);
+    EXPECT_TRUE(missing.doc->parseError().reason.contains("404"));
+    Loaded refused = loadUrl("http://127.0.0.1:1/x.xml");
+    EXPECT_FALSE(refused.ok);
+    EXPECT_NE(refused.doc->parseError().errorCode, 0);
+}
+
+TEST(DomLoad, ExternalEntitiesAndRemoteDtdsAreNeverFetched)
+{
+    LoopbackHttpServer server;
+    server.serve("/secret.txt", "SECRET");
+    server.serve("/evil.dtd", "<!ENTITY leak 'from the network'>");
+    QTemporaryDir dir;
+    const QString secret = writeFile(dir, "secret.txt", "LOCAL-SECRET");
+    const QByteArray localEntity = "<!DOCTYPE r [<!ENTITY e SYSTEM 'file://" + secret.toUtf8() + "'>]><r>&e;</r>";
+    const QByteArray httpEntity = "<!DOCTYPE r [<!ENTITY e SYSTEM '" + server.url("/secret.txt").toUtf8() + "'>]><r>&e;</r>";
+    const QByteArray httpDtd = "<!DOCTYPE r SYSTEM '" + server.url("/evil.dtd").toUtf8() + "'><r/>";
+    const QByteArray httpParam = "<!DOCTYPE r [<!ENTITY % p SYSTEM '" + server.url("/evil.dtd").toUtf8() + "'> %p;]><r/>";
+    for (bool validate : {false, true}) {
+        for (const QByteArray& text : {localEntity, httpEntity, httpDtd, httpParam}) {
+            Loaded l = loadUrl(writeFile(dir, "hostile.xml", text), validate);
+            if (l.ok) {
+                EXPECT_FALSE(l.doc->xml().contains("SECRET"));
+                EXPECT_FALSE(l.doc->xml().contains("from the network"));
+            }
+        }
+    }
+    EXPECT_EQ(server.connections(), 0);
+}
+
+TEST(DomLoad, EntityBombsAreRefusedQuickly)
+{
+    QByteArray laughs = "<!DOCTYPE l [<!ENTITY a0 'lol'>";
+    for (int i = 1; i <= 10; ++i)
+        laughs += QString("<!ENTITY a%1 '%2'>").arg(i).arg(QString("&a%1;").arg(i - 1).repeated(10)).toUtf8();
+    laughs += "]><l>&a10;</l>";
+    QByteArray quadratic = "<!DOCTYPE q [<!ENTITY x '" + QByteArray(50000, 'x') + "'>]><q>";
+    for (int i = 0; i < 50000; ++i)
+        quadratic += "&x;";
+    quadratic += "</q>";
+    QTemporaryDir dir;
+    for (const QByteArray& text : {laughs, quadratic}) {
+        for (bool validate : {false, true}) {
+            QElapsedTimer t;
+            t.start();
+            Loaded l = loadUrl(writeFile(dir, "bomb.xml", text), validate);
+            EXPECT_FALSE(l.ok);
+            EXPECT_NE(l.doc->parseError().errorCode, 0);
+            EXPECT_LT(t.elapsed(), 2000);
+        }
+    }
+}
+
+TEST(DomLoad, CompressedFilesAreNotInflated)
+{
+    QTemporaryDir dir;
+    const QString plain = writeFile(dir, "inner.xml", "<r>compressed</r>");
+    QProcess gz;
+    gz.start("gzip", {"-k", "-f", plain});
+    ASSERT_TRUE(gz.waitForFinished());
+    QFile::rename(plain + ".gz", dir.filePath("looks.xml"));
+    Loaded l = loadUrl(dir.filePath("looks.xml"));
+    EXPECT_FALSE(l.ok);
+}
+
+TEST(DomLoad, LargeAndDeepDocuments)
+{
+    QTemporaryDir dir;
+    const QByteArray bigText = "<r>" + QByteArray(20 * 1024 * 1024, 'a') + "</r>";
+    Loaded big = loadUrl(writeFile(dir, "bigtext.xml", bigText));
+    ASSERT_TRUE(big.ok) << big.doc->parseError().reason.toStdString();
+    EXPECT_EQ(big.doc->documentElement().firstChild().nodeValue().size(), 20 * 1024 * 1024);
+
+    auto nested = [](int depth) { return QByteArray("<a>").repeated(depth) + QByteArray("</a>").repeated(depth); };
+    Loaded deep = loadUrl(writeFile(dir, "d256.xml", nested(256)));
+    EXPECT_TRUE(deep.ok);
+    for (int depth : {10000, 1000000}) {
+        Loaded tooDeep = loadUrl(writeFile(dir, "deep.xml", nested(depth)));
+        EXPECT_FALSE(tooDeep.ok);
+        EXPECT_FALSE(tooDeep.doc->parseError().reason.isEmpty());
+    }
+}
+
+TEST(DomLoad, OtherEncodingsAreDecoded)
+{
+    QTemporaryDir dir;
+    QByteArray utf16 = "\xFF\xFE";
+    for (QChar c : QString("<r>grüße</r>")) {
+        utf16.append(char(c.unicode() & 0xFF));
+        utf16.append(char(c.unicode() >> 8));
+    }
+    Loaded u = loadUrl(writeFile(dir, "u16.xml", utf16));
+    ASSERT_TRUE(u.ok) << u.doc->parseError().reason.toStdString();
+    EXPECT_EQ(u.doc->documentElement().text(), QString("grüße"));
+    const QByteArray sjis = "<?xml version=\"1.0\" encoding=\"Shift_JIS\"?><r>\x93\xfa\x96\x7b</r>";
+    Loaded s = loadUrl(writeFile(dir, "sjis.xml", sjis));
+    ASSERT_TRUE(s.ok) << s.doc->parseError().reason.toStdString();
+    EXPECT_EQ(s.doc->documentElement().text(), QString::fromUtf8("日本"));
+}
+
+TEST(DomLoad, ProgressIsReportedForFiles)
+{
+    QTemporaryDir dir;
+    const QString path = writeFile(dir, "p.xml", "<r>" + QByteArray(3 * 1024 * 1024, 'x') + "</r>");
+    DOMDocumentPtr doc = DOMDocument::create();
+    qint64 lastDone = 0, lastTotal = 0;
+    doc->setOnProgress([&](qint64 done, qint64 total) {
+        EXPECT_GE(done, lastDone);
+        lastDone = done;
+        lastTotal = total;
+    });
+    EXPECT_TRUE(doc->load(path));
+    EXPECT_EQ(lastTotal, QFileInfo(path).size());
+    EXPECT_EQ(lastDone, lastTotal);
+}

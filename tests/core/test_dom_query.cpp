@@ -1,0 +1,102 @@
+// Selection is XPath 1.0; "//" and getElementsByTagName walk without materialising.
+#include "treelark/dom.h"
+
+#include <gtest/gtest.h>
+#include "qt_printers.h"
+
+#include <QStringList>
+
+using namespace treelark;
+
+namespace {
+
+DOMDocumentPtr sample()
+{
+    DOMDocumentPtr doc = DOMDocument::create();
+    doc->setValidateOnParse(false);
+    EXPECT_TRUE(doc->loadXML("<?xml version='1.0'?>\n<!--before-->\n<!DOCTYPE r [<!ELEMENT r ANY>]>"
+                             "<r><a n='1'><b>x</b></a><a n='2'/><c><a n='3'/></c><!--in--></r>"));
+    return doc;
+}
+
+QStringList names(const DOMNodeList& list)
+{
+    QStringList out;
+    for (qint64 i = 0; i < list.length(); ++i)
+        out << list.item(i).nodeName();
+    return out;
+}
+
+} // namespace
+
+TEST(DomQuery, LocationPathsAsUsedByTheProgram)
+{
+    DOMDocumentPtr doc = sample();
+    EXPECT_EQ(doc->selectNodes("//a").length(), 3);
+    EXPECT_EQ(doc->selectNodes("//c/a").length(), 1);
+    EXPECT_EQ(doc->selectNodes("r/a").length(), 2);
+    EXPECT_EQ(doc->selectNodes("/r/a").length(), 2);
+    EXPECT_EQ(doc->selectNodes("//nothing").length(), 0);
+    DOMNode r = doc->documentElement();
+    EXPECT_EQ(r.selectSingleNode("a").getAttribute("n"), "1");
+    EXPECT_EQ(r.selectSingleNode("c/a").getAttribute("n"), "3");
+    EXPECT_TRUE(r.selectSingleNode("zzz").isNull());
+    EXPECT_EQ(r.selectNodes("//a[@n='2']").item(0).getAttribute("n"), "2");
+}
+
+TEST(DomQuery, RejectedSelectionsRaise)
+{
+    DOMDocumentPtr doc = sample();
+    for (const char* bad : {"//[", "a[", "count(//a)", "///", "1 +"}) {
+        try {
+            doc->selectNodes(bad);
+            ADD_FAILURE() << bad;
+        } catch (const DOMException& e) {
+            EXPECT_EQ(e.number(), DOMException::BadQuery) << bad;
+        }
+    }
+}
+
+TEST(DomQuery, BareDoubleSlashIsEveryNodeBelowTheDocument)
+{
+    DOMDocumentPtr doc = sample();
+    // comment before, r, a, b, #text, a, c, a, comment inside: the DOCTYPE is not counted
+    DOMNodeList all = doc->selectNodes("//");
+    EXPECT_EQ(all.length(), 9);
+    EXPECT_EQ(names(all), (QStringList{"#comment", "r", "a", "b", "#text", "a", "c", "a", "#comment"}));
+    EXPECT_EQ(doc->documentElement().firstChild().selectNodes("//").length(), 2);
+    // the walk follows edits
+    doc->documentElement().appendChild(doc->createElement("d"));
+    EXPECT_EQ(all.length(), 10);
+}
+
+TEST(DomQuery, ElementsByTagNameIncludingPaths)
+{
+    DOMDocumentPtr doc = sample();
+    DOMNodeList as = doc->getElementsByTagName("a");
+    EXPECT_EQ(as.length(), 3);
+    EXPECT_EQ(as.item(2).getAttribute("n"), "3");
+    EXPECT_EQ(as.item(1).getAttribute("n"), "2"); // stepping back works too
+    EXPECT_TRUE(as.item(3).isNull());
+    EXPECT_EQ(doc->getElementsByTagName("c/a").length(), 1);
+    EXPECT_EQ(doc->getElementsByTagName("r/c/a").length(), 1);
+    EXPECT_EQ(doc->getElementsByTagName("r/a").length(), 2);
+    EXPECT_EQ(doc->getElementsByTagName("A").length(), 0);
+    EXPECT_EQ(doc->getElementsByTagName("*").length(), 6);
+}
+
+TEST(DomQuery, LongChildListsAreWalkedInLinearTime)
+{
+    DOMDocumentPtr doc = DOMDocument::create();
+    QByteArray text = "<r>";
+    for (int i = 0; i < 200000; ++i)
+        text += "<i/>";
+    text += "</r>";
+    ASSERT_TRUE(doc->loadXML(text));
+    DOMNodeList kids = doc->documentElement().childNodes();
+    qint64 seen = 0;
+    for (qint64 i = 0; i < kids.length(); ++i)
+        seen += kids.item(i).isNull() ? 0 : 1;
+    EXPECT_EQ(seen, 200000);
+    EXPECT_EQ(doc->selectNodes("//").length(), 200001);
+}

@@ -1,0 +1,125 @@
+// Saving writes a document back the way its file was written, and never half a file.
+#include "test_support.h"
+#include "treelark/dom.h"
+
+#include <gtest/gtest.h>
+#include "qt_printers.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <unistd.h>
+
+using namespace treelark;
+using testsupport::readFile;
+using testsupport::writeFile;
+
+namespace {
+
+DOMDocumentPtr loadFile(const QString& path)
+{
+    DOMDocumentPtr doc = DOMDocument::create();
+    doc->setValidateOnParse(false);
+    EXPECT_TRUE(doc->load(path)) << doc->parseError().reason.toStdString();
+    return doc;
+}
+
+} // namespace
+
+TEST(DomSave, UneditedFilesOfSeveralStylesComeBackByteIdentical)
+{
+    const QByteArray styles[] = {
+        // two blanks, declaration with encoding
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<FrameworkConfig TagName=\"FrameworkConfig\">\n"
+        "  <ApLayers>\n    <ApLayer TagName=\"L1\" Name=\"Roads\"/>\n    <ApLayer TagName=\"L2\">text &amp; more</ApLayer>\n"
+        "  </ApLayers>\n  <!--a comment-->\n  <Data><![CDATA[ <raw> & kept ]]></Data>\n</FrameworkConfig>\n",
+        // four blanks, no declaration
+        "<config>\n    <a x=\"1\" y=\"&lt;2&gt;\">\n        <b/>\n    </a>\n    <c>  padded  </c>\n</config>\n",
+        // tabs, declaration without encoding, a processing instruction before the root
+        "<?xml version=\"1.0\"?>\n<?app setting=\"on\"?>\n<r>\n\t<a>\n\t\t<b>x</b>\n\t</a>\n</r>\n",
+        // byte-order mark and standalone
+        "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"utf-8\" standalone=\"yes\"?>\n<r>\n  <ü>é</ü>\n</r>\n",
+        // Latin-1 stays Latin-1
+        "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<r>\n  <a>caf\xe9</a>\n</r>\n",
+        // one line, no layout at all
+        "<r><a><b/></a><c>t</c></r>\n",
+        // an internal subset
+        "<?xml version=\"1.0\"?>\n<!DOCTYPE r [\n<!ELEMENT r ANY>\n]>\n<r>\n  <a/>\n</r>\n",
+    };
+    QTemporaryDir dir;
+    int i = 0;
+    for (const QByteArray& original : styles) {
+        const QString in = writeFile(dir, QString("in%1.xml").arg(i), original);
+        DOMDocumentPtr doc = loadFile(in);
+        EXPECT_EQ(doc->saveToBytes(), original) << "style " << i;
+        const QString out = dir.filePath(QString("out%1.xml").arg(i));
+        doc->save(out);
+        EXPECT_EQ(readFile(out), original) << "style " << i;
+        ++i;
+    }
+}
+
+TEST(DomSave, EditsAreIndentedLikeTheRestOfTheFile)
+{
+    QTemporaryDir dir;
+    DOMDocumentPtr doc = loadFile(writeFile(dir, "t.xml", "<r>\n\t<a/>\n</r>\n"));
+    EXPECT_EQ(doc->indentUnit(), "\t");
+    DOMNode b = doc->createElement("b");
+    b.appendChild(doc->createElement("c"));
+    doc->documentElement().appendChild(b);
+    EXPECT_EQ(doc->saveToBytes(), "<r>\n\t<a/>\n\t<b>\n\t\t<c/>\n\t</b>\n</r>\n");
+    DOMDocumentPtr fresh = DOMDocument::create();
+    fresh->setDocumentElement(fresh->createElement("n"));
+    fresh->documentElement().appendChild(fresh->createElement("m"));
+    EXPECT_EQ(fresh->saveToBytes(), "<?xml version=\"1.0\"?>\n<n>\n  <m/>\n</n>\n");
+}
+
+TEST(DomSave, XmlTextAndItsLengthAgree)
+{
+    DOMDocumentPtr doc = DOMDocument::create();
+    ASSERT_TRUE(doc->loadXML("<r a=\"ü\">\n  <b>日本</b>\n  <c>\xF0\x9F\x98\x80</c>\n</r>"));
+    const QString xml = doc->xml();
+    EXPECT_EQ(doc->xmlLength(), xml.size());
+    DOMNode b = doc->documentElement().firstChild();
+    EXPECT_EQ(b.xml(), QString::fromUtf8("<b>日本</b>"));
+    EXPECT_EQ(b.xmlLength(), b.xml().size());
+    EXPECT_EQ(doc->documentElement().lastChild().xmlLength(), 9); // the emoji is two UTF-16 units
+}
+
+TEST(DomSave, FailedSaveLeavesTheOldFileAndSaysSo)
+{
+    if (geteuid() == 0)
+        GTEST_SKIP() << "root may write into read-only folders";
+    QTemporaryDir dir;
+    const QString target = writeFile(dir, "keep.xml", "<old/>\n");
+    DOMDocumentPtr doc = DOMDocument::create();
+    ASSERT_TRUE(doc->loadXML("<new/>"));
+    QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    EXPECT_THROW(doc->save(target), DOMException);
+    QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    EXPECT_EQ(readFile(target), "<old/>\n");
+}
+
+TEST(DomSave, SaveFailuresAreReportedForImpossibleTargets)
+{
+    QTemporaryDir dir;
+    DOMDocumentPtr doc = DOMDocument::create();
+    ASSERT_TRUE(doc->loadXML("<new/>"));
+    EXPECT_THROW(doc->save(dir.filePath("no/such/folder/x.xml")), DOMException);
+    EXPECT_THROW(doc->save(dir.path()), DOMException); // a folder
+    EXPECT_THROW(doc->save(""), DOMException);
+}
+
+TEST(DomSave, PermissionsSurviveASave)
+{
+    QTemporaryDir dir;
+    const QString target = writeFile(dir, "perm.xml", "<old/>\n");
+    const auto perms = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup;
+    QFile::setPermissions(target, perms);
+    DOMDocumentPtr doc = loadFile(target);
+    doc->documentElement().setAttribute("x", "1");
+    doc->save(target);
+    // the "user" bits only mirror the owner's for the current user; compare the rest
+    EXPECT_EQ(QFile::permissions(target) & 0xF0FF, perms);
+    EXPECT_EQ(readFile(target), "<old x=\"1\"/>\n");
+}

@@ -1,0 +1,41 @@
+// Helpers shared by the core tests: scratch folders and a loopback HTTP server.
+#pragma once
+
+#include <QByteArray>
+#include <QMap>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+namespace testsupport {
+
+QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes);
+QByteArray readFile(const QString& path);
+
+// Serves fixed bodies on 127.0.0.1 from a thread; counts every connection it accepts.
+class LoopbackHttpServer {
+public:
+    LoopbackHttpServer();
+    ~LoopbackHttpServer();
+    void serve(const QByteArray& path, const QByteArray& body);
+    void serveDelayed(const QByteArray& path, const QByteArray& body, int delayMs);
+    QString url(const QString& path) const;
+    int connections() const { return m_connections.load(); }
+    int port() const { return m_port; }
+
+private:
+    void run();
+    int m_listen = -1;
+    int m_port = 0;
+    std::atomic<bool> m_stop{false};
+    std::atomic<int> m_connections{0};
+    std::mutex m_mutex;
+    QMap<QByteArray, QByteArray> m_bodies;
+    QMap<QByteArray, int> m_delays;
+    std::thread m_thread;
+};
+
+} // namespace testsupport
