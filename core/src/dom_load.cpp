@@ -46,6 +46,7 @@ struct LoadState {
     std::unordered_map<xmlEntityPtr, qint64> expandedSize;
     qint64 substituted = 0;
     bool refused = false;
+    bool namespaceBroken = false;
     std::function<void(qint64, qint64)> progress;
     qint64 lastReported = 0;
 };
@@ -89,7 +90,11 @@ void onError(void* user, xmlErrorPtr e)
         return;
     bool* have = &st->haveOther;
     DOMParseError* slot = &st->other;
-    if (e->level == XML_ERR_FATAL) {
+    // A namespace error (an undeclared prefix, a bad xmlns) breaks the document as much
+    // as a syntax error does: the names in it mean nothing.
+    if (e->domain == XML_FROM_NAMESPACE)
+        st->namespaceBroken = true;
+    if (e->level == XML_ERR_FATAL || e->domain == XML_FROM_NAMESPACE) {
         have = &st->haveFatal;
         slot = &st->fatal;
     } else if (e->domain == XML_FROM_VALID || e->domain == XML_FROM_DTD) {
@@ -328,6 +333,35 @@ bool DOMDocument::finishLoad(std::shared_ptr<detail::DocCore> core, const DOMPar
 
 namespace {
 
+// A byte-order mark and a declared encoding that contradict each other leave the
+// document's text in doubt; such a file is refused rather than guessed at.
+QString encodingConflict(const QByteArray& rawHead)
+{
+    bool bom = false;
+    const QByteArray head = headAsUtf8(rawHead, &bom);
+    if (!bom || !head.startsWith("<?xml"))
+        return QString();
+    const QByteArray decl = head.left(head.indexOf("?>"));
+    const qsizetype at = decl.indexOf("encoding");
+    if (at < 0)
+        return QString();
+    qsizetype q = decl.indexOf('=', at);
+    while (q >= 0 && ++q < decl.size() && (decl[q] == ' ' || decl[q] == '\t'))
+        ;
+    if (q < 0 || q >= decl.size())
+        return QString();
+    const char quote = decl[q];
+    const qsizetype end = decl.indexOf(quote, q + 1);
+    const QByteArray declared = decl.mid(q + 1, end - q - 1).toUpper();
+    const bool utf16Bom = rawHead.startsWith("\xFF\xFE") || rawHead.startsWith("\xFE\xFF");
+    const bool fits = utf16Bom ? declared.startsWith("UTF-16") || declared.startsWith("UCS-2")
+                               : declared == "UTF-8" || declared == "UTF8";
+    if (fits)
+        return QString();
+    return QStringLiteral("The file starts with a %1 byte-order mark but declares the encoding %2.")
+        .arg(utf16Bom ? QStringLiteral("UTF-16") : QStringLiteral("UTF-8"), QString::fromLatin1(declared));
+}
+
 // Returns the tree, or nullptr with `error` telling why.
 xmlDocPtr parseWith(LoadState& st, const QString& url, bool validate, DOMParseError& error)
 {
@@ -353,7 +387,15 @@ xmlDocPtr parseWith(LoadState& st, const QString& url, bool validate, DOMParseEr
     // Validation checks a document against its DTD; one without a DTD has nothing to break.
     const bool invalid = doc && validate && (doc->intSubset || doc->extSubset) && !ctxt->valid;
     xmlFreeParserCtxt(ctxt);
-    if (doc && st.refused) {
+    if (doc && !st.refused) {
+        const QString conflict = encodingConflict(st.head);
+        if (!conflict.isEmpty()) {
+            st.refused = true;
+            st.haveFatal = true;
+            st.fatal = {XML_ERR_INVALID_ENCODING, conflict, QString(), 1, 1};
+        }
+    }
+    if (doc && (st.refused || st.namespaceBroken)) {
         xmlFreeDoc(doc);
         doc = nullptr;
     }
