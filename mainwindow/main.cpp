@@ -1,24 +1,31 @@
-#include "treelark/ApXmlMgr.h"
+// Start-up: clears the document-changed flag, installs the real prompts and shows the
+// main window on the file or address named on the command line.
+#include "AppState.h"
+#include "QtPrompts.h"
+#include "frmMain.h"
 
-#include <QCoreApplication>
-#include <cstdio>
+#include <QApplication>
+#include <QCommandLineParser>
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
-    const QStringList args = app.arguments();
-    if (args.size() < 2) {
-        std::printf("usage: quenmoor FILE\n");
-        return 0;
-    }
-    treelark::ApXmlMgr mgr;
-    QString name = args.at(1);
-    mgr.LoadXml(name, true);
-    const auto& err = mgr.DOMDoc()->parseError();
-    if (err.errorCode) {
-        std::printf("%s: line %lld, column %lld: %s\n", qPrintable(name), err.line, err.linepos, qPrintable(err.reason));
-        return 1;
-    }
-    std::printf("%s: TotalNodes=%lld\n", qPrintable(name), static_cast<long long>(mgr.TotalNodes()));
-    return 0;
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Quenmoor"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Treelark"));
+    QApplication::setApplicationVersion(QStringLiteral(TREELARK_VERSION));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Treelark: view and edit XML documents as a tree."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addPositionalArgument(QStringLiteral("document"), QStringLiteral("An XML file or an http:// address."));
+    parser.process(app);
+
+    treelark::bDocumentChanged = false;
+    auto prompts = std::make_shared<treelark::QtPrompts>();
+    treelark::setPrompts(prompts);
+    treelark::frmMain window(parser.positionalArguments().join(QLatin1Char(' ')));
+    prompts->setFallbackParent(&window);
+    window.show();
+    return app.exec();
 }

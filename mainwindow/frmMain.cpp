@@ -1,0 +1,379 @@
+#include "frmMain.h"
+
+#include "AppState.h"
+#include "Twips.h"
+#include "modUtils.h"
+#include "treelark/Prompts.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDateTime>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMenu>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTextEdit>
+#include <QToolBar>
+#include <QTreeView>
+#include <QVBoxLayout>
+
+namespace treelark {
+
+namespace {
+
+const QString kXmlFilter = QStringLiteral("*.xml|*.xml|*.*|*.*");
+
+struct ButtonSpec {
+    const char* caption;
+    const char* key;
+    const char* tip;
+    const char* themeIcon;
+    QStyle::StandardPixmap fallback;
+};
+
+const ButtonSpec kButtons[] = {
+    {"Browse", "browse", "Open file", "document-open", QStyle::SP_DialogOpenButton},
+    {"Load", "load", "Load", "view-refresh", QStyle::SP_BrowserReload},
+    {"Save", "save", "Save", "document-save", QStyle::SP_DialogSaveButton},
+    {"Merge", "merge", "Merge", "document-import", QStyle::SP_FileDialogDetailedView},
+    {"Next", "next", "Next", "go-next", QStyle::SP_ArrowForward},
+    {"Print", "print", "PrintScreen", "document-print", QStyle::SP_FileDialogContentsView},
+};
+
+const char* const kPopupCaptions[] = {"Edit", "Add", "Delete", "Copy", "Paste", "-", "EditAttributes",
+                                      "EditText", "InsertNode", "-", "ShowText", "-", "SaveToFile"};
+
+} // namespace
+
+void splitAtLastSeparator(const QString& name, QString& folder, QString& file)
+{
+    // Names may come from this system ("/") or be typed the other way ("\").
+    const qsizetype p = qMax(name.lastIndexOf(QLatin1Char('/')), name.lastIndexOf(QLatin1Char('\\')));
+    if (p < 0) {
+        folder = QString(QLatin1String(""));
+        file = name;
+    } else {
+        folder = name.left(p + 1);
+        file = name.mid(p + 1);
+    }
+}
+
+frmMain::frmMain(const QString& commandLine, QWidget* parent) : QMainWindow(parent)
+{
+    setObjectName(QStringLiteral("frmMain"));
+    registerForm(this);
+    setWindowTitle(QStringLiteral("Treelark"));
+    setWindowIcon(QIcon::fromTheme(QStringLiteral("text-xml"), style()->standardIcon(QStyle::SP_FileIcon)));
+    buildControls();
+    windowLoad(commandLine);
+}
+
+frmMain::~frmMain() = default;
+
+void frmMain::buildControls()
+{
+    buildToolbar();
+
+    auto* central = new QWidget(this);
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(3, 0, 3, 3);
+
+    Frame1 = new QFrame(central);
+    Frame1->setObjectName(QStringLiteral("Frame1"));
+    Frame1->setFrameShape(QFrame::StyledPanel);
+    auto* frameLayout = new QVBoxLayout(Frame1);
+    auto* nameRow = new QHBoxLayout();
+    txtNodeName = new QLineEdit(Frame1);
+    txtNodeName->setObjectName(QStringLiteral("txtNodeName"));
+    cmdGetNode = new QPushButton(QStringLiteral("GetNode"), Frame1);
+    cmdGetNode->setObjectName(QStringLiteral("cmdGetNode"));
+    cmdGetNode->setToolTip(QStringLiteral("Shift+Click to get all the matching nodes."));
+    cmdGetNode->setMinimumWidth(twipsToPixelsX(825, this));
+    nameRow->addWidget(txtNodeName, 1);
+    nameRow->addWidget(cmdGetNode);
+    frameLayout->addLayout(nameRow);
+    txtInfo = new QTextEdit(Frame1);
+    txtInfo->setObjectName(QStringLiteral("txtInfo"));
+    txtInfo->setAcceptRichText(false);
+    txtInfo->setFixedHeight(twipsToPixelsY(1770, this));
+    frameLayout->addWidget(txtInfo);
+    layout->addWidget(Frame1);
+
+    m_model = new DocumentTreeModel(this);
+    TreeView1 = new QTreeView(central);
+    TreeView1->setObjectName(QStringLiteral("TreeView1"));
+    TreeView1->setModel(m_model);
+    TreeView1->setHeaderHidden(true);
+    // rows are one line each: lets the view skip laying out rows it does not show
+    TreeView1->setUniformRowHeights(true);
+    TreeView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    layout->addWidget(TreeView1, 1);
+    setCentralWidget(central);
+
+    StatusBar1 = new QStatusBar(this);
+    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    m_status = new QLabel(StatusBar1);
+    m_status->setObjectName(QStringLiteral("StatusText"));
+    m_status->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    StatusBar1->addWidget(m_status, 1);
+    setStatusBar(StatusBar1);
+
+    setMinimumSize(twipsToPixelsX(1000, this), twipsToPixelsY(5000, this));
+    resize(twipsToPixelsX(9885, this), twipsToPixelsY(10830, this));
+}
+
+void frmMain::buildToolbar()
+{
+    Toolbar1 = new QToolBar(QStringLiteral("Toolbar1"), this);
+    Toolbar1->setObjectName(QStringLiteral("Toolbar1"));
+    Toolbar1->setMovable(false);
+    Toolbar1->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    for (const ButtonSpec& b : kButtons) {
+        QAction* a = Toolbar1->addAction(QIcon::fromTheme(QLatin1String(b.themeIcon), style()->standardIcon(b.fallback)),
+                                         QLatin1String(b.caption));
+        a->setObjectName(QLatin1String(b.key));
+        a->setData(QLatin1String(b.key));
+        a->setToolTip(QLatin1String(b.tip));
+        const QString key = QLatin1String(b.key);
+        connect(a, &QAction::triggered, this, [this, key] { toolbarClick(key); });
+        m_buttons.append(a);
+    }
+    // the validation switch sits at the toolbar's right end
+    auto* spacer = new QWidget(Toolbar1);
+    spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    Toolbar1->addWidget(spacer);
+    Frame2 = new QGroupBox(QStringLiteral("Validation"), Toolbar1);
+    Frame2->setObjectName(QStringLiteral("Frame2"));
+    auto* row = new QHBoxLayout(Frame2);
+    row->setContentsMargins(6, 2, 6, 2);
+    optOn = new QRadioButton(QStringLiteral("On"), Frame2);
+    optOn->setObjectName(QStringLiteral("optOn"));
+    optOff = new QRadioButton(QStringLiteral("Off"), Frame2);
+    optOff->setObjectName(QStringLiteral("optOff"));
+    row->addWidget(optOn);
+    row->addWidget(optOff);
+    Toolbar1->addWidget(Frame2);
+    connect(optOn, &QRadioButton::clicked, this, [this] { SetValidation(); });
+    connect(optOff, &QRadioButton::clicked, this, [this] { SetValidation(); });
+    addToolBar(Qt::TopToolBarArea, Toolbar1);
+}
+
+void frmMain::buildPopupMenu()
+{
+    mnuPopUp = new QMenu(QStringLiteral("Popup"), this);
+    mnuPopUp->setObjectName(QStringLiteral("mnuPopUp"));
+    mnuPopUp->hide(); // only ever shown as a popup
+    for (const char* caption : kPopupCaptions) {
+        auto* entry = new QAction(QLatin1String(caption), mnuPopUp);
+        entry->setObjectName(QStringLiteral("mnuCommands"));
+        if (entry->text() == QLatin1String("-"))
+            entry->setSeparator(true);
+        mnuPopUp->addAction(entry);
+        mnuCommands.append(entry);
+    }
+    connect(mnuPopUp, &QMenu::triggered, this, &frmMain::menuCommand);
+}
+
+void frmMain::windowLoad(const QString& commandLine)
+{
+    buildPopupMenu();
+    pNodeCopied = DOMNode();
+    oXMLMgr = new ApXmlMgr(this);
+    connect(oXMLMgr, &ApXmlMgr::DOMReady, this, &frmMain::oXMLMgr_DOMReady);
+
+    sURL = commandLine;
+    sURL.remove(QLatin1Char('"'));
+    if (!sURL.trimmed().isEmpty()) {
+        txtInfo->clear();
+        // The first load always validates, whatever the switch will say.
+        oXMLMgr->LoadXml(sURL, true);
+    } else {
+        txtInfo->clear();
+        optOn->setChecked(true);
+        SetValidation();
+        sURL = prompts().setting(QStringLiteral("LastURL"), QStringLiteral("LastURL"), QString());
+    }
+    txtNodeName->setText(sURL);
+
+    if (oXMLMgr->DOMDoc()->documentElement().isNull()) {
+        // A starter configuration document, shown without a ready event: caption,
+        // status line and remembered name stay as they are.
+        oDoc = DOMDocument::create();
+        DOMNode root = oDoc->createNode(NODE_ELEMENT, QStringLiteral("FrameworkConfig"), QString());
+        for (const char* attr : {"TagName", "Name", "Alias"})
+            root.setAttribute(QLatin1String(attr), QStringLiteral("FrameworkConfig"));
+        oDoc->setDocumentElement(root);
+        AddTreeNode(oDoc->documentElement(), nullptr);
+        oXMLMgr->setDOMDoc(oDoc);
+    }
+}
+
+void frmMain::SetMsg(const QString& strMsg) { m_status->setText(strMsg); }
+
+QString frmMain::statusText() const { return m_status->text(); }
+
+void frmMain::SetValidation() { bValidation = optOn->isChecked(); }
+
+TreeItem* frmMain::AddTreeNode(const DOMNode& xmlNode, TreeItem* tvParent)
+{
+    TreeItem* item = m_model->AddTreeNode(xmlNode, tvParent);
+    TreeView1->setExpanded(m_model->indexOf(item), tvParent == nullptr);
+    return item;
+}
+
+void frmMain::setWindowTitleForLoad()
+{
+    const QLocale locale = QLocale::system();
+    const QDateTime now = QDateTime::currentDateTime();
+    setWindowTitle(QStringLiteral("Treelark [win] ") + sURL + QStringLiteral(" [")
+                   + locale.toString(now.date(), QLocale::ShortFormat) + QLatin1Char(' ')
+                   + locale.toString(now.time(), QLocale::ShortFormat) + QLatin1Char(']'));
+}
+
+void frmMain::oXMLMgr_DOMReady(DOMDocumentPtr oXmlDoc)
+{
+    // Each step goes on whatever the one before did.
+    oDoc = oXmlDoc;
+    m_model->clear();
+    try {
+        AddTreeNode(oDoc->documentElement(), nullptr);
+    } catch (...) {
+    }
+    qint64 nChars = 0;
+    try {
+        nChars = oDoc->xmlLength();
+    } catch (...) {
+    }
+    SetMsg(QStringLiteral("TotalNodes=") + QString::number(oXMLMgr->TotalNodes()) + QStringLiteral(", nChars=")
+           + QString::number(nChars));
+    txtInfo->setPlainText(sURL + QStringLiteral(" loaded. Length=") + QString::number(nChars));
+    sDocumentFile = sURL;
+    sLoadedFile = sURL;
+    prompts().setSetting(QStringLiteral("LastURL"), QStringLiteral("LastURL"), sURL);
+    setWindowTitleForLoad();
+}
+
+QAction* frmMain::toolbarButton(const QString& key) const
+{
+    for (QAction* a : m_buttons)
+        if (a->data().toString() == key)
+            return a;
+    return nullptr;
+}
+
+void frmMain::toolbarClick(const QString& key)
+{
+    // A cancelled dialog ends the action silently; nothing changes.
+    if (key == QLatin1String("load")) {
+        if (txtNodeName->text().isEmpty())
+            return;
+        sURL = txtNodeName->text();
+        oXMLMgr->LoadXml(sURL, bValidation);
+        setWindowTitleForLoad();
+    } else if (key == QLatin1String("browse")) {
+        sDocumentFile = prompts().setting(QStringLiteral("LastURL"), QStringLiteral("LastURL"), QString());
+        FileDialogRequest request{QStringLiteral("Open an XML file."), kXmlFilter, QString(), QString()};
+        splitAtLastSeparator(sDocumentFile, request.initialFolder, request.fileName);
+        if (request.initialFolder.isEmpty())
+            request.fileName.clear();
+        if (std::optional<QString> chosen = prompts().openFile(request))
+            txtNodeName->setText(*chosen);
+    } else if (key == QLatin1String("save")) {
+        SaveDocument();
+    }
+    // "merge", "next" and "print" have no action yet.
+}
+
+bool frmMain::SaveDocument()
+{
+    if (!oDoc || oDoc->parseError().errorCode != 0)
+        return !bDocumentChanged;
+    FileDialogRequest request{QStringLiteral("Save to an XML file."), kXmlFilter, QString(), QString()};
+    sDocumentFile = sLoadedFile;
+    if (sDocumentFile.isEmpty())
+        sDocumentFile = prompts().setting(QStringLiteral("LastURL"), QStringLiteral("LastURL"), QString());
+    splitAtLastSeparator(sDocumentFile, request.initialFolder, request.fileName);
+    if (request.initialFolder.isEmpty())
+        request.fileName.clear();
+
+    for (;;) {
+        std::optional<QString> chosen = prompts().saveFile(request);
+        if (!chosen || chosen->isEmpty())
+            return !bDocumentChanged;
+        const QString name = *chosen;
+        bool write = false;
+        if (!prompts().fileExists(name)) {
+            write = true;
+        } else if (!prompts().fileIsReadOnly(name)) {
+            write = prompts().message(name + QStringLiteral(" already exist.") + QLatin1Char('\n')
+                                          + QStringLiteral("Overwrite ? "),
+                                      MsgButtons::YesNoCancel)
+                == MsgResult::Yes;
+        } else {
+            prompts().message(name + QStringLiteral(" is ReadOnly.") + QLatin1Char('\n')
+                                  + QStringLiteral("Access denied !!!  "),
+                              MsgButtons::OK);
+        }
+        if (!write)
+            continue;
+        oXMLMgr->Save(name);
+        if (!oXMLMgr->lastSaveError().isEmpty()) {
+            // Nothing was written and the old file is whole: say so, and keep the
+            // document marked changed so closing still asks.
+            prompts().message(oXMLMgr->lastSaveError(), MsgButtons::OK);
+            return !bDocumentChanged;
+        }
+        break;
+    }
+    bDocumentChanged = false;
+    return !bDocumentChanged;
+}
+
+bool frmMain::queryUnload()
+{
+    if (!bDocumentChanged)
+        return true;
+    QString folder, name;
+    splitAtLastSeparator(sDocumentFile, folder, name);
+    const QString prompt = name.isEmpty()
+        ? QStringLiteral("Do you want to save the cahnges you made ?")
+        : QStringLiteral("Do you want to save the changes you made to ") + name + QStringLiteral(" ?");
+    const QString title = QStringLiteral("XML ") + sDocumentFile + QStringLiteral(" is changed.");
+    switch (prompts().message(prompt, MsgButtons::YesNoCancel, title)) {
+    case MsgResult::Yes:
+        SaveDocument();
+        return !bDocumentChanged;
+    case MsgResult::No:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void frmMain::closeEvent(QCloseEvent* event)
+{
+    if (!queryUnload()) {
+        event->ignore();
+        return;
+    }
+    unloadOtherForms();
+    event->accept();
+}
+
+void frmMain::unloadOtherForms() { UnloadAllForms(this); }
+
+void frmMain::menuCommand(QAction* entry)
+{
+    // Entries are told apart by their captions.
+    Q_UNUSED(entry);
+}
+
+} // namespace treelark

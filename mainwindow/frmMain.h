@@ -1,0 +1,111 @@
+// The main window: toolbar, validation switch, name box, information pane, the
+// document tree and the status line. It owns the document managers and the open
+// document, and lives for the whole run.
+#pragma once
+
+#include "DocumentTreeModel.h"
+#include "treelark/ApXmlMgr.h"
+
+#include <QMainWindow>
+
+class QAction;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QRadioButton;
+class QStatusBar;
+class QTextEdit;
+class QToolBar;
+class QTreeView;
+
+namespace treelark {
+
+class frmMain : public QMainWindow {
+    Q_OBJECT
+public:
+    // `commandLine` is the text the program was started with (file name or address).
+    explicit frmMain(const QString& commandLine = QString(), QWidget* parent = nullptr);
+    ~frmMain() override;
+
+    // The only writer of the status line.
+    void SetMsg(const QString& strMsg);
+    QString statusText() const;
+
+    // Adds the item for xmlNode (with its branch) under tvParent, or as a new top-level
+    // item, expanded when top-level and collapsed otherwise.
+    TreeItem* AddTreeNode(const DOMNode& xmlNode, TreeItem* tvParent);
+
+    // Toolbar actions by key: "browse", "load", "save", "merge", "next", "print".
+    void toolbarClick(const QString& key);
+    QAction* toolbarButton(const QString& key) const;
+    bool SaveDocument();
+
+    // State the other windows and the tests look at.
+    ApXmlMgr* xmlMgr() const { return oXMLMgr; }
+    DOMDocumentPtr document() const { return oDoc; }
+    DocumentTreeModel* treeModel() const { return m_model; }
+    QString currentUrl() const { return sURL; }
+    QString loadedFile() const { return sLoadedFile; }
+    bool validation() const { return bValidation; }
+    QList<QAction*> popupEntries() const { return mnuCommands; }
+
+    // Controls, named as everywhere else in the program.
+    QToolBar* Toolbar1 = nullptr;
+    QGroupBox* Frame2 = nullptr;
+    QRadioButton* optOn = nullptr;
+    QRadioButton* optOff = nullptr;
+    QStatusBar* StatusBar1 = nullptr;
+    QFrame* Frame1 = nullptr;
+    QLineEdit* txtNodeName = nullptr;
+    QPushButton* cmdGetNode = nullptr;
+    QTextEdit* txtInfo = nullptr;
+    QTreeView* TreeView1 = nullptr;
+    QMenu* mnuPopUp = nullptr;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private slots:
+    void oXMLMgr_DOMReady(treelark::DOMDocumentPtr oXmlDoc);
+    void menuCommand(QAction* entry);
+
+private:
+    void buildControls();
+    void buildToolbar();
+    void buildPopupMenu();
+    void windowLoad(const QString& commandLine);
+    void SetValidation();
+    void setWindowTitleForLoad();
+    bool queryUnload();
+    void unloadOtherForms();
+
+    ApXmlMgr* oXMLMgr = nullptr;
+    ApXmlMgr* pXMLMgr = nullptr;
+    DOMDocumentPtr oDoc;
+    QString sURL;
+    QString sLoadedFile;
+    bool bValidation = false;
+    bool bDragging = false;
+    bool bAddLayers = false;
+    TreeItem* oItemClicked = nullptr;
+    DOMNode pNodeClicked;
+    TreeItem* oItemLayers = nullptr;
+    DOMNode pNodeLayers;
+    DOMNode pNodeCopied;
+    int xPopup = 0;
+    int yPopup = 0;
+
+    DocumentTreeModel* m_model = nullptr;
+    QLabel* m_status = nullptr;
+    QList<QAction*> m_buttons;
+    QList<QAction*> mnuCommands;
+};
+
+// Splits a file name at its last path separator ("/" or "\"): the folder part keeps
+// the separator. Both are "" / the whole name when there is none.
+void splitAtLastSeparator(const QString& name, QString& folder, QString& file);
+
+} // namespace treelark
