@@ -177,16 +177,24 @@ qint64 DocumentTreeModel::countItems(const TreeItem& item)
     return n;
 }
 
+// An index points at the item that holds its row (the parent, or the invisible top),
+// so making an index never makes an item: the view may index every row of a branch of
+// a million children while only the rows it shows get item objects.
 TreeItem* DocumentTreeModel::itemFromIndex(const QModelIndex& index) const
 {
-    return index.isValid() && index.model() == this ? static_cast<TreeItem*>(index.internalPointer()) : nullptr;
+    if (!index.isValid() || index.model() != this)
+        return nullptr;
+    auto* holder = static_cast<TreeItem*>(index.internalPointer());
+    if (index.row() >= qsizetype(holder->rows.size()))
+        return nullptr;
+    return materialise(holder, index.row());
 }
 
 QModelIndex DocumentTreeModel::indexOf(const TreeItem* item) const
 {
     if (!item)
         return QModelIndex();
-    return createIndex(int(item->row), 0, const_cast<TreeItem*>(item));
+    return createIndex(int(item->row), 0, item->parent ? item->parent : &m_top);
 }
 
 TreeItem* DocumentTreeModel::topLevelItem(qsizetype i)
@@ -210,7 +218,7 @@ qsizetype DocumentTreeModel::childCount(TreeItem* item)
 
 TreeItem* DocumentTreeModel::container(const QModelIndex& parent) const
 {
-    return parent.isValid() ? static_cast<TreeItem*>(parent.internalPointer()) : &m_top;
+    return parent.isValid() ? itemFromIndex(parent) : &m_top;
 }
 
 QModelIndex DocumentTreeModel::index(int row, int column, const QModelIndex& parent) const
@@ -218,16 +226,20 @@ QModelIndex DocumentTreeModel::index(int row, int column, const QModelIndex& par
     if (column != 0 || row < 0)
         return QModelIndex();
     TreeItem* p = container(parent);
+    if (!p)
+        return QModelIndex();
     load(p);
     if (row >= int(p->rows.size()))
         return QModelIndex();
-    return createIndex(row, 0, materialise(p, row));
+    return createIndex(row, 0, p);
 }
 
 QModelIndex DocumentTreeModel::parent(const QModelIndex& child) const
 {
-    TreeItem* item = itemFromIndex(child);
-    return item ? indexOf(item->parent) : QModelIndex();
+    if (!child.isValid())
+        return QModelIndex();
+    auto* holder = static_cast<TreeItem*>(child.internalPointer());
+    return holder == &m_top ? QModelIndex() : indexOf(holder);
 }
 
 int DocumentTreeModel::rowCount(const QModelIndex& parent) const
@@ -235,6 +247,8 @@ int DocumentTreeModel::rowCount(const QModelIndex& parent) const
     if (parent.column() > 0)
         return 0;
     TreeItem* p = container(parent);
+    if (!p)
+        return 0;
     load(p);
     return int(p->rows.size());
 }
@@ -243,10 +257,15 @@ int DocumentTreeModel::columnCount(const QModelIndex&) const { return 1; }
 
 bool DocumentTreeModel::hasChildren(const QModelIndex& parent) const
 {
-    TreeItem* p = container(parent);
-    if (p->loaded)
-        return !p->rows.empty();
-    return p->tag.hasChildNodes();
+    if (!parent.isValid())
+        return !m_top.rows.empty();
+    auto* holder = static_cast<TreeItem*>(parent.internalPointer());
+    if (parent.row() >= qsizetype(holder->rows.size()))
+        return false;
+    const TreeItem::Slot& slot = holder->rows[size_t(parent.row())];
+    if (slot.item && slot.item->loaded)
+        return !slot.item->rows.empty();
+    return !slot.node.isNull() && slot.node.hasChildNodes();
 }
 
 QVariant DocumentTreeModel::data(const QModelIndex& index, int role) const

@@ -10,6 +10,8 @@
 
 namespace treelark {
 
+class dCollection;
+
 class ApXmlMgr : public QObject {
     Q_OBJECT
 public:
@@ -48,7 +50,56 @@ public:
     DOMNodeList GetNodesByName(QString& sNodeName, DOMDocumentPtr oDomIn = nullptr) const;
     DOMNodeList GetNodesByName(const QString& sNodeName, DOMDocumentPtr oDomIn = nullptr) const;
 
+    // Folds SourceNode into TargetNode, pairing children by the KeyName attribute only.
+    // The first error reaches the caller; the target keeps what was done before it.
+    void UpdateNodes(const DOMNode& TargetNode, const DOMNode& SourceNode,
+                     QString KeyName = QStringLiteral("TagName"));
+    // UpdateNodes on the two document elements; oExistingDom defaults to this manager's.
+    void Merge(DOMDocumentPtr oXmlDocIn, DOMDocumentPtr oExistingDom = nullptr,
+               const QString& KeyName = QStringLiteral("TagName"));
+
+    // "Root/Child/Grandchild"; "" for nothing, the document node and detached nodes.
+    QString GetFullPath(const DOMNode& pNode) const;
+
+    // Never raises: an error is shown as "From InsertNode:<number>, <description>" and
+    // gives nothing. Drops one trailing "/" from strPath2ParentNode in place.
+    DOMNode InsertNode(QString& strPath2ParentNode, const QString& sNodeName, bool bOverwrite,
+                       qint16 NodeType = 1, const dCollection* dNodeAttributes = nullptr,
+                       DOMDocumentPtr oDomIn = nullptr);
+    DOMNode InsertNode(const QString& strPath2ParentNode, const QString& sNodeName, bool bOverwrite,
+                       qint16 NodeType = 1, const dCollection* dNodeAttributes = nullptr,
+                       DOMDocumentPtr oDomIn = nullptr);
+
+    // Appends pNode (or a deep copy) as pParentNode's last child and returns what was
+    // appended; nothing when there is no parent. Errors reach the caller.
+    DOMNode InsertNodeUnder(const DOMNode& pParentNode, const DOMNode& pNode, bool bClone);
+
+    // As UpdateNodes, but children pair by name where names at a level are unique, text
+    // carries over between paired text nodes, and it never raises: a failing step is
+    // skipped and the merge goes on.
+    void UpdateAllNodes(const DOMNode& TargetNode, const DOMNode& SourceNode,
+                        QString KeyName = QStringLiteral("TagName"));
+
+    // Whether two children share a name, ignoring case; false on any error.
+    bool HasDuplicateNodeNames(const DOMNode& pNode) const;
+
+    // UpdateAllNodes on the two document elements; TargetDOM defaults to this manager's.
+    // Without a source nothing happens. Never raises.
+    void MergeAll(DOMDocumentPtr SourceDOM, DOMDocumentPtr TargetDOM = nullptr,
+                  const QString& KeyName = QStringLiteral("TagName"));
+
     QString GetAttributeValue(const DOMNode& pNode, const QString& AttributeName) const;
+
+    // A new node, not yet in the tree: an element carrying dAttributes, an empty text node
+    // for type 3 (the name unused), nothing for any other type. Never raises.
+    DOMNode CreateNode(const QString& sNodeName, const dCollection* dAttributes = nullptr,
+                       qint32 intNodeType = 1, DOMDocumentPtr oDomIn = nullptr);
+
+    // Appends a new element at a "/"-separated path, creating missing ancestors (without
+    // attributes) on the way; only the last element gets dAttributes. An empty pDoc
+    // receives this manager's document. Errors reach the caller.
+    DOMNode InsertNodeWithFullPath(const QString& sPath, const dCollection* dAttributes, DOMDocumentPtr& pDoc);
+    DOMNode InsertNodeWithFullPath(const QString& sPath, const dCollection* dAttributes = nullptr);
 
     qint32 GetPathAndFileName(const QString& FullPath, QString& FilePath, QString& FileName,
                               const QString& Seperator = QStringLiteral("\\")) const;
@@ -65,6 +116,13 @@ signals:
 
 private:
     DOMDocumentPtr target(const DOMDocumentPtr& oDomIn) const { return oDomIn ? oDomIn : m_oXmlDoc; }
+    // A missing document fails the way a method called on "nothing" does.
+    static const DOMDocumentPtr& required(const DOMDocumentPtr& doc)
+    {
+        if (!doc)
+            throw DOMException(DOMException::ObjectNotSet, QStringLiteral("Object variable not set"));
+        return doc;
+    }
     void onReadyStateChange(const DOMDocumentPtr& doc);
 
     QString m_sXMLFileName;

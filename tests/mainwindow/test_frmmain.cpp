@@ -1,0 +1,314 @@
+// The main window, headless: start-up, loading, Browse, Save, the close prompt and the
+// document tree, with every dialog answered by scripted prompts.
+#include "AppState.h"
+#include "frmMain.h"
+#include "modUtils.h"
+#include "treelark/ScriptedPrompts.h"
+
+#include <QAbstractItemModelTester>
+#include <QAction>
+#include <QFile>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextEdit>
+#include <QTreeView>
+
+using namespace treelark;
+
+class FrmMainTest : public QObject {
+    Q_OBJECT
+
+private:
+    std::shared_ptr<ScriptedPrompts> script;
+    QTemporaryDir dir;
+
+    QString write(const QString& name, const QByteArray& bytes)
+    {
+        QFile f(dir.filePath(name));
+        f.open(QIODevice::WriteOnly);
+        f.write(bytes);
+        return f.fileName();
+    }
+
+    static QStringList topTexts(frmMain& w)
+    {
+        QStringList out;
+        for (qsizetype i = 0; i < w.treeModel()->topLevelCount(); ++i)
+            out << w.treeModel()->topLevelItem(i)->text;
+        return out;
+    }
+
+    static const char* config()
+    {
+        return "<FrameworkConfig TagName=\"FrameworkConfig\">\n"
+               "  <a TagName=\"x\" Name=\"x\"/>\n  <a TagName=\"x\" Name=\"y\"/>\n  <a Name=\"y\"/>\n"
+               "  <a tagname=\"x\"/>\n  <b>text<!--note--></b>\n</FrameworkConfig>\n";
+    }
+
+private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
+    void init()
+    {
+        script = std::make_shared<ScriptedPrompts>();
+        setPrompts(script);
+        bDocumentChanged = false;
+        sDocumentFile.clear();
+    }
+
+    void cleanup() { setPrompts(nullptr); }
+
+    void startsWithTheStarterDocument()
+    {
+        frmMain w;
+        QCOMPARE(topTexts(w), QStringList{"FrameworkConfig (FrameworkConfig)"});
+        QVERIFY(w.TreeView1->isExpanded(w.treeModel()->indexOf(w.treeModel()->topLevelItem(0))));
+        QVERIFY(w.optOn->isChecked());
+        QVERIFY(w.validation());
+        QCOMPARE(w.txtNodeName->text(), QString());
+        QCOMPARE(w.windowTitle(), QString("Treelark"));
+        QCOMPARE(w.statusText(), QString());
+        DOMNode root = w.xmlMgr()->DOMDoc()->documentElement();
+        QCOMPARE(root.getAttribute("Alias"), QString("FrameworkConfig"));
+        QCOMPARE(root.attributes().item(2).name(), QString("Alias"));
+        // the popup's entries are made at load, in order
+        QStringList captions;
+        for (QAction* a : w.popupEntries())
+            captions << a->text();
+        QCOMPARE(captions, (QStringList{"Edit", "Add", "Delete", "Copy", "Paste", "-", "EditAttributes", "EditText",
+                                        "InsertNode", "-", "ShowText", "-", "SaveToFile"}));
+        QVERIFY(w.popupEntries().at(5)->isSeparator());
+        QCOMPARE(FindMenuByCaption(w.popupEntries(), "Paste"), w.popupEntries().at(4));
+        QVERIFY(w.findChild<QTreeView*>("TreeView1"));
+        QVERIFY(w.findChild<QLineEdit*>("txtNodeName"));
+    }
+
+    void remembersTheLastDocumentWithoutLoadingIt()
+    {
+        script->settings["LastURL/LastURL"] = "/some/where/last.xml";
+        frmMain w;
+        QCOMPARE(w.txtNodeName->text(), QString("/some/where/last.xml"));
+        QCOMPARE(topTexts(w), QStringList{"FrameworkConfig (FrameworkConfig)"});
+    }
+
+    void commandLineLoadsWithValidationAndSwitchStaysUnset()
+    {
+        const QString path = write("cmd line.xml", config());
+        frmMain w("\"" + path + "\"");
+        QCOMPARE(topTexts(w), QStringList{"FrameworkConfig (FrameworkConfig)"});
+        QVERIFY(!w.optOn->isChecked() && !w.optOff->isChecked());
+        QVERIFY(!w.validation());
+        QCOMPARE(w.txtNodeName->text(), path);
+        QCOMPARE(sDocumentFile, path);
+        QCOMPARE(w.loadedFile(), path);
+        QCOMPARE(script->settings.value("LastURL/LastURL"), path);
+        QVERIFY(w.windowTitle().startsWith("Treelark [win] " + path + " ["));
+        QVERIFY(w.windowTitle().endsWith("]"));
+        QVERIFY(w.statusText().startsWith("TotalNodes=8, nChars="));
+        QVERIFY(w.txtInfo->toPlainText().startsWith(path + " loaded. Length="));
+
+        // an invalid document is refused by the first (validating) load
+        const QString invalid = write("invalid.xml", "<!DOCTYPE r [<!ELEMENT r EMPTY>]><r><x/></r>");
+        frmMain v(invalid);
+        QCOMPARE(topTexts(v), (QStringList{"", "FrameworkConfig (FrameworkConfig)"}));
+    }
+
+    void treeTextsFollowTagNameAndName()
+    {
+        frmMain w(write("texts.xml", config()));
+        DocumentTreeModel* m = w.treeModel();
+        TreeItem* root = m->topLevelItem(0);
+        QStringList texts;
+        for (qsizetype i = 0; i < m->childCount(root); ++i)
+            texts << m->child(root, i)->text;
+        QCOMPARE(texts, (QStringList{"a (x)", "a (x,y)", "a(y)", "a", "b"}));
+        TreeItem* b = m->child(root, 4);
+        QCOMPARE(m->child(b, 0)->text, QString("#text"));
+        QCOMPARE(m->child(b, 1)->text, QString("#comment"));
+        QVERIFY(!w.TreeView1->isExpanded(m->indexOf(b)));
+        QCOMPARE(m->child(b, 0)->tag.nodeValue(), QString("text"));
+    }
+
+    void modelPassesTheItemModelTester()
+    {
+        frmMain w(write("tester.xml", config()));
+        QAbstractItemModelTester tester(w.treeModel(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+        TreeItem* root = w.treeModel()->topLevelItem(0);
+        w.treeModel()->AddTreeNode(w.document()->documentElement().firstChild(), root);
+        w.treeModel()->setParent(w.treeModel()->child(root, 0), w.treeModel()->child(root, 4));
+        w.treeModel()->removeItem(w.treeModel()->child(root, 1));
+        w.treeModel()->clear();
+    }
+
+    void wideBranchesMaterialiseOnlyWhatIsShown()
+    {
+        QByteArray text = "<r>";
+        for (int i = 0; i < 100000; ++i)
+            text += "<i Name=\"n" + QByteArray::number(i) + "\"/>";
+        text += "</r>";
+        frmMain w(write("wide.xml", text));
+        w.resize(600, 500);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QCOMPARE(w.treeModel()->rowCount(w.treeModel()->index(0, 0)), 100000);
+        QVERIFY(w.treeModel()->materialisedItems() < 500);
+        w.TreeView1->scrollToBottom();
+        QApplication::processEvents();
+        QVERIFY(w.treeModel()->materialisedItems() < 1000);
+        const QModelIndex last = w.treeModel()->index(99999, 0, w.treeModel()->index(0, 0));
+        QCOMPARE(last.data().toString(), QString("i(n99999)"));
+    }
+
+    void brokenFileLeavesOneEmptyItem()
+    {
+        const QString broken = write("broken.xml", "<a><b></a>");
+        frmMain w;
+        w.txtNodeName->setText(broken);
+        w.toolbarClick("load");
+        QCOMPARE(topTexts(w), QStringList{""});
+        QVERIFY(w.treeModel()->topLevelItem(0)->tag.isNull());
+        QCOMPARE(script->settings.value("LastURL/LastURL"), broken); // remembered all the same
+        QVERIFY(w.windowTitle().startsWith("Treelark [win] " + broken));
+        // and the program goes on: a good file loads over it
+        w.txtNodeName->setText(write("good.xml", "<g/>"));
+        w.toolbarClick("load");
+        QCOMPARE(topTexts(w), QStringList{"g"});
+    }
+
+    void loadUsesTheSwitchAndIgnoresAnEmptyBox()
+    {
+        const QString invalid = write("inv.xml", "<!DOCTYPE r [<!ELEMENT r EMPTY>]><r><x/></r>");
+        frmMain w;
+        w.txtNodeName->clear();
+        const QString title = w.windowTitle();
+        w.toolbarClick("load");
+        QCOMPARE(w.windowTitle(), title);
+        w.txtNodeName->setText(invalid);
+        w.toolbarClick("load"); // validation on: refused
+        QCOMPARE(topTexts(w), QStringList{""});
+        w.optOff->click();
+        QVERIFY(!w.validation());
+        w.toolbarClick("load");
+        QCOMPARE(topTexts(w), QStringList{"r"});
+    }
+
+    void browseOnlyFillsTheNameBox()
+    {
+        script->settings["LastURL/LastURL"] = "C:\\data\\a.xml";
+        frmMain w;
+        const QString chosen = write("chosen.xml", "<c/>");
+        script->queueOpen(chosen);
+        w.toolbarClick("browse");
+        const auto& asked = script->asked().last();
+        QCOMPARE(asked.kind, QString("open"));
+        QCOMPARE(asked.dialog.title, QString("Open an XML file."));
+        QCOMPARE(asked.dialog.filter, QString("*.xml|*.xml|*.*|*.*"));
+        QCOMPARE(asked.dialog.initialFolder, QString("C:\\data\\"));
+        QCOMPARE(asked.dialog.fileName, QString("a.xml"));
+        QCOMPARE(w.txtNodeName->text(), chosen);
+        QCOMPARE(topTexts(w), QStringList{"FrameworkConfig (FrameworkConfig)"}); // nothing loaded
+        // cancel changes nothing
+        w.txtNodeName->setText("kept");
+        w.toolbarClick("browse");
+        QCOMPARE(w.txtNodeName->text(), QString("kept"));
+    }
+
+    void saveToANewAnExistingAndAReadOnlyFile()
+    {
+        const QString source = write("src.xml", config());
+        frmMain w(source);
+        bDocumentChanged = true;
+        const QString fresh = dir.filePath("fresh.xml");
+        script->queueSave(fresh);
+        QVERIFY(w.SaveDocument());
+        QVERIFY(!bDocumentChanged);
+        QCOMPARE(QFile(fresh).exists(), true);
+        const auto& dialog = script->asked().last().dialog;
+        QCOMPARE(dialog.title, QString("Save to an XML file."));
+        QCOMPARE(dialog.initialFolder, dir.path() + "/");
+        QCOMPARE(dialog.fileName, QString("src.xml"));
+        QCOMPARE(sDocumentFile, source);
+
+        // existing: No goes back to the dialog, Yes overwrites
+        bDocumentChanged = true;
+        const QString existing = write("existing.xml", "<old/>");
+        script->clearAsked();
+        script->queueSave(existing);
+        script->queueMessage(MsgResult::No);
+        script->queueSave(existing);
+        script->queueMessage(MsgResult::Yes);
+        QVERIFY(w.SaveDocument());
+        QCOMPARE(script->messagesShown(), QStringList(QStringList{existing + " already exist.\nOverwrite ? ",
+                                                                  existing + " already exist.\nOverwrite ? "}));
+        QVERIFY(QFile(existing).size() > 10);
+
+        // read-only: told, then asked again; cancel ends it with the flag kept
+        bDocumentChanged = true;
+        script->clearAsked();
+        script->setReadOnly(existing);
+        script->queueSave(existing);
+        QVERIFY(!w.SaveDocument());
+        QCOMPARE(script->messagesShown(), QStringList{existing + " is ReadOnly.\nAccess denied !!!  "});
+        QCOMPARE(script->asked().size(), 3); // save dialog, message, save dialog again
+        QVERIFY(bDocumentChanged);
+
+        // a failed write is reported and keeps the document marked changed
+        script->clearAsked();
+        script->queueSave(dir.filePath("no/such/folder/x.xml"));
+        QVERIFY(!w.SaveDocument());
+        QVERIFY(bDocumentChanged);
+        QCOMPARE(script->messagesShown().size(), 1);
+        // the name chosen is not remembered
+        QCOMPARE(w.loadedFile(), source);
+        QCOMPARE(script->settings.value("LastURL/LastURL"), source);
+    }
+
+    void closePromptTextsAndAnswers()
+    {
+        frmMain w;
+        w.show();
+        // unchanged: closes without asking
+        QVERIFY(w.close());
+        QVERIFY(script->asked().isEmpty());
+
+        frmMain changed;
+        changed.show();
+        bDocumentChanged = true;
+        sDocumentFile = "";
+        script->queueMessage(MsgResult::Cancel);
+        QVERIFY(!changed.close());
+        QCOMPARE(script->asked().last().text, QString("Do you want to save the cahnges you made ?"));
+        QCOMPARE(script->asked().last().title, QString("XML  is changed."));
+        QCOMPARE(script->asked().last().buttons, MsgButtons::YesNoCancel);
+
+        sDocumentFile = "/data/configs/a.xml";
+        script->queueMessage(MsgResult::Yes); // then the save dialog is cancelled
+        QVERIFY(!changed.close());
+        QCOMPARE(script->asked().at(script->asked().size() - 2).text,
+                 QString("Do you want to save the changes you made to a.xml ?"));
+        QCOMPARE(script->asked().at(script->asked().size() - 2).title, QString("XML /data/configs/a.xml is changed."));
+        QCOMPARE(script->asked().last().kind, QString("save"));
+
+        script->queueMessage(MsgResult::No);
+        QVERIFY(changed.close());
+    }
+
+    void closingUnloadsTheOtherForms()
+    {
+        frmMain w;
+        w.show();
+        auto* other = new QWidget;
+        registerForm(other);
+        QPointer<QWidget> watch(other);
+        QVERIFY(w.close());
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(watch.isNull());
+        QVERIFY(!UnloadAllForms(&w)); // only the main window is left
+    }
+};
+
+QTEST_MAIN(FrmMainTest)
+#include "test_frmmain.moc"
