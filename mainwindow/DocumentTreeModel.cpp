@@ -216,6 +216,16 @@ qsizetype DocumentTreeModel::childCount(TreeItem* item)
     return qsizetype(parent->rows.size());
 }
 
+qsizetype DocumentTreeModel::findChildRow(TreeItem* item, const DOMNode& node)
+{
+    TreeItem* parent = item ? item : &m_top;
+    load(parent);
+    for (size_t r = 0; r < parent->rows.size(); ++r)
+        if (parent->rows[r].node == node)
+            return qsizetype(r);
+    return -1;
+}
+
 TreeItem* DocumentTreeModel::container(const QModelIndex& parent) const
 {
     return parent.isValid() ? itemFromIndex(parent) : &m_top;

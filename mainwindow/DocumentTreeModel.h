@@ -65,6 +65,9 @@ public:
     TreeItem* topLevelItem(qsizetype i);
     TreeItem* child(TreeItem* item, qsizetype row);
     qsizetype childCount(TreeItem* item);
+    // The row under `item` (nullptr: the top level) that shows `node`, or -1; looks at
+    // the rows' nodes without making items for them.
+    qsizetype findChildRow(TreeItem* item, const DOMNode& node);
     // How many item objects exist right now (for tests and benchmarks).
     qint64 materialisedItems() const { return m_itemCount; }
 

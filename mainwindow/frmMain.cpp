@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QMouseEvent>
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
@@ -115,6 +116,7 @@ void frmMain::buildControls()
     // rows are one line each: lets the view skip laying out rows it does not show
     TreeView1->setUniformRowHeights(true);
     TreeView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    TreeView1->setSelectionMode(QAbstractItemView::SingleSelection);
     layout->addWidget(TreeView1, 1);
     setCentralWidget(central);
 
@@ -126,6 +128,7 @@ void frmMain::buildControls()
     StatusBar1->addWidget(m_status, 1);
     setStatusBar(StatusBar1);
 
+    installEventHooks();
     setMinimumSize(twipsToPixelsX(1000, this), twipsToPixelsY(5000, this));
     resize(twipsToPixelsX(9885, this), twipsToPixelsY(10830, this));
 }
@@ -288,8 +291,12 @@ void frmMain::toolbarClick(const QString& key)
             txtNodeName->setText(*chosen);
     } else if (key == QLatin1String("save")) {
         SaveDocument();
+    } else if (key == QLatin1String("merge")) {
+        MergeDocument();
+    } else if (key == QLatin1String("next")) {
+        selectNextMatch();
     }
-    // "merge", "next" and "print" have no action yet.
+    // "print" has no action yet.
 }
 
 bool frmMain::SaveDocument()
@@ -372,8 +379,86 @@ void frmMain::unloadOtherForms() { UnloadAllForms(this); }
 
 void frmMain::menuCommand(QAction* entry)
 {
-    // Entries are told apart by their captions.
-    Q_UNUSED(entry);
+    // Entries are told apart by their captions, not their positions.
+    if (entry)
+        runMenuCommand(entry->text());
+}
+
+void frmMain::installEventHooks()
+{
+    cmdGetNode->installEventFilter(this);
+    txtNodeName->installEventFilter(this);
+    txtNodeName->setAcceptDrops(true);
+    txtInfo->viewport()->installEventFilter(this);
+    txtInfo->setAcceptDrops(true);
+    txtInfo->viewport()->setAcceptDrops(true);
+    TreeView1->viewport()->installEventFilter(this);
+    TreeView1->setAcceptDrops(true);
+    TreeView1->viewport()->setAcceptDrops(true);
+    // Enter in the name box runs a first-match search.
+    connect(txtNodeName, &QLineEdit::returnPressed, this, [this] { cmdGetNode_MouseDown(Qt::NoModifier); });
+}
+
+bool frmMain::eventFilter(QObject* watched, QEvent* event)
+{
+    const QEvent::Type type = event->type();
+    const bool isDrag = type == QEvent::DragEnter || type == QEvent::DragMove || type == QEvent::DragLeave
+        || type == QEvent::Drop;
+    if (watched == cmdGetNode && type == QEvent::MouseButtonPress) {
+        auto* me = static_cast<QMouseEvent*>(event);
+        if (me->button() == Qt::LeftButton)
+            cmdGetNode_MouseDown(me->modifiers());
+    } else if (watched == txtNodeName) {
+        if (type == QEvent::MouseButtonPress)
+            txtNodeName_Click();
+        else if (isDrag)
+            return nameBoxDragEvent(event);
+    } else if (watched == txtInfo->viewport() && isDrag) {
+        return infoPaneDragEvent(event);
+    } else if (watched == TreeView1->viewport()) {
+        if (type == QEvent::MouseButtonPress) {
+            auto* me = static_cast<QMouseEvent*>(event);
+            treeMouseDown(me->button(), me->position().toPoint());
+        } else if (type == QEvent::MouseButtonRelease
+                   && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+            treeClick();
+        } else if (isDrag || type == QEvent::MouseMove) {
+            return treeDragEvent(event);
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+TreeItem* frmMain::selectedItem() const
+{
+    const QModelIndexList selected = TreeView1->selectionModel()->selectedIndexes();
+    return selected.isEmpty() ? nullptr : m_model->itemFromIndex(selected.first());
+}
+
+void frmMain::selectItem(TreeItem* item)
+{
+    if (!item) {
+        TreeView1->selectionModel()->clearSelection();
+        TreeView1->setCurrentIndex(QModelIndex());
+        return;
+    }
+    const QModelIndex idx = m_model->indexOf(item);
+    TreeView1->selectionModel()->setCurrentIndex(idx, QItemSelectionModel::ClearAndSelect);
+}
+
+void frmMain::treeMouseDown(Qt::MouseButton button, const QPoint& pos)
+{
+    // The item under the pointer becomes the selection; a press outside any clears it.
+    const QModelIndex idx = TreeView1->indexAt(pos);
+    selectItem(idx.isValid() ? m_model->itemFromIndex(idx) : nullptr);
+    if (button == Qt::RightButton)
+        treeRightClick(pos);
+}
+
+void frmMain::rebuildTree()
+{
+    m_model->clear();
+    AddTreeNode(oXMLMgr->DOMDoc()->documentElement(), nullptr);
 }
 
 } // namespace treelark

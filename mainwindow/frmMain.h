@@ -43,6 +43,27 @@ public:
     QAction* toolbarButton(const QString& key) const;
     bool SaveDocument();
 
+    // Search bar: the button acts on mouse-down, the keys held deciding the mode
+    // (Shift: every match; Ctrl+Shift: path insertion; otherwise the first match).
+    void cmdGetNode_MouseDown(Qt::KeyboardModifiers shift);
+    // Selects and reveals the next match of the last search, wrapping at the end.
+    void selectNextMatch();
+    // Information pane and status line reports.
+    QString GetNodeInfo(const DOMNode& node, const QString& sSep) const;
+    void treeClick();
+    void txtNodeName_Click();
+    void txtInfo_DropFiles(const QStringList& paths);
+    void DispAttributes(const DOMNode& pNode, const QString& sTitle);
+
+    // Node command menu, drag and drop, merge.
+    void treeMouseDown(Qt::MouseButton button, const QPoint& pos);
+    void runMenuCommand(const QString& caption);
+    bool MergeDocument();
+    void txtNodeName_DropFiles(const QStringList& paths);
+    void treeDrop(TreeItem* dropItem);
+    TreeItem* selectedItem() const;
+    void selectItem(TreeItem* item);
+
     // State the other windows and the tests look at.
     ApXmlMgr* xmlMgr() const { return oXMLMgr; }
     DOMDocumentPtr document() const { return oDoc; }
@@ -67,9 +88,11 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private slots:
     void oXMLMgr_DOMReady(treelark::DOMDocumentPtr oXmlDoc);
+    void pXMLMgr_DOMReady(treelark::DOMDocumentPtr oXmlDoc);
     void menuCommand(QAction* entry);
 
 private:
@@ -81,6 +104,16 @@ private:
     void setWindowTitleForLoad();
     bool queryUnload();
     void unloadOtherForms();
+    void rebuildTree();
+    bool revealNode(const DOMNode& node);
+    void installEventHooks();
+    void treeRightClick(const QPoint& pos);
+    bool nameBoxDragEvent(QEvent* event);
+    bool treeDragEvent(QEvent* event);
+    bool infoPaneDragEvent(QEvent* event);
+    void EnableLayerCommands(bool bEdit, bool bAdd);
+    void DeleteNode(const DOMNode& xmlNode);
+    void SaveNodeToFile(const DOMNode& xmlNode);
 
     ApXmlMgr* oXMLMgr = nullptr;
     ApXmlMgr* pXMLMgr = nullptr;
@@ -97,6 +130,10 @@ private:
     DOMNode pNodeCopied;
     int xPopup = 0;
     int yPopup = 0;
+
+    // the last search's matches, for the Next button
+    DOMNodeList m_matches;
+    qint64 m_matchIndex = -1;
 
     DocumentTreeModel* m_model = nullptr;
     QLabel* m_status = nullptr;

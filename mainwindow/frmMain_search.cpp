@@ -1,0 +1,134 @@
+// The search bar: finding nodes by name, path insertion, and walking the matches.
+#include "frmMain.h"
+
+#include "treelark/dCollection.h"
+#include "treelark/modStringHandler.h"
+
+#include <QLineEdit>
+#include <QStatusBar>
+#include <QTextEdit>
+#include <QTreeView>
+
+namespace treelark {
+
+namespace {
+
+// The pane shows what a person can read; a search with a hundred thousand matches
+// describes as many as fit and says how many more there are. The count is exact.
+constexpr qsizetype kMaxPaneChars = 200000;
+
+void parseAttributeList(const QString& spec, dCollection& attrs)
+{
+    QStringList pairs;
+    SplitString(spec, QStringLiteral(":"), pairs);
+    for (const QString& piece : pairs) {
+        const QString pair = piece.trimmed();
+        if (pair.isEmpty())
+            continue;
+        QStringList parts;
+        // blanks around "=" stay in the key and the value
+        if (SplitString(pair, QStringLiteral("="), parts) == 2)
+            attrs.Add(parts[1], parts[0]); // a key given twice keeps its first value
+    }
+}
+
+} // namespace
+
+void frmMain::cmdGetNode_MouseDown(Qt::KeyboardModifiers shift)
+{
+    const Qt::KeyboardModifiers keys = shift & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
+    QString info, msg;
+    if (keys == (Qt::ControlModifier | Qt::ShiftModifier)) {
+        // Path insertion: "path;Key1=Value1:Key2=Value2".
+        try {
+            const QString text = txtNodeName->text();
+            QStringList pieces;
+            SplitString(text, QStringLiteral(";"), pieces);
+            QString path = text;
+            dCollection attrs;
+            if (pieces.size() == 2) {
+                path = pieces[0].trimmed();
+                const QString spec = pieces[1].trimmed();
+                if (!spec.isEmpty())
+                    parseAttributeList(spec, attrs);
+            }
+            oXMLMgr->InsertNodeWithFullPath(path, attrs.Count() == 0 ? nullptr : &attrs);
+        } catch (...) {
+        }
+        try {
+            rebuildTree();
+        } catch (...) {
+        }
+    } else {
+        const QString name = txtNodeName->text().trimmed();
+        if (!name.isEmpty()) {
+            m_matches = oXMLMgr->GetNodesByName(QString(txtNodeName->text()));
+            m_matchIndex = -1;
+            qint64 count = 0;
+            if (m_matches.isNull()) {
+                info = name + QStringLiteral(" is not found.");
+            } else {
+                const bool all = keys == Qt::ShiftModifier;
+                qint64 i = 0;
+                m_matches.reset();
+                for (DOMNode node = m_matches.nextNode(); !node.isNull(); node = m_matches.nextNode()) {
+                    ++i;
+                    if (info.size() > kMaxPaneChars) {
+                        count = m_matches.length();
+                        info += QStringLiteral("[%1 more matches are not described here]\n").arg(count - i + 1);
+                        break;
+                    }
+                    info += QStringLiteral("Node: ") + QString::number(i) + QLatin1Char(' ')
+                        + GetNodeInfo(node, QStringLiteral("     ")) + QLatin1Char('\n');
+                    if (!all)
+                        break;
+                }
+                count = m_matches.length();
+                if (count > 0)
+                    selectNextMatch();
+            }
+            msg = QStringLiteral("nNodes=") + QString::number(count);
+        }
+    }
+    txtInfo->setPlainText(info);
+    SetMsg(msg);
+}
+
+void frmMain::selectNextMatch()
+{
+    if (m_matches.isNull())
+        return;
+    const qint64 n = m_matches.length();
+    // Matches whose node has left the document since the search are passed over.
+    for (qint64 tries = 0; tries < n; ++tries) {
+        m_matchIndex = (m_matchIndex + 1) % n;
+        if (revealNode(m_matches.item(m_matchIndex)))
+            return;
+    }
+}
+
+// Expands the branches down to the node's item and selects it.
+bool frmMain::revealNode(const DOMNode& node)
+{
+    if (node.isNull())
+        return false;
+    QList<DOMNode> chain;
+    for (DOMNode n = node; !n.isNull() && n.nodeType() != NODE_DOCUMENT; n = n.parentNode())
+        chain.prepend(n);
+    TreeItem* item = nullptr;
+    for (qsizetype depth = 0; depth < chain.size(); ++depth) {
+        const qsizetype row = m_model->findChildRow(item, chain[depth]);
+        if (row < 0)
+            return false;
+        if (item)
+            TreeView1->expand(m_model->indexOf(item));
+        item = m_model->child(item, row);
+    }
+    if (!item)
+        return false;
+    selectItem(item);
+    TreeView1->scrollTo(m_model->indexOf(item));
+    return true;
+}
+
+} // namespace treelark

@@ -1,0 +1,265 @@
+// Search, path insertion, node descriptions, the tree click report and the pane's file
+// drop, on a real window with scripted prompts.
+#include "AppState.h"
+#include "frmMain.h"
+#include "treelark/ScriptedPrompts.h"
+
+#include <QFile>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextEdit>
+#include <QTreeView>
+#include <QUrl>
+
+using namespace treelark;
+
+class SearchTest : public QObject {
+    Q_OBJECT
+
+private:
+    std::shared_ptr<ScriptedPrompts> script;
+    QTemporaryDir dir;
+
+    QString write(const QString& name, const QByteArray& bytes)
+    {
+        QFile f(dir.filePath(name));
+        f.open(QIODevice::WriteOnly);
+        f.write(bytes);
+        return f.fileName();
+    }
+
+    QString sample()
+    {
+        return write("s.xml", "<FrameworkConfig TagName=\"FrameworkConfig\">\n"
+                              "  <ApLayers>\n"
+                              "    <ApLayer TagName=\"A\" Name=\"Roads\"/>\n"
+                              "    <ApLayer TagName=\"B\"/>\n"
+                              "    <Group><ApLayer TagName=\"C\">deep</ApLayer></Group>\n"
+                              "  </ApLayers>\n"
+                              "  <Note>plain<!--remark--></Note>\n"
+                              "</FrameworkConfig>\n");
+    }
+
+    void search(frmMain& w, const QString& text, Qt::KeyboardModifiers keys = Qt::NoModifier)
+    {
+        w.txtNodeName->setText(text);
+        w.cmdGetNode_MouseDown(keys);
+    }
+
+    static TreeItem* selected(frmMain& w) { return w.selectedItem(); }
+
+private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void init()
+    {
+        script = std::make_shared<ScriptedPrompts>();
+        setPrompts(script);
+        bDocumentChanged = false;
+    }
+    void cleanup() { setPrompts(nullptr); }
+
+    void firstEveryAndNoMatch()
+    {
+        frmMain w(sample());
+        search(w, "ApLayer");
+        QString pane = w.txtInfo->toPlainText();
+        QVERIFY(pane.startsWith("Node: 1 ApLayer=NodeType:TypeName=1:element, Text=:ApLayer\n     0:TagName=A\n     1:Name=Roads\n"));
+        QVERIFY(pane.endsWith("\nFrameworkConfig/ApLayers/ApLayer\n"));
+        QVERIFY(!pane.contains("Node: 2"));
+        QCOMPARE(w.statusText(), QString("nNodes=3"));
+
+        search(w, "ApLayer", Qt::ShiftModifier);
+        pane = w.txtInfo->toPlainText();
+        QVERIFY(pane.contains("Node: 1 ") && pane.contains("\nNode: 2 ") && pane.contains("\nNode: 3 "));
+        QVERIFY(pane.contains("Text=deep:ApLayer"));
+        QCOMPARE(w.statusText(), QString("nNodes=3"));
+
+        search(w, "ApLayer", Qt::ControlModifier); // Ctrl alone: like no key
+        QVERIFY(!w.txtInfo->toPlainText().contains("Node: 2"));
+        search(w, "ApLayer", Qt::ShiftModifier | Qt::AltModifier); // any other mix: first only
+        QVERIFY(!w.txtInfo->toPlainText().contains("Node: 2"));
+
+        search(w, "Missing");
+        QCOMPARE(w.txtInfo->toPlainText(), QString());
+        QCOMPARE(w.statusText(), QString("nNodes=0"));
+
+        search(w, "a b");
+        QCOMPARE(w.txtInfo->toPlainText(), QString("a b is not found."));
+        QCOMPARE(w.statusText(), QString("nNodes=0"));
+
+        search(w, "   ");
+        QCOMPARE(w.txtInfo->toPlainText(), QString());
+        QCOMPARE(w.statusText(), QString());
+
+        search(w, " Note"); // the untrimmed text is queried: //" Note" still finds Note
+        QCOMPARE(w.statusText(), QString("nNodes=1"));
+        search(w, "/ApLayers/ApLayer");
+        QCOMPARE(w.statusText(), QString("nNodes=2"));
+    }
+
+    void theButtonActsOnMouseDownWithTheKeysHeld()
+    {
+        frmMain w(sample());
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.txtNodeName->setText("ApLayer");
+        QTest::mousePress(w.cmdGetNode, Qt::LeftButton, Qt::ShiftModifier);
+        QVERIFY(w.txtInfo->toPlainText().contains("Node: 3 "));
+        QTest::mouseRelease(w.cmdGetNode, Qt::LeftButton, Qt::ShiftModifier);
+        // Enter in the name box: a first-match search
+        w.txtNodeName->setText("Note");
+        QTest::keyClick(w.txtNodeName, Qt::Key_Return);
+        QCOMPARE(w.statusText(), QString("nNodes=1"));
+    }
+
+    void nextWalksTheMatchesAndWraps()
+    {
+        frmMain w(sample());
+        w.show();
+        search(w, "ApLayer");
+        QCOMPARE(selected(w)->text, QString("ApLayer (A,Roads)"));
+        w.toolbarClick("next");
+        QCOMPARE(selected(w)->text, QString("ApLayer (B)"));
+        w.toolbarClick("next");
+        QCOMPARE(selected(w)->text, QString("ApLayer (C)"));
+        QVERIFY(w.TreeView1->isExpanded(w.treeModel()->indexOf(selected(w)->parent)));
+        w.toolbarClick("next");
+        QCOMPARE(selected(w)->text, QString("ApLayer (A,Roads)"));
+    }
+
+    void pathInsertion()
+    {
+        frmMain w(sample());
+        search(w, "FrameworkConfig/ApLayers/New;Key1=Value1:Key2=Value2", Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(w.txtInfo->toPlainText(), QString());
+        QCOMPARE(w.statusText(), QString());
+        DOMNode created = w.document()->documentElement().selectSingleNode("ApLayers/New");
+        QVERIFY(!created.isNull());
+        QCOMPARE(created.getAttribute("Key1"), QString("Value1"));
+        QCOMPARE(created.getAttribute("Key2"), QString("Value2"));
+        QCOMPARE(created.attributes().item(0).name(), QString("Key1"));
+        QVERIFY(!bDocumentChanged);
+        // the tree was rebuilt from the document: the new node has an item, root expanded
+        TreeItem* root = w.treeModel()->topLevelItem(0);
+        QCOMPARE(w.treeModel()->topLevelCount(), 1);
+        TreeItem* layers = w.treeModel()->child(root, 0);
+        QCOMPARE(w.treeModel()->child(layers, w.treeModel()->childCount(layers) - 1)->text, QString("New"));
+        QVERIFY(w.TreeView1->isExpanded(w.treeModel()->indexOf(root)));
+
+        search(w, "Bare", Qt::ControlModifier | Qt::ShiftModifier);
+        DOMNode bare = w.document()->documentElement().lastChild();
+        QCOMPARE(bare.nodeName(), QString("Bare"));
+        QCOMPARE(bare.attributes().length(), 0);
+
+        // blanks around "=" stay in key and value; the second pair with two "=" is skipped
+        search(w, "Spaced ; K = V : x=1=2 : y=2", Qt::ControlModifier | Qt::ShiftModifier);
+        DOMNode spaced = w.document()->documentElement().lastChild();
+        QCOMPARE(spaced.nodeName(), QString("Spaced"));
+        // "K " is no valid attribute name: that attribute is refused, the rest goes on
+        QCOMPARE(spaced.getAttribute("y"), QString("2"));
+        QVERIFY(spaced.getAttribute("x").isEmpty());
+
+        // three pieces: the whole text is the path, which names no possible element
+        const QString before = w.document()->xml();
+        search(w, "a;b;c", Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(w.document()->xml(), before);
+        QCOMPARE(w.treeModel()->topLevelCount(), 1);
+    }
+
+    void nodeDescriptions()
+    {
+        frmMain w(sample());
+        DOMNode layer = w.document()->documentElement().selectSingleNode("ApLayers/ApLayer");
+        QCOMPARE(w.GetNodeInfo(layer, " "),
+                 QString("ApLayer=NodeType:TypeName=1:element, Text=:ApLayer\n 0:TagName=A\n 1:Name=Roads\n\n"
+                         "FrameworkConfig/ApLayers/ApLayer"));
+        DOMNode text = w.document()->documentElement().selectSingleNode("Note").firstChild();
+        QCOMPARE(w.GetNodeInfo(text, " "), QString(" has no attributes.\nFrameworkConfig/Note/#text"));
+        DOMNode comment = text.nextSibling();
+        QCOMPARE(w.GetNodeInfo(comment, " "), QString(" has no attributes.\nFrameworkConfig/Note/#comment"));
+        DOMNode bareElement = w.document()->documentElement().selectSingleNode("ApLayers/Group");
+        QCOMPARE(w.GetNodeInfo(bareElement, " "),
+                 QString("Group=NodeType:TypeName=1:element, Text=deep:Group\nFrameworkConfig/ApLayers/Group"));
+        QCOMPARE(w.GetNodeInfo(DOMNode(), " "), QString());
+    }
+
+    void longTextIsShownCut()
+    {
+        QByteArray big = "<r><a>" + QByteArray(5 * 1024 * 1024, 'x') + "</a><a>" + QByteArray(100, 'y') + "</a></r>";
+        frmMain w(write("big.xml", big));
+        search(w, "r");
+        const QString pane = w.txtInfo->toPlainText();
+        QVERIFY(pane.size() < 10000);
+        QVERIFY(pane.contains("text cut"));
+    }
+
+    void treeClickReports()
+    {
+        frmMain w(sample());
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        DocumentTreeModel* m = w.treeModel();
+        TreeItem* root = m->topLevelItem(0);
+        TreeItem* layers = m->child(root, 0);
+        w.TreeView1->expand(m->indexOf(layers));
+        // a text that is no valid selector: no count, the description leads the status line
+        TreeItem* layerA = m->child(layers, 0);
+        QTest::mouseClick(w.TreeView1->viewport(), Qt::LeftButton, {}, w.TreeView1->visualRect(m->indexOf(layerA)).center());
+        QCOMPARE(selected(w), layerA);
+        QVERIFY(w.txtInfo->toPlainText().startsWith("ApLayer=NodeType:TypeName=1:element"));
+        QVERIFY(w.txtInfo->toPlainText().endsWith("nChildNodes=0"));
+        QVERIFY(w.statusText().startsWith("ApLayer=NodeType"));
+        QVERIFY2(w.statusText().endsWith(" Total=10 Path=FrameworkConfig/ApLayers/ApLayer"), qPrintable(w.statusText()));
+        // a plain name: the children of the first element of that name are counted
+        QCOMPARE(layers->text, QString("ApLayers"));
+        QTest::mouseClick(w.TreeView1->viewport(), Qt::LeftButton, {}, w.TreeView1->visualRect(m->indexOf(layers)).center());
+        QCOMPARE(w.statusText(), QString("Node ApLayers has 3 nodes. Total=10 Path=FrameworkConfig/ApLayers"));
+        // nothing under the pointer: no selection, the status line still reports
+        QTest::mouseClick(w.TreeView1->viewport(), Qt::LeftButton, {}, QPoint(5, w.TreeView1->viewport()->height() - 5));
+        QVERIFY(!selected(w));
+        QCOMPARE(w.statusText(), QString(" Total=10 Path="));
+        // the name box click shows the path syntax
+        QTest::mouseClick(w.txtNodeName, Qt::LeftButton);
+        QVERIFY(w.statusText().startsWith("ctrl+shift+click:InsertNodeWithFullPath, NodeDesc="));
+    }
+
+    void textFilesDroppedOnThePane()
+    {
+        frmMain w;
+        const QString txt = write("a.txt", "x\ty\n\nz\n");
+        w.txtInfo_DropFiles({txt, write("ignored.txt", "second")});
+        QCOMPARE(w.txtInfo->toPlainText(), QString("x y\nz\n"));
+        w.txtInfo_DropFiles({write("c.ini", "[s]\nk=v\n")});
+        QCOMPARE(w.txtInfo->toPlainText(), QString("[s]\nk=v\n"));
+        w.txtInfo_DropFiles({write("d.doc", "nope")});
+        QCOMPARE(w.txtInfo->toPlainText(), QString("[s]\nk=v\n"));
+
+        // through a real drop event
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(txt)});
+        // a drop goes to the widget a drag entered first
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(w.txtInfo->viewport(), &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(w.txtInfo->viewport(), &drop);
+        QCOMPARE(w.txtInfo->toPlainText(), QString("x y\nz\n"));
+    }
+
+    void attributeListing()
+    {
+        frmMain w(sample());
+        w.DispAttributes(w.document()->documentElement().selectSingleNode("ApLayers/ApLayer"), "Attributes");
+        QCOMPARE(script->asked().last().text, QString("TagName=A\nName=Roads\n"));
+        QCOMPARE(script->asked().last().title, QString("Attributes"));
+    }
+};
+
+QTEST_MAIN(SearchTest)
+#include "test_search.moc"
