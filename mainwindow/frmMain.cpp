@@ -395,6 +395,7 @@ void frmMain::installEventHooks()
     TreeView1->viewport()->installEventFilter(this);
     TreeView1->setAcceptDrops(true);
     TreeView1->viewport()->setAcceptDrops(true);
+    installMenuShortcuts();
     // Enter in the name box runs a first-match search.
     connect(txtNodeName, &QLineEdit::returnPressed, this, [this] { cmdGetNode_MouseDown(Qt::NoModifier); });
 }

@@ -108,6 +108,7 @@ private:
     bool revealNode(const DOMNode& node);
     void installEventHooks();
     void treeRightClick(const QPoint& pos);
+    void installMenuShortcuts();
     bool nameBoxDragEvent(QEvent* event);
     bool treeDragEvent(QEvent* event);
     bool infoPaneDragEvent(QEvent* event);

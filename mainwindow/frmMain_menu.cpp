@@ -6,6 +6,8 @@ namespace treelark {
 
 void frmMain::treeRightClick(const QPoint& pos) { Q_UNUSED(pos); }
 
+void frmMain::installMenuShortcuts() {}
+
 void frmMain::runMenuCommand(const QString& caption) { Q_UNUSED(caption); }
 
 void frmMain::EnableLayerCommands(bool bEdit, bool bAdd)
