@@ -3,6 +3,7 @@
 #include "AppState.h"
 #include "Twips.h"
 #include "modUtils.h"
+#include "treelark/Busy.h"
 #include "treelark/Prompts.h"
 
 #include <QAction>
@@ -17,6 +18,7 @@
 #include <QLocale>
 #include <QMouseEvent>
 #include <QMenu>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStatusBar>
@@ -77,7 +79,24 @@ frmMain::frmMain(const QString& commandLine, QWidget* parent) : QMainWindow(pare
     windowLoad(commandLine);
 }
 
-frmMain::~frmMain() = default;
+frmMain::~frmMain() { setBusyHandler(nullptr); }
+
+void frmMain::onLoadProgress(qint64 done, qint64 total)
+{
+    if (!m_loadClock.isValid())
+        m_loadClock.start();
+    if (total <= 0 || done >= total) {
+        m_progress->hide();
+        m_loadClock.invalidate();
+        return;
+    }
+    if (m_loadClock.elapsed() < 500)
+        return;
+    m_progress->setValue(int(done * 1000 / total));
+    m_progress->setFormat(QStringLiteral("Reading %1 of %2 MB").arg(done >> 20).arg(total >> 20));
+    m_progress->setTextVisible(true);
+    m_progress->show();
+}
 
 void frmMain::buildControls()
 {
@@ -126,6 +145,12 @@ void frmMain::buildControls()
     m_status->setObjectName(QStringLiteral("StatusText"));
     m_status->setTextInteractionFlags(Qt::TextSelectableByMouse);
     StatusBar1->addWidget(m_status, 1);
+    m_progress = new QProgressBar(StatusBar1);
+    m_progress->setObjectName(QStringLiteral("LoadProgress"));
+    m_progress->setMaximumWidth(240);
+    m_progress->setRange(0, 1000);
+    m_progress->hide();
+    StatusBar1->addPermanentWidget(m_progress);
     setStatusBar(StatusBar1);
 
     installEventHooks();
@@ -191,6 +216,14 @@ void frmMain::windowLoad(const QString& commandLine)
     pNodeCopied = DOMNode();
     oXMLMgr = new ApXmlMgr(this);
     connect(oXMLMgr, &ApXmlMgr::DOMReady, this, &frmMain::oXMLMgr_DOMReady);
+    connect(oXMLMgr, &ApXmlMgr::LoadProgress, this, &frmMain::onLoadProgress);
+    // Loading, counting and serializing a large document run on this thread; keep the
+    // window painted meanwhile. Input waits until the work is done.
+    setBusyHandler([this] {
+        m_busy = true;
+        QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        m_busy = false;
+    });
 
     sURL = commandLine;
     sURL.remove(QLatin1Char('"'));
@@ -244,6 +277,8 @@ void frmMain::setWindowTitleForLoad()
 void frmMain::oXMLMgr_DOMReady(DOMDocumentPtr oXmlDoc)
 {
     // Each step goes on whatever the one before did.
+    m_progress->hide();
+    m_loadClock.invalidate();
     oDoc = oXmlDoc;
     m_model->clear();
     try {
@@ -367,7 +402,7 @@ bool frmMain::queryUnload()
 
 void frmMain::closeEvent(QCloseEvent* event)
 {
-    if (!queryUnload()) {
+    if (m_busy || !queryUnload()) {
         event->ignore();
         return;
     }

@@ -6,6 +6,7 @@
 #include "DocumentTreeModel.h"
 #include "treelark/ApXmlMgr.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 
 class QAction;
@@ -14,6 +15,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QMenu;
+class QProgressBar;
 class QPushButton;
 class QRadioButton;
 class QStatusBar;
@@ -138,6 +140,11 @@ private:
 
     DocumentTreeModel* m_model = nullptr;
     QLabel* m_status = nullptr;
+    // shown while a load has taken longer than half a second
+    QProgressBar* m_progress = nullptr;
+    QElapsedTimer m_loadClock;
+    bool m_busy = false;
+    void onLoadProgress(qint64 done, qint64 total);
     QList<QAction*> m_buttons;
     QList<QAction*> mnuCommands;
 };

@@ -1,4 +1,5 @@
 #include "dom_internal.h"
+#include "treelark/Busy.h"
 
 #include <QList>
 
@@ -105,7 +106,8 @@ qint64 NodeListImpl::length()
             ++count;
     } else {
         for (xmlNodePtr n = walkFirst(); n; n = walkNext(n))
-            ++count;
+            if ((++count & 0xFFFF) == 0)
+                busyTick();
     }
     cacheLength = count;
     return count;

@@ -13,6 +13,7 @@
 // Other text, including whitespace inside mixed content with text around it, is kept.
 #include "dom_internal.h"
 #include "fetch.h"
+#include "treelark/Busy.h"
 
 #include <libxml/parser.h>
 #include <libxml/SAX2.h>
@@ -209,6 +210,7 @@ int readChunk(void* ctx, char* buffer, int len)
     if (st->head.size() < kHeadBytes)
         st->head.append(buffer, qMin<qsizetype>(qsizetype(n), kHeadBytes - st->head.size()));
     st->offset += n;
+    busyTick();
     if (st->progress && (st->offset - st->lastReported >= (1 << 20) || n == 0)) {
         st->lastReported = st->offset;
         st->progress(st->offset, st->total);

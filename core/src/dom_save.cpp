@@ -2,6 +2,7 @@
 // byte-order mark, encoding and indentation unit, so an unedited, consistently indented
 // file saves back byte for byte.
 #include "dom_internal.h"
+#include "treelark/Busy.h"
 
 #include <libxml/xmlsave.h>
 #include <libxml/xmlIO.h>
@@ -16,6 +17,7 @@ namespace {
 
 int writeToSink(void* ctx, const char* buf, int len)
 {
+    busyTick();
     return (*static_cast<const ByteSink*>(ctx))(buf, len) ? len : -1;
 }
 
