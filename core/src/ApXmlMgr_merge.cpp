@@ -269,7 +269,8 @@ try {
     run([&] { sourceDup = namesRepeat(sourceNames); });
 
     if (!target.hasChildNodes()) {
-        // A comment has no room for children; other nodes refuse them one by one.
+        // A comment is left alone; a text node or other leaf refuses each child, and
+        // each refusal is skipped.
         if (target.nodeType() != NODE_COMMENT)
             for (const DOMNode& s : sourceKids)
                 run([&] { target.appendChild(s); });

@@ -1,0 +1,208 @@
+// Times what a user waits for on a large document, each figure next to a reference
+// measured in the same run:
+//   open to tree shown       vs  xmllint --noout (a child process)
+//   peak memory after open   vs  xmllint --noout's peak
+//   first / all-matches search  vs  the parse time
+//   save                     vs  xmllint --output
+//   closing the document, and (with --wide) expanding a root of a million children.
+//
+//   bench_open FILE [--name ELEMENT] [--wide WIDEFILE] [--runs N]
+#include "AppState.h"
+#include "frmMain.h"
+#include "treelark/ScriptedPrompts.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTextEdit>
+#include <QTreeView>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+using namespace treelark;
+
+namespace {
+
+struct ChildRun {
+    double seconds = 0;
+    qint64 peakKb = 0;
+};
+
+ChildRun runChild(const std::vector<std::string>& argv)
+{
+    std::vector<char*> args;
+    for (const std::string& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    QElapsedTimer t;
+    t.start();
+    pid_t pid = fork();
+    if (pid == 0) {
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    return {t.nsecsElapsed() / 1e9, usage.ru_maxrss};
+}
+
+qint64 procStatusKb(const char* field)
+{
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith(field))
+            return line.mid(qstrlen(field)).trimmed().split(' ').first().toLongLong();
+    return 0;
+}
+
+void resetPeak()
+{
+    QFile f(QStringLiteral("/proc/self/clear_refs"));
+    if (f.open(QIODevice::WriteOnly))
+        f.write("5");
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+void settle()
+{
+    for (int i = 0; i < 3; ++i)
+        QApplication::processEvents();
+}
+
+void line(const char* what, double value, const char* unit, const char* refName, double ref, const char* target)
+{
+    std::printf("%-34s %9.3f %-3s | %-24s %9.3f %-3s | ratio %6.3f  %s\n", what, value, unit, refName, ref, unit,
+                ref > 0 ? value / ref : 0.0, target);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QStringList args = app.arguments();
+    args.removeFirst();
+    QString file, wide, name = QStringLiteral("ApField");
+    int runs = 3;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        if (args[i] == QLatin1String("--name") && i + 1 < args.size())
+            name = args[++i];
+        else if (args[i] == QLatin1String("--wide") && i + 1 < args.size())
+            wide = args[++i];
+        else if (args[i] == QLatin1String("--runs") && i + 1 < args.size())
+            runs = args[++i].toInt();
+        else
+            file = args[i];
+    }
+    if (file.isEmpty()) {
+        std::fprintf(stderr, "usage: bench_open FILE [--name ELEMENT] [--wide WIDEFILE] [--runs N]\n");
+        return 2;
+    }
+    auto script = std::make_shared<ScriptedPrompts>();
+    setPrompts(script);
+    const double sizeMb = QFileInfo(file).size() / 1048576.0;
+    const std::string path = file.toStdString();
+    QTemporaryDir tmp;
+    std::printf("document: %s (%.1f MB), %d runs, medians\n", qPrintable(file), sizeMb, runs);
+
+    std::vector<double> refParse, refParseKb, open, peakRatio, first, all, save, refSave, closeT;
+    qint64 matches = 0;
+    for (int run = 0; run < runs; ++run) {
+        ChildRun lint = runChild({"xmllint", "--noout", "--huge", path});
+        refParse.push_back(lint.seconds);
+        refParseKb.push_back(double(lint.peakKb));
+        const std::string out = tmp.filePath(QStringLiteral("lint.xml")).toStdString();
+        refSave.push_back(runChild({"xmllint", "--huge", "--output", out, path}).seconds);
+
+        auto* w = new frmMain();
+        w->resize(900, 800);
+        w->show();
+        settle();
+        resetPeak();
+        const qint64 baseKb = procStatusKb("VmRSS:");
+        QElapsedTimer t;
+        t.start();
+        w->txtNodeName->setText(file);
+        w->toolbarClick(QStringLiteral("load"));
+        settle();
+        open.push_back(t.nsecsElapsed() / 1e9);
+        peakRatio.push_back((procStatusKb("VmHWM:") - baseKb) / 1024.0 / sizeMb);
+
+        w->txtNodeName->setText(name);
+        t.restart();
+        w->cmdGetNode_MouseDown(Qt::NoModifier);
+        settle();
+        first.push_back(t.nsecsElapsed() / 1e9);
+        t.restart();
+        w->cmdGetNode_MouseDown(Qt::ShiftModifier);
+        settle();
+        all.push_back(t.nsecsElapsed() / 1e9);
+        matches = w->statusText().mid(7).toLongLong();
+
+        t.restart();
+        w->xmlMgr()->Save(tmp.filePath(QStringLiteral("saved.xml")));
+        save.push_back(t.nsecsElapsed() / 1e9);
+
+        t.restart();
+        delete w;
+        closeT.push_back(t.nsecsElapsed() / 1e9);
+    }
+    const double parse = median(refParse);
+    line("open to tree shown", median(open), "s", "xmllint --noout", parse, "(target <= 1.1)");
+    std::printf("%-34s %9.2f x  | %-24s %9.2f x  | (target <= 12x the file size)\n", "peak RSS growth / file size",
+                median(peakRatio), "xmllint --noout peak", median(refParseKb) / 1024.0 / sizeMb);
+    line("first-match search", median(first), "s", "parse time", parse, "");
+    line(qPrintable(QStringLiteral("all-matches search (%1 matches)").arg(matches)), median(all), "s", "parse time",
+         parse, "(target <= 0.5)");
+    line("save", median(save), "s", "xmllint --output", median(refSave), "(target <= 1.2)");
+    line("close (free) the document", median(closeT), "s", "parse time", parse, "");
+
+    if (!wide.isEmpty()) {
+        frmMain w;
+        w.resize(900, 800);
+        w.show();
+        w.txtNodeName->setText(wide);
+        w.toolbarClick(QStringLiteral("load"));
+        settle();
+        QTreeView* tree = w.TreeView1;
+        const QModelIndex root = w.treeModel()->index(0, 0);
+        tree->collapse(root);
+        settle();
+        QElapsedTimer t;
+        t.start();
+        tree->expand(root);
+        settle();
+        const double expand = t.nsecsElapsed() / 1e9;
+        t.restart();
+        tree->scrollToBottom();
+        settle();
+        const double scroll = t.nsecsElapsed() / 1e9;
+        std::printf("%-34s %9.3f s   | rows %lld, items made %lld (target <= 0.3 s, a few thousand items)\n",
+                    "wide: expand root, rows shown", expand,
+                    static_cast<long long>(w.treeModel()->rowCount(root)),
+                    static_cast<long long>(w.treeModel()->materialisedItems()));
+        std::printf("%-34s %9.3f s   | items made %lld\n", "wide: scroll to the last row", scroll,
+                    static_cast<long long>(w.treeModel()->materialisedItems()));
+    }
+    return 0;
+}

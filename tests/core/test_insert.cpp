@@ -1,0 +1,328 @@
+// Node creation and insertion: paths of nodes, new nodes of each kind, appending under a
+// parent, inserting by parent path, and whole paths of names created in one gesture.
+#include "treelark/ApXmlMgr.h"
+#include "treelark/ScriptedPrompts.h"
+#include "treelark/dCollection.h"
+
+#include <gtest/gtest.h>
+#include "qt_printers.h"
+
+using namespace treelark;
+
+namespace {
+
+DOMDocumentPtr parse(const char* xml)
+{
+    DOMDocumentPtr doc = DOMDocument::create();
+    EXPECT_TRUE(doc->loadXML(QByteArray(xml)));
+    return doc;
+}
+
+// Manager over a document given as text.
+struct Loaded {
+    explicit Loaded(const char* xml) { mgr.setDOMDoc(parse(xml)); }
+    DOMDocumentPtr doc() const { return mgr.DOMDoc(); }
+    DOMNode root() const { return mgr.DOMDoc()->documentElement(); }
+    QString xml() const { return mgr.DOMDoc()->documentElement().xml(); }
+    ApXmlMgr mgr;
+};
+
+QStringList childNames(const DOMNode& n)
+{
+    QStringList names;
+    for (DOMNode c = n.firstChild(); !c.isNull(); c = c.nextSibling())
+        names << c.nodeName();
+    return names;
+}
+
+QStringList attributeList(const DOMNode& n)
+{
+    QStringList out;
+    DOMNamedNodeMap attrs = n.attributes();
+    for (qint64 i = 0; i < attrs.length(); ++i)
+        out << attrs.item(i).nodeName() + "=" + attrs.item(i).value();
+    return out;
+}
+
+// Owns the scripted prompts for one test and puts the silent ones back afterwards.
+class WithPrompts : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        scripted = std::make_shared<ScriptedPrompts>();
+        setPrompts(scripted);
+    }
+    void TearDown() override { setPrompts(nullptr); }
+    std::shared_ptr<ScriptedPrompts> scripted;
+};
+
+} // namespace
+
+// ---- GetFullPath ----
+
+TEST(GetFullPath, NamesFromTheDocumentElementDown)
+{
+    Loaded d("<RootNode><NodeA><NodeA1>t</NodeA1></NodeA><NodeA/></RootNode>");
+    DOMNode a1 = d.root().firstChild().firstChild();
+    EXPECT_EQ(d.mgr.GetFullPath(d.root()), "RootNode");
+    EXPECT_EQ(d.mgr.GetFullPath(a1), "RootNode/NodeA/NodeA1");
+    EXPECT_EQ(d.mgr.GetFullPath(a1.firstChild()), "RootNode/NodeA/NodeA1/#text");
+    // no position indexes: same-named siblings share a path
+    EXPECT_EQ(d.mgr.GetFullPath(d.root().lastChild()), d.mgr.GetFullPath(d.root().firstChild()));
+}
+
+TEST(GetFullPath, NothingAboveTheDocumentElementHasAPath)
+{
+    Loaded d("<RootNode a='1'><NodeA/></RootNode>");
+    EXPECT_EQ(d.mgr.GetFullPath(DOMNode()), "");
+    EXPECT_EQ(d.mgr.GetFullPath(d.doc()->asNode()), "");
+    EXPECT_EQ(d.mgr.GetFullPath(d.root().attributes().item(0)), "");
+    DOMNode detached = d.doc()->createElement("Loose");
+    EXPECT_EQ(d.mgr.GetFullPath(detached), "");
+    // inside a detached subtree its root counts as "above": the path starts below it
+    DOMNode inner = detached.appendChild(d.doc()->createElement("Inner"));
+    DOMNode leaf = inner.appendChild(d.doc()->createElement("Leaf"));
+    EXPECT_EQ(d.mgr.GetFullPath(leaf), "Inner/Leaf");
+}
+
+// ---- CreateNode ----
+
+TEST(CreateNode, ElementsCarryTheSetInItsOrderAndStayDetached)
+{
+    ApXmlMgr mgr;
+    dCollection attrs;
+    attrs.Add("2", "zeta");
+    attrs.Add("1", "alpha");
+    DOMNode e = mgr.CreateNode("Item", &attrs);
+    ASSERT_FALSE(e.isNull());
+    EXPECT_EQ(e.nodeName(), "Item");
+    EXPECT_TRUE(e.parentNode().isNull());
+    EXPECT_EQ(attributeList(e), (QStringList{"zeta=2", "alpha=1"}));
+
+    dCollection none;
+    DOMNode bare = mgr.CreateNode("Bare", &none);
+    ASSERT_FALSE(bare.isNull());
+    EXPECT_EQ(bare.attributes().length(), 0);
+    EXPECT_EQ(mgr.CreateNode("Plain").attributes().length(), 0);
+}
+
+TEST(CreateNode, TextIsAlwaysEmptyAndOtherKindsGiveNothing)
+{
+    ApXmlMgr mgr;
+    dCollection attrs;
+    attrs.Add("v", "k");
+    DOMNode t = mgr.CreateNode("ignored name", &attrs, NODE_TEXT);
+    ASSERT_FALSE(t.isNull());
+    EXPECT_EQ(t.nodeType(), NODE_TEXT);
+    EXPECT_EQ(t.text(), "");
+    EXPECT_TRUE(mgr.CreateNode("c", nullptr, NODE_COMMENT).isNull());
+    EXPECT_TRUE(mgr.CreateNode("pi", nullptr, NODE_PROCESSING_INSTRUCTION).isNull());
+    EXPECT_TRUE(mgr.CreateNode("x", nullptr, 99).isNull());
+}
+
+TEST(CreateNode, NeverRaisesAndSkipsOnlyTheBadAttribute)
+{
+    ApXmlMgr mgr;
+    EXPECT_TRUE(mgr.CreateNode("1bad").isNull());
+    EXPECT_TRUE(mgr.CreateNode("").isNull());
+
+    dCollection attrs;
+    attrs.Add("1", "good");
+    attrs.Add("2", "not valid");
+    attrs.Add("3", "alsoGood");
+    DOMNode e = mgr.CreateNode("E", &attrs);
+    EXPECT_EQ(attributeList(e), (QStringList{"good=1", "alsoGood=3"}));
+
+    ApXmlMgr empty;
+    empty.setDOMDoc(nullptr);
+    EXPECT_TRUE(empty.CreateNode("E").isNull());
+    EXPECT_TRUE(empty.CreateNode("", nullptr, NODE_TEXT).isNull());
+}
+
+TEST(CreateNode, MakesTheNodeInTheGivenDocument)
+{
+    ApXmlMgr mgr;
+    DOMDocumentPtr other = parse("<other/>");
+    DOMNode e = mgr.CreateNode("E", nullptr, NODE_ELEMENT, other);
+    EXPECT_EQ(e.ownerDocument(), other);
+    other->documentElement().appendChild(e); // same document: no copy
+    EXPECT_EQ(other->documentElement().firstChild(), e);
+}
+
+// ---- InsertNodeUnder ----
+
+TEST(InsertNodeUnder, MovesOrAppendsACopy)
+{
+    Loaded d("<r><a><inner/></a><b/></r>");
+    DOMNode a = d.root().firstChild();
+    DOMNode b = d.root().lastChild();
+
+    DOMNode copy = d.mgr.InsertNodeUnder(b, a, true);
+    EXPECT_NE(copy, a);
+    EXPECT_EQ(copy.parentNode(), b);
+    EXPECT_EQ(childNames(copy), (QStringList{"inner"}));
+    EXPECT_EQ(a.parentNode(), d.root()); // the original stays where it was
+
+    DOMNode moved = d.mgr.InsertNodeUnder(b, a, false);
+    EXPECT_EQ(moved, a);
+    EXPECT_EQ(childNames(d.root()), (QStringList{"b"}));
+    EXPECT_EQ(childNames(b), (QStringList{"a", "a"}));
+}
+
+TEST(InsertNodeUnder, NoParentChangesNothingAndOtherErrorsReachTheCaller)
+{
+    Loaded d("<r><a/></r>");
+    DOMNode a = d.root().firstChild();
+    EXPECT_TRUE(d.mgr.InsertNodeUnder(DOMNode(), a, false).isNull());
+    EXPECT_EQ(a.parentNode(), d.root());
+    EXPECT_THROW(d.mgr.InsertNodeUnder(a, d.root(), false), DOMException); // under itself
+    EXPECT_THROW(d.mgr.InsertNodeUnder(a, DOMNode(), false), DOMException);
+}
+
+TEST(InsertNodeUnder, ANodeOfAnotherDocumentComesBackAsTheInsertedCopy)
+{
+    Loaded d("<r/>");
+    DOMDocumentPtr other = parse("<o><x k='1'/></o>");
+    DOMNode x = other->documentElement().firstChild();
+    DOMNode in = d.mgr.InsertNodeUnder(d.root(), x, false);
+    EXPECT_EQ(in.parentNode(), d.root());
+    EXPECT_EQ(in.getAttribute("k"), "1");
+    EXPECT_FALSE(other->documentElement().hasChildNodes());
+}
+
+// ---- InsertNode ----
+
+TEST_F(WithPrompts, InsertNodeCreatesUnderTheParentPathWithTheSet)
+{
+    Loaded d("<Root><Layers><Layer/></Layers></Root>");
+    dCollection attrs;
+    attrs.Add("A", "TagName");
+    attrs.Add("1", "Order");
+    QString path = "Root/Layers/";
+    DOMNode n = d.mgr.InsertNode(path, "Fields", false, 1, &attrs);
+    EXPECT_EQ(path, "Root/Layers"); // one trailing "/" dropped in the caller's variable
+    ASSERT_FALSE(n.isNull());
+    EXPECT_EQ(d.mgr.GetFullPath(n), "Root/Layers/Fields");
+    EXPECT_EQ(attributeList(n), (QStringList{"TagName=A", "Order=1"}));
+    EXPECT_TRUE(scripted->messagesShown().isEmpty());
+}
+
+TEST_F(WithPrompts, InsertNodeWithoutOrWithAnUnknownParentUsesTheDocumentElement)
+{
+    Loaded d("<Root><Other/></Root>");
+    DOMNode top = d.mgr.InsertNode(QString(""), "New", false);
+    EXPECT_EQ(top.parentNode(), d.root());
+    DOMNode fallback = d.mgr.InsertNode(QString("Root/Missing"), "Leaf", false);
+    EXPECT_EQ(fallback.parentNode(), d.root());
+    EXPECT_EQ(childNames(d.root()), (QStringList{"Other", "New", "Leaf"}));
+}
+
+TEST_F(WithPrompts, InsertNodeOverwriteDecidesAboutAnExistingChild)
+{
+    Loaded d("<Root><Layer TagName='A' Keep='k'/><Other/></Root>");
+    const QString before = d.xml();
+    DOMNode existing = d.root().firstChild();
+    dCollection attrs;
+    attrs.Add("B", "TagName");
+    attrs.Add("new", "Extra");
+
+    EXPECT_EQ(d.mgr.InsertNode(QString("Root"), "Layer", false, 1, &attrs), existing);
+    EXPECT_EQ(d.xml(), before); // nothing set, nothing moved
+
+    EXPECT_EQ(d.mgr.InsertNode(QString("Root"), "Layer", true, 1, &attrs), existing);
+    EXPECT_EQ(attributeList(existing), (QStringList{"TagName=B", "Keep=k", "Extra=new"}));
+    EXPECT_EQ(childNames(d.root()), (QStringList{"Other", "Layer"}));
+    EXPECT_TRUE(scripted->messagesShown().isEmpty());
+}
+
+TEST_F(WithPrompts, InsertNodeShowsAnyErrorAndGivesNothing)
+{
+    Loaded d("<Root/>");
+    EXPECT_TRUE(d.mgr.InsertNode(QString("Root"), "*", false).isNull()); // selects, but names nothing
+    EXPECT_TRUE(d.mgr.InsertNode(QString("Root["), "x", false).isNull());
+    ASSERT_EQ(scripted->asked().size(), 2);
+    EXPECT_EQ(scripted->asked()[0].text, "From InsertNode:5, '*' is not a valid element name.");
+    EXPECT_EQ(scripted->asked()[0].buttons, MsgButtons::OK);
+    EXPECT_EQ(scripted->asked()[0].title, ""); // the program's own title
+    EXPECT_EQ(scripted->asked()[1].text, "From InsertNode:1000, 'Root[' is not a valid selection.");
+    EXPECT_FALSE(d.root().hasChildNodes());
+
+    // the document keeps what the steps before the error did
+    dCollection attrs;
+    attrs.Add("x", "fine");
+    attrs.Add("y", "not valid");
+    EXPECT_TRUE(d.mgr.InsertNode(QString(""), "Root", true, 1, &attrs).isNull());
+    EXPECT_EQ(d.root().getAttribute("fine"), "x");
+    EXPECT_EQ(scripted->messagesShown().size(), 3);
+}
+
+TEST_F(WithPrompts, InsertNodeWorksOnTheGivenDocument)
+{
+    ApXmlMgr mgr;
+    DOMDocumentPtr other = parse("<o><p/></o>");
+    DOMNode n = mgr.InsertNode(QString("o/p"), "q", false, 1, nullptr, other);
+    EXPECT_EQ(mgr.GetFullPath(n), "o/p/q");
+    EXPECT_TRUE(mgr.DOMDoc()->documentElement().isNull());
+}
+
+// ---- InsertNodeWithFullPath ----
+
+TEST(InsertNodeWithFullPath, CreatesMissingAncestorsBareAndTheLeafWithTheSet)
+{
+    Loaded d("<Doc><RootNode/></Doc>");
+    dCollection attrs;
+    attrs.Add("Value1", "Key1");
+    attrs.Add("Value2", "Key2");
+    DOMNode leaf = d.mgr.InsertNodeWithFullPath("RootNode/NodeA/NodeA1", &attrs);
+    ASSERT_FALSE(leaf.isNull());
+    EXPECT_EQ(d.mgr.GetFullPath(leaf), "Doc/RootNode/NodeA/NodeA1");
+    EXPECT_EQ(attributeList(leaf), (QStringList{"Key1=Value1", "Key2=Value2"}));
+    EXPECT_EQ(leaf.parentNode().attributes().length(), 0);
+
+    // the second time NodeA is found, not made again; the leaf is always new
+    DOMNode again = d.mgr.InsertNodeWithFullPath("RootNode/NodeA/NodeA1", &attrs);
+    EXPECT_NE(again, leaf);
+    EXPECT_EQ(again.parentNode(), leaf.parentNode());
+    EXPECT_EQ(childNames(leaf.parentNode()), (QStringList{"NodeA1", "NodeA1"}));
+    EXPECT_EQ(childNames(d.root().firstChild()), (QStringList{"NodeA"}));
+}
+
+TEST(InsertNodeWithFullPath, SeveralMissingLevelsAndAPlainName)
+{
+    Loaded d("<RootNode/>");
+    DOMNode z = d.mgr.InsertNodeWithFullPath("RootNode/X/Y/Z");
+    EXPECT_EQ(d.mgr.GetFullPath(z), "RootNode/X/Y/Z");
+    DOMNode plain = d.mgr.InsertNodeWithFullPath("Solo");
+    EXPECT_EQ(plain.parentNode(), d.root());
+    EXPECT_EQ(childNames(d.root()), (QStringList{"X", "Solo"}));
+}
+
+TEST(InsertNodeWithFullPath, NothingForNothingAndErrorsReachTheCaller)
+{
+    Loaded d("<RootNode/>");
+    const QString before = d.xml();
+    EXPECT_TRUE(d.mgr.InsertNodeWithFullPath("").isNull());
+    EXPECT_EQ(d.xml(), before);
+    // a path ending in "/" names no element: appending nothing fails
+    EXPECT_THROW(d.mgr.InsertNodeWithFullPath("RootNode/"), DOMException);
+
+    ApXmlMgr blank; // no document element to hang anything under
+    EXPECT_TRUE(blank.InsertNodeWithFullPath("A/B").isNull());
+    EXPECT_TRUE(blank.InsertNodeWithFullPath("A").isNull());
+}
+
+TEST(InsertNodeWithFullPath, AnEmptyDocumentVariableReceivesTheManagersDocument)
+{
+    Loaded d("<RootNode/>");
+    DOMDocumentPtr doc;
+    DOMNode n = d.mgr.InsertNodeWithFullPath("RootNode/A", nullptr, doc);
+    EXPECT_EQ(doc, d.doc());
+    EXPECT_EQ(n.parentNode(), d.root());
+
+    DOMDocumentPtr other = parse("<RootNode/>");
+    DOMDocumentPtr given = other;
+    d.mgr.InsertNodeWithFullPath("RootNode/B", nullptr, given);
+    EXPECT_EQ(given, other);
+    EXPECT_EQ(childNames(other->documentElement()), (QStringList{"B"}));
+    EXPECT_EQ(childNames(d.root()), (QStringList{"A"}));
+}

@@ -1,0 +1,393 @@
+// Merging one tree into another: attribute copying, pairing of children by name or by
+// key attribute, moving unpaired children, and how each form treats failures.
+#include "treelark/ApXmlMgr.h"
+
+#include <gtest/gtest.h>
+#include "qt_printers.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+
+using namespace treelark;
+
+namespace {
+
+DOMDocumentPtr parse(const QByteArray& xml)
+{
+    DOMDocumentPtr doc = DOMDocument::create();
+    EXPECT_TRUE(doc->loadXML(xml)) << xml.toStdString();
+    return doc;
+}
+
+DOMDocumentPtr golden(const char* name)
+{
+    QFile f(QStringLiteral(TREELARK_GOLDEN_DIR "/") + QLatin1String(name));
+    EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << name;
+    return parse(f.readAll());
+}
+
+// One line, no indentation: what a tree holds, independent of how it is written out.
+QString compact(const DOMNode& n)
+{
+    switch (n.nodeType()) {
+    case NODE_TEXT:
+        return n.text();
+    case NODE_COMMENT:
+        return "<!--" + n.nodeValue() + "-->";
+    case NODE_ELEMENT: {
+        QString out = "<" + n.nodeName();
+        DOMNamedNodeMap attrs = n.attributes();
+        for (qint64 i = 0; i < attrs.length(); ++i)
+            out += " " + attrs.item(i).nodeName() + "=\"" + attrs.item(i).value() + "\"";
+        if (!n.hasChildNodes())
+            return out + "/>";
+        out += ">";
+        for (DOMNode c = n.firstChild(); !c.isNull(); c = c.nextSibling())
+            out += compact(c);
+        return out + "</" + n.nodeName() + ">";
+    }
+    default:
+        return "<?" + n.nodeName() + "?>";
+    }
+}
+
+QString compact(const DOMDocumentPtr& doc) { return compact(doc->documentElement()); }
+QString compact(const char* xml) { return compact(parse(xml)); }
+
+// A target and a source document, merged by either form.
+struct Pair {
+    Pair(const char* targetXml, const char* sourceXml) : Pair(parse(targetXml), parse(sourceXml)) {}
+    Pair(DOMDocumentPtr targetDoc, DOMDocumentPtr sourceDoc) : source(std::move(sourceDoc))
+    {
+        mgr.setDOMDoc(std::move(targetDoc));
+    }
+    DOMDocumentPtr target() const { return mgr.DOMDoc(); }
+    DOMNode targetRoot() const { return mgr.DOMDoc()->documentElement(); }
+    DOMNode sourceRoot() const { return source->documentElement(); }
+    ApXmlMgr mgr;
+    DOMDocumentPtr source;
+};
+
+// A root r with `count` children numbered from `from` on: elements c<i> (names all
+// different) or L with TagName k<i> (names all alike), each also with attribute
+// extra = "v". Built node by node: the parser slows down on this many distinct names.
+DOMDocumentPtr wide(int from, int count, bool sameNames, const QString& extra = QString())
+{
+    DOMDocumentPtr doc = DOMDocument::create();
+    DOMNode root = doc->asNode().appendChild(doc->createElement("r"));
+    for (int i = from; i < from + count; ++i) {
+        DOMNode c = root.appendChild(doc->createElement(sameNames ? "L" : "c" + QString::number(i)));
+        if (sameNames)
+            c.setAttribute("TagName", "k" + QString::number(i));
+        if (!extra.isEmpty())
+            c.setAttribute(extra, "v");
+    }
+    return doc;
+}
+
+} // namespace
+
+// ---- whole documents ----
+
+TEST(MergeGolden, MergeAllFoldsAConfigurationIn)
+{
+    ApXmlMgr mgr;
+    mgr.setDOMDoc(golden("merge_target.xml"));
+    DOMDocumentPtr source = golden("merge_source.xml");
+    mgr.MergeAll(source);
+    EXPECT_EQ(compact(mgr.DOMDoc()), compact(golden("merge_expected_mergeall.xml")));
+    EXPECT_EQ(compact(source), compact(golden("merge_source_after_mergeall.xml")));
+}
+
+TEST(MergeGolden, MergePairsByKeyOnlyAtEveryLevel)
+{
+    ApXmlMgr mgr;
+    mgr.setDOMDoc(golden("merge_target.xml"));
+    DOMDocumentPtr source = golden("merge_source.xml");
+    mgr.Merge(source);
+    EXPECT_EQ(compact(mgr.DOMDoc()), compact(golden("merge_expected_merge.xml")));
+    EXPECT_EQ(compact(source), compact("<Incoming Version='2' Build='7'><ApLayers><ApLayer TagName='Rivers' "
+                                       "Visible='1'/></ApLayers><Settings><Author>GIS team</Author></Settings>"
+                                       "<Printing Paper='A4'/></Incoming>"));
+}
+
+// ---- attributes ----
+
+TEST(MergeAttributes, ExistingOnesChangeInPlaceAndNewOnesGoLast)
+{
+    for (bool all : {false, true}) {
+        Pair p("<T x='1' z='0'/>", "<S x='2' y='3'/>"); // the roots merge whatever their names
+        all ? p.mgr.MergeAll(p.source) : p.mgr.Merge(p.source);
+        EXPECT_EQ(compact(p.target()), "<T x=\"2\" z=\"0\" y=\"3\"/>") << "MergeAll: " << all;
+    }
+}
+
+TEST(MergeAttributes, AnAttributeLessTargetTakesThemAll)
+{
+    Pair p("<T><k/></T>", "<S a='1' b='2'><k c='3'/></S>");
+    p.mgr.MergeAll(p.source);
+    EXPECT_EQ(compact(p.target()), "<T a=\"1\" b=\"2\"><k c=\"3\"/></T>");
+}
+
+// ---- pairing ----
+
+TEST(MergePairing, UniqueNamesPairByNameAndTheRestIsAppended)
+{
+    Pair p("<C><Layers n='1'><L/></Layers><Other/></C>", "<C><Layers n='2' m='x'><M/></Layers><Fields f='1'/></C>");
+    p.mgr.MergeAll(p.source);
+    EXPECT_EQ(compact(p.target()), "<C><Layers n=\"2\" m=\"x\"><L/><M/></Layers><Other/><Fields f=\"1\"/></C>");
+}
+
+TEST(MergePairing, RepeatedNamesPairByKey)
+{
+    Pair p("<ApLayers><ApLayer TagName='A'/><ApLayer TagName='B'/></ApLayers>",
+           "<ApLayers><ApLayer TagName='B' v='1'/><ApLayer TagName='C'/></ApLayers>");
+    p.mgr.MergeAll(p.source);
+    EXPECT_EQ(compact(p.target()), "<ApLayers><ApLayer TagName=\"A\"/><ApLayer TagName=\"B\" v=\"1\"/>"
+                                   "<ApLayer TagName=\"C\"/></ApLayers>");
+}
+
+TEST(MergePairing, ChildrenWithoutTheKeyPairWithTheFirstTargetChildWithoutIt)
+{
+    // Whatever their names: "Fields" pairs with "Extra", the first child lacking a TagName.
+    const char* target = "<r><L TagName='A'/><Extra/><L/></r>";
+    const char* source = "<r><Fields f='1'/><L TagName='A' a='2'/></r>";
+    Pair older(target, source);
+    older.mgr.Merge(older.source);
+    const QString expected = "<r><L TagName=\"A\" a=\"2\"/><Extra f=\"1\"/><L/></r>";
+    EXPECT_EQ(compact(older.target()), expected);
+
+    Pair all(target, source); // the two L make this level pair by key in MergeAll too
+    all.mgr.MergeAll(all.source);
+    EXPECT_EQ(compact(all.target()), expected);
+}
+
+TEST(MergePairing, TwoTextChildrenSwitchTheLevelToKeys)
+{
+    // #text twice makes the names repeat: x pairs by key with the first text, not with x.
+    Pair p("<r>one<x/>two</r>", "<r><x Name='new'/></r>");
+    p.mgr.MergeAll(p.source);
+    EXPECT_EQ(compact(p.target()), "<r>one<x/>two</r>");
+    EXPECT_EQ(compact(p.source), "<r><x Name=\"new\"/></r>"); // absorbed, not moved
+
+    Pair single("<r>one<x/></r>", "<r><x Name='new'/></r>");
+    single.mgr.MergeAll(single.source);
+    EXPECT_EQ(compact(single.target()), "<r>one<x Name=\"new\"/></r>");
+}
+
+TEST(MergePairing, NamePairingHandsTagNameDownWhateverTheKey)
+{
+    // Top level names are unique, so Layers pair by name; below, the repeated L pair by
+    // TagName although the merge was asked for "Id".
+    Pair p("<r><Layers><L TagName='A' Id='2'/><L TagName='B' Id='1'/></Layers></r>",
+           "<r><Layers><L TagName='B' Id='2' v='s'/></Layers></r>");
+    p.mgr.MergeAll(p.source, nullptr, "Id");
+    EXPECT_EQ(compact(p.target()), "<r><Layers><L TagName=\"A\" Id=\"2\"/><L TagName=\"B\" Id=\"2\" v=\"s\"/>"
+                                   "</Layers></r>");
+
+    // Pairing by key keeps the key it was given on the way down.
+    Pair q("<r><G Id='1'><L TagName='A' Id='2'/><L TagName='B' Id='1'/></G><G Id='9'/></r>",
+           "<r><G Id='1'><L TagName='B' Id='2' v='s'/></G></r>");
+    q.mgr.MergeAll(q.source, nullptr, "Id");
+    EXPECT_EQ(compact(q.target()), "<r><G Id=\"1\"><L TagName=\"B\" Id=\"2\" v=\"s\"/><L TagName=\"B\" Id=\"1\"/>"
+                                   "</G><G Id=\"9\"/></r>");
+}
+
+TEST(MergePairing, AppendedChildrenPairWithLaterSourceChildren)
+{
+    const char* target = "<r><L TagName='A'/><L TagName='B'/></r>";
+    const char* source = "<r><L TagName='C' x='1'/><L TagName='C' y='2'/></r>";
+    const QString expected = "<r><L TagName=\"A\"/><L TagName=\"B\"/><L TagName=\"C\" x=\"1\" y=\"2\"/></r>";
+    Pair older(target, source);
+    older.mgr.Merge(older.source);
+    EXPECT_EQ(compact(older.target()), expected);
+    EXPECT_EQ(compact(older.source), "<r><L TagName=\"C\" y=\"2\"/></r>");
+    Pair all(target, source);
+    all.mgr.MergeAll(all.source);
+    EXPECT_EQ(compact(all.target()), expected);
+}
+
+TEST(MergePairing, EveryUnpairedSourceChildMovesAndLeavesTheSource)
+{
+    Pair p("<r><keep/></r>", "<r><a/><b/><c/><keep k='1'/><d/><e/></r>");
+    p.mgr.MergeAll(p.source);
+    EXPECT_EQ(compact(p.target()), "<r><keep k=\"1\"/><a/><b/><c/><d/><e/></r>");
+    EXPECT_EQ(compact(p.source), "<r><keep k=\"1\"/></r>");
+
+    Pair empty("<r/>", "<r><a/><b/><c/></r>"); // a target without children takes them all
+    empty.mgr.Merge(empty.source);
+    EXPECT_EQ(compact(empty.target()), "<r><a/><b/><c/></r>");
+    EXPECT_EQ(compact(empty.source), "<r/>");
+}
+
+TEST(MergePairing, WithinOneDocumentChildrenMove)
+{
+    ApXmlMgr mgr;
+    mgr.setDOMDoc(parse("<r><t><k TagName='1'/></t><s><k TagName='2'/><k TagName='2' v='x'/></s></r>"));
+    DOMNode t = mgr.DOMDoc()->documentElement().firstChild();
+    mgr.UpdateNodes(t, t.nextSibling());
+    EXPECT_EQ(compact(mgr.DOMDoc()),
+              "<r><t><k TagName=\"1\"/><k TagName=\"2\" v=\"x\"/></t><s><k TagName=\"2\" v=\"x\"/></s></r>");
+}
+
+// ---- text and other node kinds ----
+
+TEST(MergeText, OnlyUpdateAllNodesCarriesTextOver)
+{
+    Pair all("<r><a>old</a></r>", "<r><a>new</a></r>");
+    all.mgr.MergeAll(all.source);
+    EXPECT_EQ(compact(all.target()), "<r><a>new</a></r>");
+
+    Pair older("<r><a>old</a></r>", "<r><a>new</a></r>");
+    older.mgr.Merge(older.source);
+    EXPECT_EQ(compact(older.target()), "<r><a>old</a></r>");
+}
+
+TEST(MergeText, ACommentTargetReceivesNoChildren)
+{
+    Pair p("<r><!--note--></r>", "<r><e><k/></e></r>");
+    DOMNode comment = p.targetRoot().firstChild();
+    DOMNode e = p.sourceRoot().firstChild();
+    p.mgr.UpdateAllNodes(comment, e);
+    EXPECT_FALSE(comment.hasChildNodes());
+    EXPECT_EQ(compact(p.source), "<r><e><k/></e></r>");
+
+    // the same when a merge pairs them by key
+    Pair q("<r><!--a--><!--b--></r>", "<r><e><k/></e></r>");
+    q.mgr.MergeAll(q.source);
+    EXPECT_EQ(compact(q.target()), "<r><!--a--><!--b--></r>");
+}
+
+// ---- failures ----
+
+TEST(MergeFailures, MergePassesTheFirstErrorUpdateAllNodesGoesOn)
+{
+    // The text child pairs by key with <a>, which has attributes the text cannot give.
+    const char* target = "<r><a/><a/></r>";
+    const char* source = "<r y='1'>hello<z TagName='n'/></r>";
+    Pair older(target, source);
+    try {
+        older.mgr.Merge(older.source);
+        FAIL() << "no error";
+    } catch (const DOMException& e) {
+        EXPECT_EQ(e.number(), DOMException::ObjectNotSet);
+    }
+    EXPECT_EQ(compact(older.target()), "<r y=\"1\"><a/><a/></r>"); // done before the error stays
+
+    Pair all(target, source);
+    EXPECT_NO_THROW(all.mgr.MergeAll(all.source));
+    EXPECT_EQ(compact(all.target()), "<r y=\"1\"><a/><a/><z TagName=\"n\"/></r>");
+}
+
+TEST(MergeFailures, AFailedAppendIsSkippedOnlyByUpdateAllNodes)
+{
+    // p pairs with the text "old", which cannot take p's child q.
+    const char* target = "<r>old<x/>more</r>";
+    const char* source = "<r><p><q/></p><z TagName='n'/></r>";
+    Pair all(target, source);
+    all.mgr.MergeAll(all.source);
+    EXPECT_EQ(compact(all.target()), "<r>old<x/>more<z TagName=\"n\"/></r>");
+    EXPECT_EQ(compact(all.source), "<r><p><q/></p></r>");
+
+    Pair older(target, source);
+    try {
+        older.mgr.Merge(older.source);
+        FAIL() << "no error";
+    } catch (const DOMException& e) {
+        EXPECT_EQ(e.number(), DOMException::HierarchyRequest);
+    }
+    EXPECT_EQ(compact(older.target()), "<r>old<x/>more</r>");
+}
+
+TEST(MergeFailures, MissingDocumentsAndRoots)
+{
+    Pair p("<r a='1'><c/></r>", "<s b='2'/>");
+    const QString before = compact(p.target());
+    p.mgr.MergeAll(nullptr);
+    EXPECT_EQ(compact(p.target()), before);
+    p.mgr.MergeAll(DOMDocument::create()); // a source that never loaded: nothing to merge
+    EXPECT_EQ(compact(p.target()), before);
+    EXPECT_THROW(p.mgr.Merge(nullptr), DOMException);
+    EXPECT_THROW(p.mgr.Merge(DOMDocument::create()), DOMException);
+    EXPECT_EQ(compact(p.target()), before);
+
+    // an empty target document has no root: both forms stop quietly
+    ApXmlMgr blank;
+    EXPECT_NO_THROW(blank.MergeAll(p.source));
+    EXPECT_NO_THROW(blank.Merge(p.source));
+    EXPECT_TRUE(blank.DOMDoc()->documentElement().isNull());
+    EXPECT_NO_THROW(blank.UpdateNodes(DOMNode(), p.sourceRoot()));
+
+    ApXmlMgr none;
+    none.setDOMDoc(nullptr);
+    EXPECT_NO_THROW(none.MergeAll(p.source));
+    EXPECT_THROW(none.Merge(p.source), DOMException);
+}
+
+TEST(MergeFailures, MergeAllWorksOnTheTargetItIsGiven)
+{
+    Pair p("<r/>", "<r><n/></r>");
+    DOMDocumentPtr other = parse("<o/>");
+    p.mgr.MergeAll(p.source, other);
+    EXPECT_EQ(compact(other), "<o><n/></o>");
+    EXPECT_EQ(compact(p.target()), "<r/>");
+}
+
+// ---- duplicate names ----
+
+TEST(HasDuplicateNodeNames, NamesRepeatIgnoringCase)
+{
+    ApXmlMgr mgr;
+    DOMDocumentPtr doc = parse("<r><u><a/><b/></u><c><a/><A/></c><t>x<i/>y</t><e/></r>");
+    DOMNode r = doc->documentElement();
+    EXPECT_FALSE(mgr.HasDuplicateNodeNames(r.firstChild()));
+    EXPECT_TRUE(mgr.HasDuplicateNodeNames(r.firstChild().nextSibling()));
+    EXPECT_TRUE(mgr.HasDuplicateNodeNames(r.lastChild().previousSibling())); // two #text
+    EXPECT_FALSE(mgr.HasDuplicateNodeNames(r.lastChild()));
+    EXPECT_FALSE(mgr.HasDuplicateNodeNames(r.lastChild().previousSibling().firstChild()));
+    EXPECT_FALSE(mgr.HasDuplicateNodeNames(DOMNode()));
+}
+
+TEST(HasDuplicateNodeNames, AMillionChildrenAreQuick)
+{
+    ApXmlMgr mgr;
+    DOMDocumentPtr doc = wide(0, 1000000, false);
+    DOMNode r = doc->documentElement();
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_FALSE(mgr.HasDuplicateNodeNames(r));
+    r.appendChild(doc->createElement("C999999"));
+    EXPECT_TRUE(mgr.HasDuplicateNodeNames(r));
+    EXPECT_LT(timer.elapsed(), 60000); // about a second; pairwise checking would take hours
+}
+
+// ---- size ----
+
+TEST(MergeScale, WideLevelsMergeInLinearTime)
+{
+    // The second half of the target's children pair, the rest of the source is appended:
+    // by name where names are unique, by key where they all repeat.
+    const int n = 100000;
+    Pair byName(wide(0, n, false, "a"), wide(n / 2, n, false, "b"));
+    Pair byKey(wide(0, n, true, "a"), wide(n / 2, n, true, "b"));
+
+    QElapsedTimer timer;
+    timer.start();
+    byName.mgr.MergeAll(byName.source);
+    byKey.mgr.MergeAll(byKey.source);
+    EXPECT_LT(timer.elapsed(), 60000); // a second or two; pairwise matching would take hours
+
+    // the first child untouched, the last original one paired, the last source one appended
+    const auto child = [](bool byName, int i, const char* attrs) {
+        return byName ? QString("<c%1%2/>").arg(i).arg(attrs) : QString("<L TagName=\"k%1\"%2/>").arg(i).arg(attrs);
+    };
+    for (const Pair* p : {&byName, &byKey}) {
+        const DOMNode root = p->targetRoot();
+        const bool names = p == &byName;
+        EXPECT_EQ(root.childCount(), n + n / 2);
+        EXPECT_EQ(p->sourceRoot().childCount(), n / 2);
+        EXPECT_EQ(compact(root.firstChild()), child(names, 0, " a=\"v\""));
+        EXPECT_EQ(compact(root.childNodes().item(n - 1)), child(names, n - 1, " a=\"v\" b=\"v\""));
+        EXPECT_EQ(compact(root.lastChild()), child(names, n + n / 2 - 1, " b=\"v\""));
+    }
+}
