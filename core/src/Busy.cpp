@@ -1,6 +1,7 @@
 #include "treelark/Busy.h"
 
 #include <QElapsedTimer>
+#include <QThread>
 
 namespace treelark {
 
@@ -8,6 +9,7 @@ namespace {
 
 struct BusyState {
     std::function<void()> handler;
+    QThread* owner = nullptr; // the handler runs only on the thread that installed it
     QElapsedTimer sinceLast;
     bool inHandler = false;
 };
@@ -25,13 +27,14 @@ constexpr qint64 kIntervalMs = 40;
 void setBusyHandler(std::function<void()> handler)
 {
     state().handler = std::move(handler);
+    state().owner = QThread::currentThread();
     state().sinceLast.start();
 }
 
 void busyTick()
 {
     BusyState& s = state();
-    if (!s.handler || s.inHandler || s.sinceLast.elapsed() < kIntervalMs)
+    if (!s.handler || s.inHandler || s.sinceLast.elapsed() < kIntervalMs || QThread::currentThread() != s.owner)
         return;
     s.inHandler = true;
     s.handler();

@@ -2,6 +2,11 @@
 
 #include <libxml/xpathInternals.h>
 
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+
 namespace treelark {
 
 DOMException::DOMException(long number, const QString& description)
@@ -25,6 +30,80 @@ std::shared_ptr<DocCore> DocCore::createEmpty()
     return std::make_shared<DocCore>(xmlNewDoc(BAD_CAST "1.0"));
 }
 
+namespace {
+
+void freeTree(xmlDocPtr doc, const std::vector<xmlNodePtr>& detachedRoots)
+{
+    for (xmlNodePtr n : detachedRoots) {
+        if (n->type == XML_ATTRIBUTE_NODE)
+            xmlFreeProp(reinterpret_cast<xmlAttrPtr>(n));
+        else
+            xmlFreeNode(n);
+    }
+    xmlFreeDoc(doc);
+}
+
+// One worker that frees trees in the order they were given up; it finishes its queue
+// before the program exits. Nothing else touches a tree once it is queued: no handle
+// into it exists any more.
+class TreeReaper {
+public:
+    ~TreeReaper()
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_stop = true;
+        }
+        m_wake.notify_all();
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+
+    void push(xmlDocPtr doc, std::vector<xmlNodePtr> roots)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_queue.push_back({doc, std::move(roots)});
+        if (!m_thread.joinable())
+            m_thread = std::thread([this] { run(); });
+        m_wake.notify_one();
+    }
+
+private:
+    struct Job {
+        xmlDocPtr doc;
+        std::vector<xmlNodePtr> roots;
+    };
+
+    void run()
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        for (;;) {
+            m_wake.wait(lock, [this] { return m_stop || !m_queue.empty(); });
+            if (m_queue.empty())
+                return;
+            Job job = std::move(m_queue.front());
+            m_queue.pop_front();
+            lock.unlock();
+            freeTree(job.doc, job.roots);
+            lock.lock();
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<Job> m_queue;
+    bool m_stop = false;
+    std::thread m_thread;
+};
+
+TreeReaper& reaper()
+{
+    static TreeReaper r;
+    return r;
+}
+
+} // namespace
+
 DocCore::~DocCore()
 {
     if (xpath)
@@ -34,13 +113,10 @@ DocCore::~DocCore()
     for (xmlNodePtr n : parked)
         if (!n->parent) // re-attached ones go with whatever holds them now
             roots.push_back(n);
-    for (xmlNodePtr n : roots) {
-        if (n->type == XML_ATTRIBUTE_NODE)
-            xmlFreeProp(reinterpret_cast<xmlAttrPtr>(n));
-        else
-            xmlFreeNode(n);
-    }
-    xmlFreeDoc(doc);
+    if (freeInBackground)
+        reaper().push(doc, std::move(roots));
+    else
+        freeTree(doc, roots);
 }
 
 void DocCore::park(xmlNodePtr n)

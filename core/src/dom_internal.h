@@ -50,6 +50,9 @@ struct DocCore : std::enable_shared_from_this<DocCore> {
     bool formatOutput = true;
     bool hadDeclaration = true;
     QByteArray declaration;            // the XML declaration as the file wrote it (UTF-8)
+    // A tree read from a large source is freed on a worker thread: freeing hundreds
+    // of megabytes of nodes takes seconds the user should not wait for.
+    bool freeInBackground = false;
     bool hadBom = false;
 };
 

@@ -50,9 +50,14 @@ struct LoadState {
     bool namespaceBroken = false;
     std::function<void(qint64, qint64)> progress;
     qint64 lastReported = 0;
+    xmlParserCtxtPtr ctxt = nullptr;
+    // Elements open right now, counted across the nested parses of entity contents.
+    int openDepth = 0;
+    std::unordered_map<xmlEntityPtr, int> entityDepth;
 };
 
 constexpr qsizetype kHeadBytes = 64 * 1024;
+constexpr qint64 kBackgroundFreeBytes = 16 << 20;
 
 xmlExternalEntityLoader previousLoader = nullptr;
 
@@ -111,7 +116,53 @@ void onError(void* user, xmlErrorPtr e)
     slot->linepos = e->int2;
 }
 
+// Deeper nesting than this is refused: no configuration document comes near it, and
+// every recursive walk over the tree stays far from the stack's end.
+constexpr int kMaxDepth = 2048;
+constexpr int kMaxAttributes = 10000;
+
 void refuse(LoadState& st, void* ctx, long code, const QString& reason);
+void halt(LoadState& st, void* ctx);
+
+void refuseDepth(LoadState& st, void* ctx)
+{
+    refuse(st, ctx, XML_ERR_INTERNAL_ERROR,
+           QStringLiteral("Elements are nested more than %1 levels deep; the document was refused.").arg(kMaxDepth));
+}
+
+// Element levels in an entity's parsed content, walked without recursion.
+int contentDepth(xmlNodePtr list)
+{
+    int deepest = 0;
+    for (xmlNodePtr top = list; top; top = top->next) {
+        xmlNodePtr n = top;
+        int d = 0;
+        for (;;) {
+            const bool element = n->type == XML_ELEMENT_NODE;
+            if (element)
+                deepest = std::max(deepest, ++d);
+            if (element && n->children) {
+                n = n->children;
+                continue;
+            }
+            // leave n, and every ancestor it was the last child of
+            for (;;) {
+                if (n->type == XML_ELEMENT_NODE)
+                    --d;
+                if (n == top)
+                    break;
+                if (n->next) {
+                    n = n->next;
+                    break;
+                }
+                n = n->parent;
+            }
+            if (n == top)
+                break;
+        }
+    }
+    return deepest;
+}
 
 // Characters an internal entity expands to, references inside it included.
 qint64 expandedSize(LoadState& st, xmlParserCtxtPtr ctxt, xmlEntityPtr ent, int depth)
@@ -145,39 +196,94 @@ qint64 expandedSize(LoadState& st, xmlParserCtxtPtr ctxt, xmlEntityPtr ent, int 
     return size;
 }
 
+void chargeBudget(LoadState& st, void* ctx, const xmlChar* name)
+{
+    const qint64 budget = (qint64(10) << 20) + 10 * st.offset;
+    if (st.substituted > budget)
+        refuse(st, ctx, XML_ERR_ENTITY_LOOP,
+               QStringLiteral("Entity '%1' would expand the document beyond any reasonable size; "
+                              "the document was refused.")
+                   .arg(QString::fromUtf8(reinterpret_cast<const char*>(name))));
+}
+
 xmlEntityPtr budgetedGetEntity(void* ctx, const xmlChar* name)
 {
     auto* ctxt = static_cast<xmlParserCtxtPtr>(ctx);
     xmlEntityPtr ent = xmlSAX2GetEntity(ctx, name);
     auto* st = static_cast<LoadState*>(ctxt->_private);
-    if (!ent || !st || ctxt->inSubset != 0 || ent->etype != XML_INTERNAL_GENERAL_ENTITY)
+    // Counted inside the DTD too: a default attribute value there expands its
+    // references when it is declared, before any content is read.
+    if (!ent || !st || ent->etype != XML_INTERNAL_GENERAL_ENTITY)
         return ent;
+    if (st->refused) {
+        halt(*st, ctx);
+        return nullptr;
+    }
     st->substituted += expandedSize(*st, ctxt, ent, 0);
-    const qint64 budget = (qint64(10) << 20) + 10 * st->offset;
-    if (st->substituted > budget)
-        refuse(*st, ctx, XML_ERR_ENTITY_LOOP,
-               QStringLiteral("Entity '%1' would expand the document beyond any reasonable size; "
-                              "the document was refused.")
-                   .arg(QString::fromUtf8(reinterpret_cast<const char*>(name))));
+    chargeBudget(*st, ctx, name);
+    // An entity already parsed once is copied in without element callbacks, so its
+    // depth is checked here; copying is recursive, and entities nested in entities
+    // would otherwise build a tree deep enough to exhaust the stack.
+    if (!st->refused && ctxt->inSubset == 0 && ent->children) {
+        auto it = st->entityDepth.find(ent);
+        if (it == st->entityDepth.end())
+            it = st->entityDepth.emplace(ent, contentDepth(ent->children)).first;
+        if (st->openDepth + it->second > kMaxDepth)
+            refuseDepth(*st, ctx);
+    }
     return st->refused ? nullptr : ent;
 }
 
-// Deeper nesting than this is refused: no configuration document comes near it, and
-// every recursive walk over the tree stays far from the stack's end.
-constexpr int kMaxDepth = 2048;
-
-void refuse(LoadState& st, void* ctx, long code, const QString& reason)
+// A parameter entity holds its text already expanded, so each reference costs its
+// length; in an external DTD, references inside entity values compound like a bomb.
+xmlEntityPtr budgetedGetParameterEntity(void* ctx, const xmlChar* name)
 {
     auto* ctxt = static_cast<xmlParserCtxtPtr>(ctx);
+    xmlEntityPtr ent = xmlSAX2GetParameterEntity(ctx, name);
+    auto* st = static_cast<LoadState*>(ctxt->_private);
+    if (!ent || !st || !ent->content)
+        return ent;
+    if (st->refused) {
+        halt(*st, ctx);
+        return nullptr;
+    }
+    st->substituted += ent->length;
+    chargeBudget(*st, ctx, name);
+    return st->refused ? nullptr : ent;
+}
+
+
+// Records why the document is refused; the first reason wins.
+bool noteRefusal(LoadState& st, void* ctx, long code, const QString& reason)
+{
     if (st.refused)
-        return;
+        return false;
     st.refused = true;
     st.haveFatal = true;
     st.fatal.errorCode = code;
     st.fatal.reason = reason;
     st.fatal.line = xmlSAX2GetLineNumber(ctx);
     st.fatal.linepos = xmlSAX2GetColumnNumber(ctx);
-    xmlStopParser(ctxt);
+    return true;
+}
+
+// An entity's content is parsed by a parser of its own, and a parser that still looks
+// well-formed falls back to the entity table when a lookup answers nothing: so the parser
+// at hand and the document's are both stopped and marked broken.
+void halt(LoadState& st, void* ctx)
+{
+    for (xmlParserCtxtPtr c : {static_cast<xmlParserCtxtPtr>(ctx), st.ctxt}) {
+        if (c) {
+            c->wellFormed = 0;
+            xmlStopParser(c);
+        }
+    }
+}
+
+void refuse(LoadState& st, void* ctx, long code, const QString& reason)
+{
+    noteRefusal(st, ctx, code, reason);
+    halt(st, ctx);
 }
 
 void depthCheckedStartElement(void* ctx, const xmlChar* localname, const xmlChar* prefix, const xmlChar* URI,
@@ -186,18 +292,46 @@ void depthCheckedStartElement(void* ctx, const xmlChar* localname, const xmlChar
 {
     auto* ctxt = static_cast<xmlParserCtxtPtr>(ctx);
     auto* st = static_cast<LoadState*>(ctxt->_private);
-    if (st && ctxt->nameNr >= kMaxDepth) {
+    if (st && std::max(st->openDepth, ctxt->nameNr) >= kMaxDepth) {
+        refuseDepth(*st, ctx);
+        return;
+    }
+    // The tree builder appends each attribute by walking the ones before it, so an
+    // element with a huge attribute list would take minutes to build.
+    if (st && (nb_attributes > kMaxAttributes || nb_namespaces > kMaxAttributes)) {
         refuse(*st, ctx, XML_ERR_INTERNAL_ERROR,
-               QStringLiteral("Elements are nested more than %1 levels deep; the document was refused.").arg(kMaxDepth));
+               QStringLiteral("An element has more than %1 attributes; the document was refused.").arg(kMaxAttributes));
         return;
     }
     xmlSAX2StartElementNs(ctx, localname, prefix, URI, nb_namespaces, namespaces, nb_attributes, nb_defaulted,
                           attributes);
+    if (st)
+        ++st->openDepth;
+}
+
+void depthCountedEndElement(void* ctx, const xmlChar* localname, const xmlChar* prefix, const xmlChar* URI)
+{
+    auto* st = static_cast<LoadState*>(static_cast<xmlParserCtxtPtr>(ctx)->_private);
+    if (st && st->openDepth > 0)
+        --st->openDepth;
+    xmlSAX2EndElementNs(ctx, localname, prefix, URI);
 }
 
 int readChunk(void* ctx, char* buffer, int len)
 {
     auto* st = static_cast<LoadState*>(ctx);
+    // The parser checks each attribute of a start tag against all the earlier ones before
+    // any callback sees the tag, so a huge attribute list costs seconds in that check alone.
+    // Its attribute table (ten slots per attribute, never shrunk) gives such a tag away
+    // while the input is still being read. Ending the input stops the parser; stopping it
+    // from in here would pull the buffer out from under the read in progress.
+    // Namespace declarations are attributes too, checked the same way (two slots each).
+    if (st->ctxt && (st->ctxt->maxatts > 10 * (kMaxAttributes + 1) || st->ctxt->nsNr > 2 * kMaxAttributes)) {
+        noteRefusal(*st, st->ctxt, XML_ERR_INTERNAL_ERROR,
+                    QStringLiteral("An element has more than %1 attributes; the document was refused.")
+                        .arg(kMaxAttributes));
+        return 0;
+    }
     qint64 n;
     if (st->device) {
         n = st->device->read(buffer, len);
@@ -375,10 +509,13 @@ xmlDocPtr parseWith(LoadState& st, const QString& url, bool validate, DOMParseEr
         return nullptr;
     }
     st.validating = validate;
+    st.ctxt = ctxt;
     ctxt->_private = &st;
     ctxt->sax->serror = onError;
     ctxt->sax->getEntity = budgetedGetEntity;
+    ctxt->sax->getParameterEntity = budgetedGetParameterEntity;
     ctxt->sax->startElementNs = depthCheckedStartElement;
+    ctxt->sax->endElementNs = depthCountedEndElement;
     int options = XML_PARSE_HUGE | XML_PARSE_NOENT | XML_PARSE_NONET | XML_PARSE_NOBLANKS | XML_PARSE_COMPACT | XML_PARSE_BIG_LINES
         | XML_PARSE_NOWARNING;
     if (validate)
@@ -477,6 +614,7 @@ bool DOMDocument::load(const QString& url)
         return finishLoad(detail::DocCore::createEmpty(), err);
     auto core = std::make_shared<detail::DocCore>(doc);
     learnLayout(*core, st.head);
+    core->freeInBackground = st.offset >= kBackgroundFreeBytes;
     return finishLoad(std::move(core), err);
 }
 
