@@ -147,6 +147,30 @@ private:
     void onLoadProgress(qint64 done, qint64 total);
     QList<QAction*> m_buttons;
     QList<QAction*> mnuCommands;
+
+    // --- node menu, drag and drop, merge ---
+    // The stored right-click items as indexes the model keeps current: a rebuilt or
+    // edited tree invalidates them instead of leaving oItemClicked/oItemLayers dangling.
+    QPersistentModelIndex m_clickedIndex;
+    QPersistentModelIndex m_layersIndex;
+    bool storeRightClick(const QPoint& pos);
+    void runShortcut(const QString& caption);
+    void refreshStoredItems();
+    DOMNode liveClickedNode() const;
+    TreeItem* itemShowing(const DOMNode& node);
+    TreeItem* clickedItem();
+
+    QPersistentModelIndex m_dropHighlight;
+    bool m_treeDragLive = false; // left button held since the Shift-drag started
+    QWidget* m_dropBand = nullptr;
+    // Owned here, not by a parent, so it is gone before the window's bases are torn down
+    // while the tree still delivers events.
+    std::unique_ptr<QObject> m_treeDragHook;
+    void startTreeDrag(const QPoint& pos);
+    void treeDragOver(const QPoint& pos);
+    void stopTreeDragTracking();
+    void clearDropHighlight();
+    void setNameBoxGreen(bool green);
 };
 
 // Splits a file name at its last path separator ("/" or "\"): the folder part keeps

@@ -1,0 +1,710 @@
+// The node menu, the tree drag, files dropped on the name box and merging, on a real
+// window with every dialog answered by scripted prompts.
+#include "AppState.h"
+#include "frmMain.h"
+#include "treelark/ScriptedPrompts.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QFile>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
+#include <QRubberBand>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextEdit>
+#include <QTreeView>
+#include <QUrl>
+
+using namespace treelark;
+
+namespace {
+
+QAction* entry(frmMain& w, const QString& caption)
+{
+    for (QAction* a : w.popupEntries())
+        if (a->text() == caption)
+            return a;
+    return nullptr;
+}
+
+QStringList childTexts(frmMain& w, TreeItem* item)
+{
+    QStringList out;
+    for (qsizetype i = 0; i < w.treeModel()->childCount(item); ++i)
+        out << w.treeModel()->child(item, i)->text;
+    return out;
+}
+
+void mouse(QWidget* target, QEvent::Type type, QPoint pos, Qt::MouseButton button, Qt::MouseButtons buttons,
+           Qt::KeyboardModifiers keys)
+{
+    QMouseEvent e(type, QPointF(pos), QPointF(target->mapToGlobal(pos)), button, buttons, keys);
+    QApplication::sendEvent(target, &e);
+}
+
+} // namespace
+
+class CommandsTest : public QObject {
+    Q_OBJECT
+
+private:
+    std::shared_ptr<ScriptedPrompts> script;
+    QTemporaryDir dir;
+
+    QString write(const QString& name, const QByteArray& bytes)
+    {
+        QFile f(dir.filePath(name));
+        f.open(QIODevice::WriteOnly);
+        f.write(bytes);
+        return f.fileName();
+    }
+
+    QString sample()
+    {
+        return write("sample.xml", "<FrameworkConfig TagName=\"FrameworkConfig\">\n"
+                                   "  <ApLayers>\n"
+                                   "    <ApLayer TagName=\"A\" Name=\"Roads\"><ApFields/></ApLayer>\n"
+                                   "    <ApLayer TagName=\"B\"/>\n"
+                                   "  </ApLayers>\n"
+                                   "  <Note>plain</Note>\n"
+                                   "  <Target/>\n"
+                                   "</FrameworkConfig>\n");
+    }
+
+    // Rows of the sample under its root item.
+    static TreeItem* root(frmMain& w) { return w.treeModel()->topLevelItem(0); }
+    static TreeItem* layers(frmMain& w) { return w.treeModel()->child(root(w), 0); }
+    static TreeItem* layerA(frmMain& w) { return w.treeModel()->child(layers(w), 0); }
+    static TreeItem* layerB(frmMain& w) { return w.treeModel()->child(layers(w), 1); }
+    static TreeItem* note(frmMain& w) { return w.treeModel()->child(root(w), 1); }
+    static TreeItem* target(frmMain& w) { return w.treeModel()->child(root(w), 2); }
+
+    static QPoint centre(frmMain& w, TreeItem* item)
+    {
+        const QModelIndex idx = w.treeModel()->indexOf(item);
+        for (QModelIndex p = idx.parent(); p.isValid(); p = p.parent())
+            w.TreeView1->expand(p);
+        w.TreeView1->scrollTo(idx);
+        return w.TreeView1->visualRect(idx).center();
+    }
+
+    // A right-click through the tree's own events; the popup it opens is closed again.
+    static bool rightClick(frmMain& w, TreeItem* item)
+    {
+        QTest::mouseClick(w.TreeView1->viewport(), Qt::RightButton, {}, centre(w, item));
+        const bool opened = w.mnuPopUp->isVisible();
+        w.mnuPopUp->hide();
+        return opened;
+    }
+
+    // Press, move and (unless told otherwise) release on the tree, with the keys held.
+    static void drag(frmMain& w, QPoint a, QPoint b, Qt::KeyboardModifiers keys, bool release = true)
+    {
+        QWidget* vp = w.TreeView1->viewport();
+        mouse(vp, QEvent::MouseButtonPress, a, Qt::LeftButton, Qt::LeftButton, keys);
+        mouse(vp, QEvent::MouseMove, a + QPoint(0, 2), Qt::NoButton, Qt::LeftButton, keys);
+        mouse(vp, QEvent::MouseMove, b, Qt::NoButton, Qt::LeftButton, keys);
+        if (release)
+            mouse(vp, QEvent::MouseButtonRelease, b, Qt::LeftButton, Qt::NoButton, keys);
+    }
+
+    static void shiftDrag(frmMain& w, TreeItem* from, TreeItem* to, Qt::KeyboardModifiers keys = Qt::ShiftModifier)
+    {
+        centre(w, to); // opening the drop item's branch may move the dragged row
+        drag(w, centre(w, from), centre(w, to), keys);
+    }
+
+    static void showAndWait(frmMain& w)
+    {
+        w.resize(700, 800);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+    }
+
+    // A drag entering the widget and moving over it; a drop must follow an enter.
+    static void hover(QWidget* to, QMimeData* data)
+    {
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(to, &enter);
+        QDragMoveEvent move(QPoint(6, 6), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(to, &move);
+    }
+
+    static void drop(QWidget* to, QMimeData* data)
+    {
+        hover(to, data);
+        QDropEvent drop(QPointF(6, 6), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(to, &drop);
+    }
+
+private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
+    void init()
+    {
+        script = std::make_shared<ScriptedPrompts>();
+        setPrompts(script);
+        bDocumentChanged = false;
+        sDocumentFile.clear();
+    }
+
+    void cleanup() { setPrompts(nullptr); }
+
+    // --- the right-click ---
+
+    void rightClickSetsTheLayerCommands()
+    {
+        frmMain w(sample());
+        showAndWait(w);
+        QVERIFY(rightClick(w, layerA(w)));
+        QCOMPARE(w.selectedItem(), layerA(w));
+        QVERIFY(entry(w, "Edit")->isEnabled() && entry(w, "Add")->isEnabled());
+
+        QVERIFY(rightClick(w, layers(w)));
+        QVERIFY(!entry(w, "Edit")->isEnabled() && entry(w, "Add")->isEnabled());
+
+        QVERIFY(rightClick(w, target(w))); // the menu still opens
+        QVERIFY(!entry(w, "Edit")->isEnabled() && !entry(w, "Add")->isEnabled());
+        for (const char* other : {"Delete", "Copy", "Paste", "EditAttributes", "SaveToFile"})
+            QVERIFY(entry(w, other)->isEnabled());
+
+        // a text item is selected but gets no menu
+        TreeItem* text = w.treeModel()->child(note(w), 0);
+        QCOMPARE(text->text, QString("#text"));
+        QVERIFY(!rightClick(w, text));
+        QCOMPARE(w.selectedItem(), text);
+        // nor does empty space, which clears the selection
+        QTest::mouseClick(w.TreeView1->viewport(), Qt::RightButton, {},
+                          QPoint(5, w.TreeView1->viewport()->height() - 5));
+        QVERIFY(!w.mnuPopUp->isVisible());
+        QVERIFY(!w.selectedItem());
+    }
+
+    // --- Delete ---
+
+    void deleteAsksAndRemovesNodeAndItem()
+    {
+        frmMain w(sample());
+        showAndWait(w);
+        DOMNode apLayers = w.document()->documentElement().firstChild();
+        rightClick(w, layerB(w));
+
+        for (MsgResult refuse : {MsgResult::No, MsgResult::Cancel}) {
+            script->queueMessage(refuse);
+            w.runMenuCommand("Delete");
+            QCOMPARE(apLayers.childCount(), 2);
+            QCOMPARE(w.treeModel()->childCount(layers(w)), 2);
+            QVERIFY(!bDocumentChanged);
+        }
+        QCOMPARE(script->asked().last().text, QString("Confirm to delete node: ApLayer"));
+        QCOMPARE(script->asked().last().buttons, MsgButtons::YesNoCancel);
+
+        script->queueMessage(MsgResult::Yes);
+        w.runMenuCommand("Delete");
+        QCOMPARE(apLayers.childCount(), 1);
+        QCOMPARE(apLayers.firstChild().getAttribute("TagName"), QString("A"));
+        QCOMPARE(childTexts(w, layers(w)), QStringList{"ApLayer (A,Roads)"});
+        QVERIFY(bDocumentChanged);
+
+        // the deleted node is gone for good: another Delete asks nothing
+        script->clearAsked();
+        w.runMenuCommand("Delete");
+        QVERIFY(script->asked().isEmpty());
+    }
+
+    // --- Copy and Paste ---
+
+    void copyThenPasteTwiceGivesIndependentCopies()
+    {
+        frmMain w(sample());
+        showAndWait(w);
+        DOMNode a = w.document()->documentElement().firstChild().firstChild();
+        rightClick(w, layerA(w));
+        w.runMenuCommand("Copy");
+        QVERIFY(!bDocumentChanged);
+        // the copy was taken at Copy: later edits of the original do not reach it
+        a.setAttribute("Name", "Changed");
+
+        rightClick(w, target(w));
+        w.runMenuCommand("Paste");
+        w.runMenuCommand("Paste");
+        QVERIFY(script->asked().isEmpty());
+        DOMNode t = w.document()->documentElement().lastChild();
+        QCOMPARE(t.childCount(), 2);
+        DOMNode first = t.firstChild(), second = t.lastChild();
+        QVERIFY(first != second && first != a);
+        QCOMPARE(first.getAttribute("Name"), QString("Roads"));
+        first.setAttribute("TagName", "Z");
+        QCOMPARE(second.getAttribute("TagName"), QString("A"));
+        QCOMPARE(a.getAttribute("TagName"), QString("A"));
+        QCOMPARE(second.firstChild().nodeName(), QString("ApFields"));
+        QCOMPARE(a.parentNode().nodeName(), QString("ApLayers")); // the original stays put
+        QCOMPARE(childTexts(w, target(w)), (QStringList{"ApLayer (A,Roads)", "ApLayer (A,Roads)"}));
+        QCOMPARE(w.treeModel()->child(target(w), 1)->tag, second);
+        QVERIFY(bDocumentChanged);
+    }
+
+    void pasteIntoABranchNeverOpenedShowsTheCopyOnce()
+    {
+        frmMain w(sample());
+        showAndWait(w);
+        rightClick(w, layerB(w));
+        w.runMenuCommand("Copy");
+        // A has a child and was never expanded: its rows are taken when it is pasted into
+        rightClick(w, layerA(w));
+        w.TreeView1->collapse(w.treeModel()->indexOf(layerA(w)));
+        w.runMenuCommand("Paste");
+        QCOMPARE(childTexts(w, layerA(w)), (QStringList{"ApFields", "ApLayer (B)"}));
+    }
+
+    void pasteExplainsOrKeepsSilent()
+    {
+        frmMain w(sample());
+        showAndWait(w);
+        w.selectItem(nullptr);
+        w.runMenuCommand("Paste");
+        QCOMPARE(script->messagesShown(), QStringList{"Please select an element node to paste the node in memory."});
+
+        script->clearAsked();
+        rightClick(w, target(w));
+        w.runMenuCommand("Paste");
+        QCOMPARE(script->messagesShown(), QStringList{"Nothing to copy."});
+
+        // on a text node: nothing, not even with a copy in memory
+        w.runMenuCommand("Copy");
+        script->clearAsked();
+        TreeItem* text = w.treeModel()->child(note(w), 0);
+        rightClick(w, text);
+        w.runMenuCommand("Paste");
+        QVERIFY(script->asked().isEmpty());
+        QCOMPARE(w.document()->documentElement().selectSingleNode("Note").childCount(), 1);
+        QVERIFY(!bDocumentChanged);
+    }
+
+    void pasteIntoANodeThatTakesNoChildrenChangesNothing()
+    {
+        frmMain w(write("comment.xml", "<r><!--c--><e/></r>"));
+        showAndWait(w);
+        TreeItem* r = w.treeModel()->topLevelItem(0);
+        rightClick(w, w.treeModel()->child(r, 1));
+        w.runMenuCommand("Copy");
+        TreeItem* comment = w.treeModel()->child(r, 0);
+        QVERIFY(rightClick(w, comment)); // a comment gets the menu, but takes no children
+        const QString before = w.document()->xml();
+        w.runMenuCommand("Paste");
+        QCOMPARE(w.document()->xml(), before);
+        QCOMPARE(w.treeModel()->childCount(comment), 0);
+        QVERIFY(!bDocumentChanged);
+    }
+
+    // --- SaveToFile ---
+
+    void saveToFileWritesTheNodeAsItsOwnDocument()
+    {
+        frmMain w(sample());
+        showAndWait(w);
+        const QString before = w.document()->xml();
+        rightClick(w, layerA(w));
+        const QString path = dir.filePath("node.xml");
+        script->queueSave(path);
+        w.runMenuCommand("SaveToFile");
+        QCOMPARE(script->asked().first().dialog.title, QString("Save to an XML file."));
+        QCOMPARE(script->asked().first().dialog.filter, QString("*.xml|*.xml|*.*|*.*"));
+        QCOMPARE(script->messagesShown(), QStringList{"XMLNode: ApLayer is saved to " + path});
+
+        DOMDocumentPtr saved = DOMDocument::create();
+        QVERIFY(saved->load(path));
+        DOMNode root = saved->documentElement();
+        QCOMPARE(root.nodeName(), QString("ApLayer"));
+        QCOMPARE(root.getAttribute("Name"), QString("Roads"));
+        QCOMPARE(root.firstChild().nodeName(), QString("ApFields"));
+        // the open document and what the program remembers are untouched
+        QCOMPARE(w.document()->xml(), before);
+        QVERIFY(!bDocumentChanged);
+        QCOMPARE(w.loadedFile(), sample());
+        QCOMPARE(script->settings.value("LastURL/LastURL"), sample());
+    }
+
+    void saveToFileAsksBeforeOverwritingAndHonoursReadOnly()
+    {
+        frmMain w(sample());
+        showAndWait(w);
+        rightClick(w, layerB(w));
+        const QString existing = write("existing.xml", "<old/>");
+        script->queueSave(existing);
+        script->queueMessage(MsgResult::No); // back to the dialog
+        script->queueSave(existing);
+        script->queueMessage(MsgResult::Yes);
+        w.runMenuCommand("SaveToFile");
+        const QString overwrite = existing + " already exist.\nOverwrite ? ";
+        QCOMPARE(script->messagesShown(),
+                 (QStringList{overwrite, overwrite, "XMLNode: ApLayer is saved to " + existing}));
+        QCOMPARE(script->asked().at(1).buttons, MsgButtons::YesNoCancel);
+        DOMDocumentPtr saved = DOMDocument::create();
+        QVERIFY(saved->load(existing));
+        QCOMPARE(saved->documentElement().getAttribute("TagName"), QString("B"));
+
+        // read-only: told so, then asked again; a cancelled dialog writes nothing
+        script->clearAsked();
+        const QString locked = write("locked.xml", "<locked/>");
+        script->setReadOnly(locked);
+        script->queueSave(locked);
+        w.runMenuCommand("SaveToFile");
+        QCOMPARE(script->messagesShown(), QStringList{locked + " is ReadOnly.\nAccess denied !!!  "});
+        QCOMPARE(script->asked().last().kind, QString("save"));
+        QFile f(locked);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QByteArray("<locked/>"));
+
+        // a write that fails is reported instead of the success text
+        script->clearAsked();
+        const QString nowhere = dir.filePath("no/such/folder/x.xml");
+        script->queueSave(nowhere);
+        w.runMenuCommand("SaveToFile");
+        const QStringList shown = script->messagesShown();
+        QCOMPARE(shown.size(), 1);
+        QVERIFY(!shown.first().startsWith("XMLNode: ") && shown.first().contains(nowhere));
+    }
+
+    void aNamespacedNodeIsSavedWithItsDeclaration()
+    {
+        frmMain w(write("ns.xml", "<r xmlns:p=\"urn:p\"><p:item p:k=\"v\"/></r>"));
+        showAndWait(w);
+        rightClick(w, w.treeModel()->child(w.treeModel()->topLevelItem(0), 0));
+        const QString path = dir.filePath("item.xml");
+        script->queueSave(path);
+        w.runMenuCommand("SaveToFile");
+        // the message names the base name, without the prefix
+        QCOMPARE(script->messagesShown(), QStringList{"XMLNode: item is saved to " + path});
+        DOMDocumentPtr saved = DOMDocument::create();
+        QVERIFY2(saved->load(path), qPrintable(saved->parseError().reason));
+        QCOMPARE(saved->documentElement().nodeName(), QString("p:item"));
+    }
+
+    // --- commands after the tree was rebuilt ---
+
+    void commandsAfterLoadingAnotherFileLeaveTheOldNodeAlone()
+    {
+        frmMain w(sample());
+        showAndWait(w);
+        rightClick(w, layerA(w));
+        w.runMenuCommand("Copy");
+        w.txtNodeName->setText(write("next.xml", "<Next><Child/></Next>"));
+        w.toolbarClick("load");
+        const QString loaded = w.document()->xml();
+
+        w.runMenuCommand("Delete"); // the stored node is not in the open document
+        w.runMenuCommand("Copy");
+        w.runMenuCommand("SaveToFile");
+        w.runMenuCommand("Paste");
+        w.runMenuCommand("EditAttributes");
+        QCOMPARE(script->messagesShown(),
+                 (QStringList{"Nothing to save.", "Please select an element node to paste the node in memory."}));
+        QCOMPARE(w.document()->xml(), loaded);
+        QVERIFY(!bDocumentChanged);
+
+        // what was copied before the load is pasted into the new document
+        TreeItem* child = w.treeModel()->child(w.treeModel()->topLevelItem(0), 0);
+        rightClick(w, child);
+        w.runMenuCommand("Paste");
+        DOMNode pasted = w.document()->documentElement().firstChild().firstChild();
+        QCOMPARE(pasted.getAttribute("TagName"), QString("A"));
+        QVERIFY(pasted.ownerDocument() == w.document());
+        QCOMPARE(childTexts(w, child), QStringList{"ApLayer (A,Roads)"});
+    }
+
+    void commandsAfterARebuildOfTheSameDocumentFindTheNodesItem()
+    {
+        frmMain w(sample());
+        showAndWait(w);
+        rightClick(w, note(w));
+        // path insertion rebuilds the whole tree from the same document
+        w.txtNodeName->setText("FrameworkConfig/Extra");
+        w.cmdGetNode_MouseDown(Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(childTexts(w, root(w)), (QStringList{"ApLayers", "Note", "Target", "Extra"}));
+
+        script->queueMessage(MsgResult::Yes);
+        w.runMenuCommand("Delete");
+        QCOMPARE(script->asked().last().text, QString("Confirm to delete node: Note"));
+        QVERIFY(w.document()->documentElement().selectSingleNode("Note").isNull());
+        QCOMPARE(childTexts(w, root(w)), (QStringList{"ApLayers", "Target", "Extra"}));
+        QVERIFY(bDocumentChanged);
+    }
+
+    // --- keyboard ---
+
+    void keyboardShortcutsReachTheCommands()
+    {
+        frmMain w(sample());
+        showAndWait(w);
+        QApplication::setActiveWindow(&w);
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        centre(w, layerB(w));
+        w.TreeView1->setFocus();
+
+        w.selectItem(layerB(w));
+        script->queueMessage(MsgResult::Yes);
+        QTest::keyClick(w.TreeView1, Qt::Key_Delete);
+        QCOMPARE(script->asked().last().text, QString("Confirm to delete node: ApLayer"));
+        QCOMPARE(childTexts(w, layers(w)), QStringList{"ApLayer (A,Roads)"});
+
+        w.selectItem(layerA(w));
+        QTest::keyClick(w.TreeView1, Qt::Key_C, Qt::ControlModifier);
+        w.selectItem(target(w));
+        QTest::keyClick(w.TreeView1, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(childTexts(w, target(w)), QStringList{"ApLayer (A,Roads)"});
+
+        // Ctrl+V without a selection says why nothing was pasted
+        script->clearAsked();
+        w.selectItem(nullptr);
+        QTest::keyClick(w.TreeView1, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(script->messagesShown(), QStringList{"Please select an element node to paste the node in memory."});
+
+        // the menu key opens the menu for the selected item, with its layer rules
+        w.selectItem(layers(w));
+        QTest::keyClick(w.TreeView1, Qt::Key_Menu);
+        QVERIFY(w.mnuPopUp->isVisible());
+        QVERIFY(!entry(w, "Edit")->isEnabled() && entry(w, "Add")->isEnabled());
+        w.mnuPopUp->hide();
+        w.selectItem(layerA(w));
+        QTest::keyClick(w.TreeView1, Qt::Key_F10, Qt::ShiftModifier);
+        QVERIFY(w.mnuPopUp->isVisible());
+        QVERIFY(entry(w, "Edit")->isEnabled());
+        w.mnuPopUp->hide();
+
+        // Delete on a text item does what the menu does there: nothing
+        script->clearAsked();
+        w.selectItem(w.treeModel()->child(note(w), 0));
+        QTest::keyClick(w.TreeView1, Qt::Key_Delete);
+        QVERIFY(script->asked().isEmpty());
+        QCOMPARE(w.document()->documentElement().selectSingleNode("Note").childCount(), 1);
+    }
+
+    // --- the tree drag ---
+
+    void shiftDragMovesTheNodeUnderTheDropItem()
+    {
+        frmMain w(sample());
+        showAndWait(w);
+        DOMNode t = w.document()->documentElement().lastChild();
+        TreeItem* moving = target(w);
+        QWidget* vp = w.TreeView1->viewport();
+        const QPoint to = centre(w, layers(w));
+        drag(w, centre(w, moving), to, Qt::ShiftModifier, false);
+        // the highlight follows the pointer, the dragged item stays selected
+        auto* band = vp->findChild<QRubberBand*>();
+        QVERIFY(band && band->isVisible());
+        QCOMPARE(band->geometry(), w.TreeView1->visualRect(w.treeModel()->indexOf(layers(w))));
+        QCOMPARE(w.selectedItem(), moving);
+        mouse(vp, QEvent::MouseButtonRelease, to, Qt::LeftButton, Qt::NoButton, Qt::ShiftModifier);
+
+        QCOMPARE(w.statusText(), QString("Target dropped on ApLayers"));
+        DOMNode apLayers = w.document()->documentElement().firstChild();
+        QCOMPARE(apLayers.firstChild(), t); // first in the document
+        QCOMPARE(w.treeModel()->child(layers(w), 2), moving); // last in the tree
+        QCOMPARE(moving->parent, layers(w));
+        QCOMPARE(childTexts(w, root(w)), (QStringList{"ApLayers", "Note"}));
+        QVERIFY(bDocumentChanged);
+        QVERIFY(!band->isVisible());
+    }
+
+    void aMoveIntoItsOwnBranchIsRefused()
+    {
+        frmMain w(sample());
+        showAndWait(w);
+        const QString before = w.document()->xml();
+        TreeItem* a = layerA(w);
+        shiftDrag(w, layers(w), a);
+        QVERIFY2(w.statusText().startsWith("From TreeView_DragDrop: 3, "), qPrintable(w.statusText()));
+        QVERIFY(w.statusText().endsWith(",Treelark.DOMDocument"));
+        QCOMPARE(w.document()->xml(), before);
+        QCOMPARE(childTexts(w, root(w)), (QStringList{"ApLayers", "Note", "Target"}));
+        QCOMPARE(layerA(w), a);
+        QVERIFY(bDocumentChanged); // marked before the document refused
+        // the window goes on: a good drag afterwards still moves
+        shiftDrag(w, target(w), note(w));
+        QCOMPARE(w.statusText(), QString("Target dropped on Note"));
+        QCOMPARE(w.document()->documentElement().selectSingleNode("Note").firstChild().nodeName(), QString("Target"));
+    }
+
+    void dragsThatMoveNothing()
+    {
+        frmMain w(sample());
+        showAndWait(w);
+        const QString before = w.document()->xml();
+        for (Qt::KeyboardModifiers keys : {Qt::KeyboardModifiers(), Qt::KeyboardModifiers(Qt::ControlModifier),
+                                           Qt::KeyboardModifiers(Qt::ShiftModifier | Qt::ControlModifier)}) {
+            shiftDrag(w, target(w), layers(w), keys); // not exactly Shift: no drag at all
+            QVERIFY(!w.statusText().contains("dropped on"));
+        }
+        // onto a text item: reported, nothing moves
+        shiftDrag(w, target(w), w.treeModel()->child(note(w), 0));
+        QCOMPARE(w.statusText(), QString("Target dropped on #text"));
+        // onto itself, or below the last row: not even a report
+        w.SetMsg("kept");
+        shiftDrag(w, target(w), target(w));
+        const QPoint empty(5, w.TreeView1->viewport()->height() - 5);
+        QVERIFY(!w.TreeView1->indexAt(empty).isValid());
+        drag(w, centre(w, target(w)), empty, Qt::ShiftModifier);
+        QCOMPARE(w.statusText(), QString("kept"));
+
+        QCOMPARE(w.document()->xml(), before);
+        QCOMPARE(childTexts(w, root(w)), (QStringList{"ApLayers", "Note", "Target"}));
+        QVERIFY(!bDocumentChanged);
+    }
+
+    // --- files dropped on the name box ---
+
+    void nameBoxTurnsGreenWhileAFileHovers()
+    {
+        frmMain w;
+        showAndWait(w);
+        auto colour = [&w] { return w.txtNodeName->palette().color(QPalette::Base); };
+        const QColor normal = colour();
+        QVERIFY(normal != QColor(0, 255, 0));
+        QMimeData file;
+        file.setUrls({QUrl::fromLocalFile(write("hover.xml", "<h/>"))});
+        hover(w.txtNodeName, &file);
+        QCOMPARE(colour(), QColor(0, 255, 0));
+        QDragLeaveEvent leave;
+        QApplication::sendEvent(w.txtNodeName, &leave);
+        QCOMPARE(colour(), normal);
+        drop(w.txtNodeName, &file);
+        QCOMPARE(colour(), normal);
+        QCOMPARE(w.treeModel()->topLevelItem(0)->text, QString("h"));
+
+        // a drag of plain text is no file: not taken, not inserted, no colour
+        QMimeData text;
+        text.setText("typed");
+        w.txtNodeName->setText("box");
+        hover(w.txtNodeName, &text);
+        QCOMPARE(colour(), normal);
+        drop(w.txtNodeName, &text);
+        QCOMPARE(w.txtNodeName->text(), QString("box"));
+    }
+
+    void droppedFilesLoadByTheirEnding()
+    {
+        frmMain w;
+        const QString mixed = write("x.Xml", "<Mixed/>");
+        w.txtNodeName_DropFiles({mixed});
+        QCOMPARE(w.treeModel()->topLevelItem(0)->text, QString("Mixed"));
+        QCOMPARE(w.txtNodeName->text(), mixed);
+        QCOMPARE(w.currentUrl(), mixed);
+        QVERIFY(w.windowTitle().startsWith("Treelark [win] " + mixed + " ["));
+        QCOMPARE(script->settings.value("LastURL/LastURL"), mixed);
+        QVERIFY(w.txtInfo->toPlainText().startsWith(mixed + " loaded."));
+
+        w.txtNodeName_DropFiles({write("a.html", "<Page/>")});
+        QCOMPARE(w.treeModel()->topLevelItem(0)->text, QString("Page"));
+
+        // .ini is the pane's, not the name box's; and only the first file counts
+        const QString ini = write("x.ini", "<Ini/>");
+        w.txtNodeName_DropFiles({ini});
+        w.txtNodeName_DropFiles({ini, write("second.xml", "<Second/>")});
+        QCOMPARE(w.treeModel()->topLevelItem(0)->text, QString("Page"));
+        QVERIFY(w.txtNodeName->text().endsWith("a.html"));
+        w.txtNodeName_DropFiles({write("first.xml", "<First/>"), write("other.xml", "<Other/>")});
+        QCOMPARE(w.treeModel()->topLevelItem(0)->text, QString("First"));
+        w.txtNodeName_DropFiles({});
+        QCOMPARE(w.treeModel()->topLevelItem(0)->text, QString("First"));
+    }
+
+    // --- merge ---
+
+    void mergeFoldsAFileInByNameAndByKey()
+    {
+        const QString open = write("target.xml", "<Config TagName=\"Config\">\n"
+                                                 "  <Layers>\n"
+                                                 "    <ApLayer TagName=\"A\" v=\"1\"/>\n"
+                                                 "    <ApLayer TagName=\"B\" v=\"1\"/>\n"
+                                                 "  </Layers>\n"
+                                                 "  <Title>old</Title>\n"
+                                                 "</Config>\n");
+        const QString source = write("source.xml", "<Config x=\"2\">\n"
+                                                   "  <Layers>\n"
+                                                   "    <ApLayer TagName=\"B\" v=\"2\"/>\n"
+                                                   "    <ApLayer TagName=\"C\"/>\n"
+                                                   "  </Layers>\n"
+                                                   "  <Fields/>\n"
+                                                   "  <Title>new</Title>\n"
+                                                   "</Config>\n");
+        frmMain w(open);
+        const QString title = w.windowTitle();
+        script->queueOpen(source);
+        QVERIFY(w.MergeDocument());
+
+        const auto& dialog = script->asked().last().dialog;
+        QCOMPARE(dialog.title, QString("Open an XML file."));
+        QCOMPARE(dialog.filter, QString("*.xml|*.xml|*.*|*.*"));
+        QCOMPARE(dialog.initialFolder, dir.path() + "/");
+
+        DOMNode rootNode = w.document()->documentElement();
+        QCOMPARE(rootNode.getAttribute("x"), QString("2"));
+        // unique names pair by name; the repeated ApLayer level pairs by TagName
+        DOMNode layersNode = rootNode.selectSingleNode("Layers");
+        QCOMPARE(layersNode.childCount(), 3);
+        QCOMPARE(layersNode.selectSingleNode("ApLayer[@TagName='A']").getAttribute("v"), QString("1"));
+        QCOMPARE(layersNode.selectSingleNode("ApLayer[@TagName='B']").getAttribute("v"), QString("2"));
+        QVERIFY(!layersNode.selectSingleNode("ApLayer[@TagName='C']").isNull());
+        QCOMPARE(rootNode.selectSingleNode("Title").text(), QString("new"));
+
+        // the tree shows the merged document
+        QCOMPARE(w.treeModel()->topLevelCount(), 1);
+        QCOMPARE(childTexts(w, root(w)), (QStringList{"Layers", "Title", "Fields"}));
+        QCOMPARE(childTexts(w, w.treeModel()->child(root(w), 0)),
+                 (QStringList{"ApLayer (A)", "ApLayer (B)", "ApLayer (C)"}));
+
+        QCOMPARE(w.statusText(), QString("TotalNodes=8"));
+        QCOMPARE(w.txtInfo->toPlainText(), open + " loaded.");
+        // the merged file is never remembered, and merging is no edit
+        QVERIFY(!bDocumentChanged);
+        QCOMPARE(w.windowTitle(), title);
+        QCOMPARE(w.currentUrl(), open);
+        QCOMPARE(w.loadedFile(), open);
+        QCOMPARE(sDocumentFile, open);
+        QCOMPARE(script->settings.value("LastURL/LastURL"), open);
+
+        // an edit made before stays marked
+        bDocumentChanged = true;
+        script->queueOpen(write("more.xml", "<Config><Extra/></Config>"));
+        w.toolbarClick("merge");
+        QVERIFY(bDocumentChanged);
+        QCOMPARE(childTexts(w, root(w)), (QStringList{"Layers", "Title", "Fields", "Extra"}));
+    }
+
+    void aMergeSourceThatDoesNotParseLeavesTheDocument()
+    {
+        frmMain w(sample());
+        showAndWait(w);
+        const QString before = w.document()->xml();
+        script->queueOpen(write("broken.xml", "<a><b></a>"));
+        w.toolbarClick("merge");
+        QCOMPARE(w.document()->xml(), before);
+        QCOMPARE(w.treeModel()->topLevelCount(), 1);
+        QCOMPARE(childTexts(w, root(w)), (QStringList{"ApLayers", "Note", "Target"}));
+        QVERIFY(w.statusText().startsWith("TotalNodes="));
+        QVERIFY(w.txtInfo->toPlainText().startsWith(sample() + " loaded."));
+        QVERIFY(!bDocumentChanged);
+
+        // a cancelled dialog changes nothing at all
+        w.SetMsg("kept");
+        w.toolbarClick("merge");
+        QCOMPARE(w.statusText(), QString("kept"));
+
+        // and the window goes on working
+        rightClick(w, target(w));
+        script->queueMessage(MsgResult::Yes);
+        w.runMenuCommand("Delete");
+        QCOMPARE(childTexts(w, root(w)), (QStringList{"ApLayers", "Note"}));
+        script->queueOpen(write("good.xml", "<FrameworkConfig><Late/></FrameworkConfig>"));
+        w.toolbarClick("merge");
+        QCOMPARE(childTexts(w, root(w)), (QStringList{"ApLayers", "Note", "Late"}));
+    }
+};
+
+QTEST_MAIN(CommandsTest)
+#include "test_commands.moc"
