@@ -2,6 +2,8 @@
 // name box.
 #include "frmMain.h"
 
+#include "DroppedFiles.h"
+
 #include "AppState.h"
 
 #include <QApplication>
@@ -33,16 +35,6 @@ protected:
 private:
     std::function<bool(QEvent*)> m_fn;
 };
-
-QStringList localFiles(const QMimeData* data)
-{
-    QStringList paths;
-    if (data && data->hasUrls())
-        for (const QUrl& url : data->urls())
-            if (url.isLocalFile())
-                paths << url.toLocalFile();
-    return paths;
-}
 
 constexpr int kMaxDragImageWidth = 320;
 
@@ -100,7 +92,7 @@ void frmMain::txtNodeName_DropFiles(const QStringList& paths)
     const QString path = paths.first();
     // ".INI" is left to the information pane, which shows it as text.
     static const QStringList endings{".XML", ".TXT", ".XSL", "HTML", ".HTM", ".ASC"};
-    if (!endings.contains(path.right(4).toUpper()))
+    if (!hasAcceptedEnding(path, endings))
         return;
     txtNodeName->setText(path);
     sURL = txtNodeName->text();

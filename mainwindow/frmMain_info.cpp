@@ -2,6 +2,8 @@
 // the name box hint and text files dropped on the pane.
 #include "frmMain.h"
 
+#include "DroppedFiles.h"
+
 #include "treelark/Prompts.h"
 #include "treelark/modStringHandler.h"
 
@@ -34,21 +36,6 @@ QString boundedText(const DOMNode& node)
     bool cut = false;
     const QString text = node.textPrefix(kMaxNodeText, &cut);
     return cut ? text + kCutMarker.arg(kMaxNodeText) : text;
-}
-
-QStringList droppedFiles(const QMimeData* data)
-{
-    QStringList paths;
-    if (data && data->hasUrls())
-        for (const QUrl& url : data->urls())
-            if (url.isLocalFile())
-                paths << url.toLocalFile();
-    return paths;
-}
-
-bool hasAcceptedEnding(const QString& path, const QStringList& endings)
-{
-    return endings.contains(path.right(4).toUpper());
 }
 
 } // namespace
@@ -129,7 +116,7 @@ bool frmMain::infoPaneDragEvent(QEvent* event)
     }
     case QEvent::Drop: {
         auto* e = static_cast<QDropEvent*>(event);
-        const QStringList paths = droppedFiles(e->mimeData());
+        const QStringList paths = localFiles(e->mimeData());
         if (paths.isEmpty())
             return false;
         e->acceptProposedAction();

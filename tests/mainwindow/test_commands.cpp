@@ -1,6 +1,6 @@
 // The node menu, the tree drag, files dropped on the name box and merging, on a real
 // window with every dialog answered by scripted prompts.
-#include "AppState.h"
+#include "WindowTestBase.h"
 #include "frmMain.h"
 #include "treelark/ScriptedPrompts.h"
 
@@ -47,20 +47,10 @@ void mouse(QWidget* target, QEvent::Type type, QPoint pos, Qt::MouseButton butto
 
 } // namespace
 
-class CommandsTest : public QObject {
+class CommandsTest : public WindowTestBase {
     Q_OBJECT
 
 private:
-    std::shared_ptr<ScriptedPrompts> script;
-    QTemporaryDir dir;
-
-    QString write(const QString& name, const QByteArray& bytes)
-    {
-        QFile f(dir.filePath(name));
-        f.open(QIODevice::WriteOnly);
-        f.write(bytes);
-        return f.fileName();
-    }
 
     QString sample()
     {
@@ -141,17 +131,11 @@ private:
     }
 
 private slots:
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void initTestCase() { prepareRun(); }
 
-    void init()
-    {
-        script = std::make_shared<ScriptedPrompts>();
-        setPrompts(script);
-        bDocumentChanged = false;
-        sDocumentFile.clear();
-    }
+    void init() { resetState(); }
 
-    void cleanup() { setPrompts(nullptr); }
+    void cleanup() { dropPrompts(); }
 
     // --- the right-click ---
 

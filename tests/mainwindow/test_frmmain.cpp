@@ -1,6 +1,6 @@
 // The main window, headless: start-up, loading, Browse, Save, the close prompt and the
 // document tree, with every dialog answered by scripted prompts.
-#include "AppState.h"
+#include "WindowTestBase.h"
 #include "frmMain.h"
 #include "modUtils.h"
 #include "treelark/ScriptedPrompts.h"
@@ -18,20 +18,10 @@
 
 using namespace treelark;
 
-class FrmMainTest : public QObject {
+class FrmMainTest : public WindowTestBase {
     Q_OBJECT
 
 private:
-    std::shared_ptr<ScriptedPrompts> script;
-    QTemporaryDir dir;
-
-    QString write(const QString& name, const QByteArray& bytes)
-    {
-        QFile f(dir.filePath(name));
-        f.open(QIODevice::WriteOnly);
-        f.write(bytes);
-        return f.fileName();
-    }
 
     static QStringList topTexts(frmMain& w)
     {
@@ -49,17 +39,11 @@ private:
     }
 
 private slots:
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void initTestCase() { prepareRun(); }
 
-    void init()
-    {
-        script = std::make_shared<ScriptedPrompts>();
-        setPrompts(script);
-        bDocumentChanged = false;
-        sDocumentFile.clear();
-    }
+    void init() { resetState(); }
 
-    void cleanup() { setPrompts(nullptr); }
+    void cleanup() { dropPrompts(); }
 
     void startsWithTheStarterDocument()
     {

@@ -1,6 +1,6 @@
 // Search, path insertion, node descriptions, the tree click report and the pane's file
 // drop, on a real window with scripted prompts.
-#include "AppState.h"
+#include "WindowTestBase.h"
 #include "frmMain.h"
 #include "treelark/ScriptedPrompts.h"
 
@@ -17,20 +17,10 @@
 
 using namespace treelark;
 
-class SearchTest : public QObject {
+class SearchTest : public WindowTestBase {
     Q_OBJECT
 
 private:
-    std::shared_ptr<ScriptedPrompts> script;
-    QTemporaryDir dir;
-
-    QString write(const QString& name, const QByteArray& bytes)
-    {
-        QFile f(dir.filePath(name));
-        f.open(QIODevice::WriteOnly);
-        f.write(bytes);
-        return f.fileName();
-    }
 
     QString sample()
     {
@@ -53,14 +43,9 @@ private:
     static TreeItem* selected(frmMain& w) { return w.selectedItem(); }
 
 private slots:
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
-    void init()
-    {
-        script = std::make_shared<ScriptedPrompts>();
-        setPrompts(script);
-        bDocumentChanged = false;
-    }
-    void cleanup() { setPrompts(nullptr); }
+    void initTestCase() { prepareRun(); }
+    void init() { resetState(); }
+    void cleanup() { dropPrompts(); }
 
     void firstEveryAndNoMatch()
     {
