@@ -198,7 +198,9 @@ qint64 expandedSize(LoadState& st, xmlParserCtxtPtr ctxt, xmlEntityPtr ent, int 
 
 void chargeBudget(LoadState& st, void* ctx, const xmlChar* name)
 {
-    const qint64 budget = (qint64(10) << 20) + 10 * st.offset;
+    // Entities in real documents stand for short texts; a few megabytes more than
+    // the file itself is generous for them and stops a bomb before it costs anything.
+    const qint64 budget = (qint64(2) << 20) + 4 * st.offset;
     if (st.substituted > budget)
         refuse(st, ctx, XML_ERR_ENTITY_LOOP,
                QStringLiteral("Entity '%1' would expand the document beyond any reasonable size; "
@@ -498,6 +500,22 @@ QString encodingConflict(const QByteArray& rawHead)
         .arg(utf16Bom ? QStringLiteral("UTF-16") : QStringLiteral("UTF-8"), QString::fromLatin1(declared));
 }
 
+// A default value that does not fit its attribute's type is dropped by the parser, which
+// leaves a declaration that would be written with no default at all ("<!ATTLIST e a
+// NMTOKEN>", which no parser accepts). Such a declaration is kept as #IMPLIED instead.
+void keepAttributeDeclarationsWritable(xmlDocPtr doc)
+{
+    if (!doc->intSubset)
+        return;
+    for (xmlNodePtr n = doc->intSubset->children; n; n = n->next) {
+        if (n->type != XML_ATTRIBUTE_DECL)
+            continue;
+        auto* decl = reinterpret_cast<xmlAttributePtr>(n);
+        if (decl->def == XML_ATTRIBUTE_NONE && !decl->defaultValue)
+            decl->def = XML_ATTRIBUTE_IMPLIED;
+    }
+}
+
 // Returns the tree, or nullptr with `error` telling why.
 xmlDocPtr parseWith(LoadState& st, const QString& url, bool validate, DOMParseError& error)
 {
@@ -538,8 +556,10 @@ xmlDocPtr parseWith(LoadState& st, const QString& url, bool validate, DOMParseEr
         xmlFreeDoc(doc);
         doc = nullptr;
     }
-    if (doc && !invalid)
+    if (doc && !invalid) {
+        keepAttributeDeclarationsWritable(doc);
         return doc;
+    }
     if (invalid) {
         xmlFreeDoc(doc);
         doc = nullptr;

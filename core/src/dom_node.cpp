@@ -3,6 +3,8 @@
 #include <libxml/parserInternals.h>
 #include <libxml/valid.h>
 
+#include <vector>
+
 namespace treelark {
 
 using detail::DocCore;
@@ -11,6 +13,28 @@ using detail::toQ;
 namespace {
 
 QByteArray utf8(const QString& s) { return s.toUtf8(); }
+
+// Text that goes into the document as a value: refused when it holds a character XML
+// cannot carry (control characters other than tab and line breaks, lone surrogates,
+// U+FFFE and U+FFFF). Written as it is, it would make a file the loader refuses.
+QByteArray valueUtf8(const QString& s)
+{
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        const char16_t c = s.at(i).unicode();
+        bool ok = c >= 0x20 ? c < 0xFFFE : (c == 0x9 || c == 0xA || c == 0xD);
+        if (QChar::isLowSurrogate(c)) {
+            ok = false;
+        } else if (QChar::isHighSurrogate(c)) {
+            ok = i + 1 < s.size() && QChar::isLowSurrogate(s.at(i + 1).unicode());
+            ++i; // the pair is one character
+        }
+        if (!ok)
+            detail::raise(DOMException::InvalidArgument,
+                          QStringLiteral("The text holds the character U+%1, which an XML document cannot hold.")
+                              .arg(QString::number(uint(c), 16).toUpper().rightJustified(4, QLatin1Char('0'))));
+    }
+    return s.toUtf8();
+}
 const xmlChar* xc(const QByteArray& b) { return reinterpret_cast<const xmlChar*>(b.constData()); }
 
 bool isContainer(xmlNodePtr n)
@@ -213,7 +237,15 @@ void DOMNode::setNodeValue(const QString& v)
 {
     xmlNodePtr n = NODE();
     if (hasContent(n)) {
-        xmlNodeSetContent(n, xc(utf8(v)));
+        const QByteArray content = valueUtf8(v);
+        // A comment cannot hold "--" nor end in "-", and an instruction cannot hold "?>":
+        // either would end the node early in the saved file.
+        if (n->type == XML_COMMENT_NODE && (content.contains("--") || content.endsWith('-')))
+            detail::raise(DOMException::InvalidArgument, QStringLiteral("A comment cannot hold \"--\" or end in \"-\"."));
+        if (n->type == XML_PI_NODE && content.contains("?>"))
+            detail::raise(DOMException::InvalidArgument,
+                          QStringLiteral("A processing instruction cannot hold \"?>\"."));
+        xmlNodeSetContent(n, xc(content));
         return;
     }
     if (n->type == XML_ATTRIBUTE_NODE) {
@@ -264,12 +296,13 @@ void DOMNode::setText(const QString& t)
     }
     if (n->type != XML_ELEMENT_NODE && n->type != XML_DOCUMENT_FRAG_NODE)
         detail::raise(DOMException::InvalidArgument, QStringLiteral("The text of this node cannot be set."));
+    const QByteArray content = valueUtf8(t);
     while (xmlNodePtr c = n->children) {
         xmlUnlinkNode(c);
         m_core->park(c);
     }
     if (!t.isEmpty()) {
-        xmlNodePtr tn = xmlNewDocText(n->doc, xc(utf8(t)));
+        xmlNodePtr tn = xmlNewDocText(n->doc, xc(content));
         link(n, tn, nullptr);
     }
     m_core->touch();
@@ -293,7 +326,7 @@ void DOMNode::setValue(const QString& v)
         setNodeValue(v);
         return;
     }
-    setAttrValue(reinterpret_cast<xmlAttrPtr>(n), utf8(v));
+    setAttrValue(reinterpret_cast<xmlAttrPtr>(n), valueUtf8(v));
 }
 
 DOMNamedNodeMap DOMNode::attributes() const
@@ -416,17 +449,41 @@ DOMNode DOMNode::insertBefore(const DOMNode& newChild, const DOMNode& refChild)
                           QStringLiteral("This operation cannot be performed with a node of this type: "
                                          "a node cannot be inserted under itself or its descendants."));
 
+    // A fragment never enters a tree: its children take its place, so they are what has
+    // to fit. (Linked in whole, it would be written out as its children, where nothing
+    // checked them: text or a second element beside the document element.)
+    const bool fragment = child->type == XML_DOCUMENT_FRAG_NODE;
     if (parent->type == XML_DOCUMENT_NODE || parent->type == XML_HTML_DOCUMENT_NODE) {
-        if (child->type == XML_TEXT_NODE || child->type == XML_CDATA_SECTION_NODE
-            || child->type == XML_ENTITY_REF_NODE)
-            detail::raise(DOMException::HierarchyRequest, QStringLiteral("Only elements, comments and processing "
-                                                                         "instructions can stand at document level."));
-        if (child->type == XML_ELEMENT_NODE) {
+        int elements = 0;
+        for (xmlNodePtr c = fragment ? child->children : child; c; c = fragment ? c->next : nullptr) {
+            if (c->type == XML_TEXT_NODE || c->type == XML_CDATA_SECTION_NODE || c->type == XML_ENTITY_REF_NODE)
+                detail::raise(DOMException::HierarchyRequest,
+                              QStringLiteral("Only elements, comments and processing "
+                                             "instructions can stand at document level."));
+            if (c->type == XML_ELEMENT_NODE)
+                ++elements;
+        }
+        if (elements > 0) {
             xmlNodePtr root = xmlDocGetRootElement(reinterpret_cast<xmlDocPtr>(parent));
-            if (root && root != child)
+            if (elements > 1 || (root && root != child))
                 detail::raise(DOMException::HierarchyRequest,
                               QStringLiteral("Only one top level element is allowed in an XML document."));
+            for (xmlNodePtr after = before; after; after = after->next)
+                if (after->type == XML_DTD_NODE)
+                    detail::raise(DOMException::HierarchyRequest,
+                                  QStringLiteral("The document element must follow the document type declaration."));
         }
+    }
+    if (fragment) {
+        std::vector<xmlNodePtr> moving;
+        for (xmlNodePtr c = child->children; c; c = c->next)
+            moving.push_back(c);
+        for (xmlNodePtr c : moving) {
+            xmlUnlinkNode(c);
+            link(parent, c, before);
+        }
+        m_core->touch();
+        return newChild;
     }
 
     if (child->parent)
@@ -487,15 +544,16 @@ void DOMNode::setAttribute(const QString& name, const QString& v)
     if (qn.isEmpty() || xmlValidateQName(xc(qn), 0) != 0)
         detail::raise(DOMException::InvalidArgument,
                       QStringLiteral("'%1' is not a valid attribute name.").arg(name));
+    const QByteArray value = valueUtf8(v);
     if (xmlAttrPtr a = findAttr(n, qn)) {
-        setAttrValue(a, utf8(v));
+        setAttrValue(a, value);
         return;
     }
     // Created without namespace lookup, exactly under the name given.
     xmlAttrPtr a = xmlNewDocProp(n->doc, xc(qn), nullptr);
     if (!a)
         detail::raise(7, QStringLiteral("Out of memory"));
-    setAttrValue(a, utf8(v));
+    setAttrValue(a, value);
     a->parent = n;
     if (!n->properties) {
         n->properties = a;

@@ -10,6 +10,9 @@
 #include <QFile>
 #include <QSaveFile>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace treelark {
 namespace detail {
 
@@ -105,6 +108,31 @@ qint64 DOMNode::xmlLength() const
     return chars;
 }
 
+namespace {
+
+// The new file takes the old one's place, so it takes its owner, group and mode too.
+// QSaveFile copies the mode only as Qt sees it, which for a privileged user means
+// writable, and leaves the new file owned by whoever saves it. A user who may not give
+// the file away keeps it (the group where allowed), without the set-id bits.
+void keepOwnerAndMode(const QString& path, int fd)
+{
+    struct stat old {};
+    if (fd < 0 || ::stat(QFile::encodeName(path).constData(), &old) != 0)
+        return;
+    mode_t mode = old.st_mode & 07777;
+    if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
+        mode &= ~mode_t(S_ISUID | S_ISGID);
+        if (::fchown(fd, uid_t(-1), old.st_gid) != 0) {
+            // the file stays ours, as any new file would be
+        }
+    }
+    if (::fchmod(fd, mode) != 0) {
+        // what QSaveFile set stays
+    }
+}
+
+} // namespace
+
 QByteArray DOMDocument::saveToBytes() const
 {
     QByteArray bytes;
@@ -124,6 +152,7 @@ void DOMDocument::save(const QString& path) const
     if (!file.open(QIODevice::WriteOnly))
         detail::raise(DOMException::WriteFailed,
                       QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
+    keepOwnerAndMode(path, file.handle());
     const bool ok = detail::serialize(*m_core, reinterpret_cast<xmlNodePtr>(m_core->doc),
                                       [&file](const char* b, int len) { return file.write(b, len) == len; }, true);
     if (!ok) {

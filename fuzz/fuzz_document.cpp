@@ -1,0 +1,372 @@
+// Fuzz target for the document core: a document is loaded from the input, edited by a
+// sequence of operations the input also chooses, saved, and read back.
+//
+// Input: document bytes, then optionally a NUL byte and operation bytes (a well-formed
+// document never holds a NUL, so the split cannot eat real content). Without the NUL, the
+// operations are drawn from the document bytes themselves, so plain XML seeds exercise
+// edits as well.
+//
+// DOMException is how the DOM refuses an operation and is expected. Anything else that
+// escapes, any sanitizer report, and a saved document that does not load again are
+// findings: the program must never write a file it cannot read back.
+#include "treelark/ApXmlMgr.h"
+#include "treelark/dCollection.h"
+#include "treelark/dom.h"
+
+#include <QByteArray>
+#include <QStringList>
+
+#include <libxml/xmlerror.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+using namespace treelark;
+
+namespace {
+
+// Edits stop growing the document past this many nodes, so that repeated copies cannot
+// turn a small input into a slow one.
+constexpr qint64 kMaxNodes = 20000;
+constexpr int kMaxOperations = 96;
+constexpr size_t kMaxPool = 64;
+
+class Bytes {
+public:
+    Bytes(const uint8_t* data, size_t size) : m_data(data), m_size(size) {}
+    bool empty() const { return m_pos >= m_size; }
+    uint8_t byte() { return m_pos < m_size ? m_data[m_pos++] : 0; }
+    size_t pick(size_t n) { return n ? byte() % n : 0; }
+    bool flag() { return byte() & 1; }
+    QByteArray take(size_t max)
+    {
+        const size_t n = std::min<size_t>(pick(max + 1), m_size - std::min(m_pos, m_size));
+        QByteArray out(reinterpret_cast<const char*>(m_data + m_pos), qsizetype(n));
+        m_pos += n;
+        return out;
+    }
+
+private:
+    const uint8_t* m_data;
+    size_t m_size;
+    size_t m_pos = 0;
+};
+
+qint64 countNodes(const DOMNode& top, qint64 limit)
+{
+    if (top.isNull())
+        return 0;
+    qint64 n = 0;
+    DOMNode cur = top;
+    while (!cur.isNull() && n <= limit) {
+        ++n;
+        DOMNode next = cur.firstChild();
+        if (next.isNull()) {
+            for (DOMNode up = cur; !up.isNull() && up != top; up = up.parentNode()) {
+                next = up.nextSibling();
+                if (!next.isNull())
+                    break;
+            }
+        }
+        cur = next;
+    }
+    return n;
+}
+
+struct Session {
+    ApXmlMgr mgr;
+    DOMDocumentPtr doc;
+    std::vector<DOMNode> pool;
+    QStringList names;
+
+    void remember(const DOMNode& n)
+    {
+        if (n.isNull())
+            return;
+        if (pool.size() < kMaxPool)
+            pool.push_back(n);
+        else
+            pool[size_t(n.hash() % kMaxPool)] = n;
+    }
+
+    DOMNode any(Bytes& in) { return pool.empty() ? DOMNode() : pool[in.pick(pool.size())]; }
+
+    // A name: usually one the document uses, sometimes one made from the input (which may
+    // well be invalid, to see it refused cleanly).
+    QString name(Bytes& in)
+    {
+        static const char* const fixed[] = {"a", "b", "TagName", "Name", "ApLayer", "x:y", "", "1bad", "a b"};
+        switch (in.pick(4)) {
+        case 0:
+            return QString::fromUtf8(in.take(12));
+        case 1:
+            return QString::fromLatin1(fixed[in.pick(std::size(fixed))]);
+        default:
+            return names.isEmpty() ? QStringLiteral("a") : names[qsizetype(in.pick(size_t(names.size())))];
+        }
+    }
+
+    QString path(Bytes& in)
+    {
+        QStringList parts;
+        if (in.flag()) {
+            DOMNode n = any(in);
+            const QString full = mgr.GetFullPath(n);
+            if (!full.isEmpty())
+                parts << full;
+        }
+        for (size_t i = 0, n = in.pick(4); i < n; ++i)
+            parts << name(in);
+        return parts.join(QLatin1Char('/'));
+    }
+
+    QString expression(Bytes& in)
+    {
+        static const char* const forms[] = {"//%1", "%1", "%1/%2", "//%1/%2", "/%1", "..", "*", "//*", "//", "/",
+                                            "//%1/..", "@%1", "//%1[@%2]"};
+        if (in.pick(8) == 0)
+            return QString::fromUtf8(in.take(24));
+        QString e = QString::fromLatin1(forms[in.pick(std::size(forms))]);
+        if (e.contains(QLatin1String("%1")))
+            e = e.arg(name(in));
+        if (e.contains(QLatin1String("%2")))
+            e = e.arg(name(in));
+        return e;
+    }
+
+    bool roomFor(qint64 more) const { return countNodes(doc->asNode(), kMaxNodes) + more <= kMaxNodes; }
+
+    void step(Bytes& in)
+    {
+        const uint8_t op = in.byte();
+        static const bool trace = std::getenv("TREELARK_FUZZ_TRACE") != nullptr;
+        if (trace)
+            std::fprintf(stderr, "op %d\n", op % 16);
+        switch (op % 16) {
+        case 0: { // select with a location path
+            DOMNode from = in.flag() ? doc->asNode() : any(in);
+            if (from.isNull())
+                break;
+            DOMNodeList found = from.selectNodes(expression(in));
+            for (qint64 i = 0, n = std::min<qint64>(found.length(), 4); i < n; ++i)
+                remember(found.item(i));
+            remember(from.selectSingleNode(expression(in)));
+            break;
+        }
+        case 1: { // path insertion, maybe with attributes
+            dCollection attrs;
+            for (size_t i = 0, n = in.pick(3); i < n; ++i)
+                attrs.Add(QString::fromUtf8(in.take(6)), name(in));
+            if (roomFor(8))
+                remember(mgr.InsertNodeWithFullPath(path(in), attrs.Count() ? &attrs : nullptr));
+            break;
+        }
+        case 2: { // delete
+            DOMNode n = any(in);
+            DOMNode parent = n.isNull() ? DOMNode() : n.parentNode();
+            if (!parent.isNull())
+                parent.removeChild(n);
+            break;
+        }
+        case 3: { // copy and paste
+            DOMNode src = any(in), dst = any(in);
+            if (!src.isNull() && !dst.isNull() && roomFor(countNodes(src, kMaxNodes)))
+                remember(dst.appendChild(src.cloneNode(true)));
+            break;
+        }
+        case 4: { // move (a tree drag)
+            DOMNode src = any(in), dst = any(in);
+            if (!src.isNull() && !dst.isNull())
+                dst.appendChild(src);
+            break;
+        }
+        case 5: { // insert before a sibling
+            DOMNode src = any(in), ref = any(in);
+            DOMNode parent = ref.isNull() ? DOMNode() : ref.parentNode();
+            if (!src.isNull() && !parent.isNull())
+                parent.insertBefore(in.flag() ? src.cloneNode(true) : src, ref);
+            break;
+        }
+        case 6: // merge with itself
+            if (roomFor(countNodes(doc->asNode(), kMaxNodes)))
+                mgr.MergeAll(doc, nullptr, in.flag() ? QStringLiteral("TagName") : name(in));
+            break;
+        case 7: { // merge with a copy, or a copy of one branch into another
+            if (!roomFor(countNodes(doc->asNode(), kMaxNodes)))
+                break;
+            if (in.flag()) {
+                DOMDocumentPtr twin = DOMDocument::create();
+                twin->setValidateOnParse(false);
+                if (twin->loadXML(doc->saveToBytes()))
+                    mgr.MergeAll(twin);
+            } else {
+                DOMNode target = any(in), source = any(in);
+                if (!target.isNull() && !source.isNull())
+                    mgr.UpdateAllNodes(target, source.cloneNode(true), name(in));
+            }
+            break;
+        }
+        case 8: { // set an attribute
+            DOMNode n = any(in);
+            if (!n.isNull())
+                n.setAttribute(name(in), QString::fromUtf8(in.take(16)));
+            break;
+        }
+        case 9: { // remove an attribute
+            DOMNode n = any(in);
+            if (!n.isNull())
+                n.removeAttribute(in.flag() ? name(in) : QStringLiteral("TagName"));
+            break;
+        }
+        case 10: { // replace the text
+            DOMNode n = any(in);
+            if (!n.isNull())
+                n.setText(QString::fromUtf8(in.take(24)));
+            break;
+        }
+        case 11: { // make a node and hang it somewhere
+            static const int types[] = {NODE_ELEMENT, NODE_TEXT, NODE_CDATA_SECTION, NODE_COMMENT,
+                                        NODE_PROCESSING_INSTRUCTION, NODE_ATTRIBUTE, NODE_DOCUMENT_FRAGMENT, 42};
+            DOMNode made = doc->createNode(types[in.pick(std::size(types))], name(in), QString());
+            if (made.nodeType() != NODE_ELEMENT && made.nodeType() != NODE_ATTRIBUTE && made.nodeType() != NODE_DOCUMENT_FRAGMENT)
+                made.setNodeValue(QString::fromUtf8(in.take(12)));
+            DOMNode parent = any(in);
+            if (!parent.isNull())
+                remember(parent.appendChild(made));
+            break;
+        }
+        case 12: { // the queries the window uses
+            QString n = name(in);
+            mgr.TotalNodes();
+            mgr.TotalNodesByName(n);
+            remember(mgr.GetNodeByName(n));
+            DOMNodeList all = mgr.GetNodesByName(n);
+            if (!all.isNull())
+                remember(all.item(qint64(in.pick(4))));
+            remember(mgr.GetNodeByAttributeValue(name(in), name(in), name(in)));
+            mgr.HasDuplicateNodeNames(any(in));
+            break;
+        }
+        case 13: { // read a node every way the window does
+            DOMNode n = any(in);
+            if (n.isNull())
+                break;
+            n.xml();
+            n.xmlLength();
+            n.text();
+            bool cut = false;
+            n.textPrefix(qsizetype(in.pick(64)), &cut);
+            n.nodeTypeString();
+            DOMNamedNodeMap attrs = n.attributes();
+            for (qint64 i = 0; !attrs.isNull() && i < std::min<qint64>(attrs.length(), 8); ++i)
+                attrs.item(i).value();
+            break;
+        }
+        case 14: // replace the document element
+            if (DOMNode n = any(in); !n.isNull())
+                doc->setDocumentElement(in.flag() ? n.cloneNode(true) : n);
+            break;
+        default: // save in the middle of it all
+            doc->saveToBytes();
+            break;
+        }
+    }
+};
+
+void harvestNames(const DOMDocumentPtr& doc, QStringList& names)
+{
+    DOMNode top = doc->asNode();
+    for (DOMNode cur = top.firstChild(); !cur.isNull() && names.size() < 32;) {
+        if (cur.nodeType() == NODE_ELEMENT && !names.contains(cur.nodeName()))
+            names << cur.nodeName();
+        DOMNode next = cur.firstChild();
+        for (DOMNode up = cur; next.isNull() && !up.isNull() && up != top; up = up.parentNode())
+            next = up.nextSibling();
+        cur = next;
+    }
+}
+
+} // namespace
+
+// libxml2 also prints what it finds wrong with a document; the loader already reports it
+// through parseError, and thousands of inputs a second would bury any finding.
+static void quiet(void*, const char*, ...) {}
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    xmlSetGenericErrorFunc(nullptr, quiet);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    const uint8_t* split = nullptr;
+    for (size_t i = size; i-- > 0;)
+        if (data[i] == 0) {
+            split = data + i;
+            break;
+        }
+    const size_t docSize = split ? size_t(split - data) : size;
+    const QByteArray text(reinterpret_cast<const char*>(data), qsizetype(docSize));
+    Bytes ops = split ? Bytes(split + 1, size - docSize - 1) : Bytes(data, size);
+
+    Session s;
+    s.doc = DOMDocument::create();
+    s.doc->setValidateOnParse(ops.flag());
+    s.doc->loadXML(text);
+    // A document whose unedited copy does not load again fails on how its DTD is written
+    // back, not on any edit: a separate, known finding (stopped on only when
+    // TREELARK_FUZZ_STRICT_ROUNDTRIP is set), so the run goes on looking for edit faults.
+    if (!s.doc->documentElement().isNull() && !std::getenv("TREELARK_FUZZ_STRICT_ROUNDTRIP")) {
+        DOMDocumentPtr plain = DOMDocument::create();
+        plain->setValidateOnParse(false);
+        if (!plain->loadXML(s.doc->saveToBytes()))
+            return 0;
+    }
+    s.mgr.setDOMDoc(s.doc);
+    harvestNames(s.doc, s.names);
+    s.remember(s.doc->asNode());
+    s.remember(s.doc->documentElement());
+
+    for (int i = 0; i < kMaxOperations && !ops.empty(); ++i) {
+        try {
+            s.step(ops);
+        } catch (const DOMException&) {
+            // refused operations are part of the contract
+        }
+    }
+
+    QByteArray saved;
+    try {
+        saved = s.doc->saveToBytes();
+    } catch (const DOMException&) {
+        return 0;
+    }
+    if (s.doc->documentElement().isNull())
+        return 0; // nothing to read back
+    DOMDocumentPtr again = DOMDocument::create();
+    again->setValidateOnParse(false);
+    if (!again->loadXML(saved)) {
+        // Known and reported, left open: names with a prefix that no ancestor declares
+        // (an element made or an attribute set as "x:y") are accepted by the DOM, saved as
+        // they are, and refused by the loader, which holds documents to the namespace rules.
+        // Set TREELARK_FUZZ_STRICT_NAMESPACES to have these stop the run as well.
+        const long code = again->parseError().errorCode;
+        if (code >= 200 && code <= 205 && !std::getenv("TREELARK_FUZZ_STRICT_NAMESPACES"))
+            return 0;
+        std::fprintf(stderr, "saved document does not load again: %s (line %lld, column %lld)\n",
+                     qPrintable(again->parseError().reason), static_cast<long long>(again->parseError().line),
+                     static_cast<long long>(again->parseError().linepos));
+        for (char c : saved.left(4096)) {
+            if (c == '\n' || (c >= ' ' && c < 0x7f))
+                std::fputc(c, stderr);
+            else
+                std::fprintf(stderr, "\\x%02x", unsigned(uint8_t(c)));
+        }
+        std::fputc('\n', stderr);
+        std::abort();
+    }
+    return 0;
+}

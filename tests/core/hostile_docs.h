@@ -1,0 +1,259 @@
+// Hostile documents, made on the fly (nothing large lives in the repository), and the
+// yardstick every load of one is held to: a clear error or a usable document, within
+// two seconds and 200 MB.
+//
+// Memory is read from /proc/self/status around the load. Before each load the kernel's
+// high-water mark is reset (writing 5 to /proc/self/clear_refs), so the peak after the
+// load minus the resident size before it is what that one load cost at its worst, even
+// when the memory was given back before the load returned. Where the reset is refused
+// the mark is not lowered, and the figure can only come out too high, never too low.
+// Free heap pages are handed back before each load for the same reason.
+// In-process measuring keeps every case in the same binary as its assertions; a child
+// process per case would cost a start-up each and hide nothing more.
+#pragma once
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QString>
+#include <QStringList>
+#include <QTextStream>
+
+#include <algorithm>
+#include <malloc.h>
+#include <cstdio>
+#include <functional>
+
+namespace hostile {
+
+// The limits hold for the optimised build. Under AddressSanitizer (an unoptimised build
+// whose allocator copies on every realloc and keeps freed blocks in quarantine) the same
+// cases run with five times the room: there they catch runaways, not milliseconds.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr qint64 kSlack = 5;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr qint64 kSlack = 5;
+#else
+constexpr qint64 kSlack = 1;
+#endif
+#else
+constexpr qint64 kSlack = 1;
+#endif
+constexpr qint64 kMaxMillis = 2000 * kSlack;
+constexpr qint64 kMaxMegabytes = 200 * kSlack;
+
+inline qint64 statusKb(const char* key)
+{
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray k = QByteArray(key) + ':';
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith(k))
+            return line.mid(k.size()).trimmed().split(' ').value(0).toLongLong();
+    return -1;
+}
+
+inline bool resetPeak()
+{
+    QFile f(QStringLiteral("/proc/self/clear_refs"));
+    return f.open(QIODevice::WriteOnly) && f.write("5") == 1;
+}
+
+struct Cost {
+    qint64 millis = 0;
+    qint64 peakMegabytes = 0; // peak resident growth during the call
+};
+
+// The worst figures seen by this process, printed when it ends.
+struct Worst {
+    Cost cost;
+    QString slowest, hungriest;
+    ~Worst()
+    {
+        if (!slowest.isEmpty())
+            std::printf("[hostile] worst time %lld ms (%s), worst memory %lld MB (%s)\n",
+                        static_cast<long long>(cost.millis), qPrintable(slowest),
+                        static_cast<long long>(cost.peakMegabytes), qPrintable(hungriest));
+    }
+};
+
+inline Worst& worst()
+{
+    static Worst w;
+    return w;
+}
+
+inline Cost measure(const QString& label, const std::function<void()>& work)
+{
+    // Free heap pages go back to the system first, so a load cannot hide its cost in
+    // memory an earlier case left resident.
+    malloc_trim(0);
+    resetPeak();
+    const qint64 before = statusKb("VmRSS");
+    QElapsedTimer t;
+    t.start();
+    work();
+    Cost c;
+    c.millis = t.elapsed();
+    c.peakMegabytes = std::max<qint64>(0, statusKb("VmHWM") - before) / 1024;
+    std::printf("[hostile] %-40s %6lld ms %5lld MB\n", qPrintable(label), static_cast<long long>(c.millis),
+                static_cast<long long>(c.peakMegabytes));
+    Worst& w = worst();
+    if (c.millis >= w.cost.millis) {
+        w.cost.millis = c.millis;
+        w.slowest = label;
+    }
+    if (c.peakMegabytes >= w.cost.peakMegabytes) {
+        w.cost.peakMegabytes = c.peakMegabytes;
+        w.hungriest = label;
+    }
+    return c;
+}
+
+// ---- the documents ----
+
+inline QByteArray billionLaughs()
+{
+    QByteArray d = "<!DOCTYPE l [<!ENTITY a0 'lol'>";
+    for (int i = 1; i <= 10; ++i)
+        d += "<!ENTITY a" + QByteArray::number(i) + " '" + ("&a" + QByteArray::number(i - 1) + ";").repeated(10) + "'>";
+    return d + "]><l>&a10;</l>";
+}
+
+// The same bomb, but set off by a default attribute value while the DTD is read.
+inline QByteArray laughsInADefaultAttribute()
+{
+    QByteArray d = billionLaughs();
+    d.replace("]><l>&a10;</l>", "<!ATTLIST l x CDATA '&a10;'>]><l/>");
+    return d;
+}
+
+inline QByteArray laughsInAnAttributeValue()
+{
+    QByteArray d = billionLaughs();
+    d.replace("<l>&a10;</l>", "<l x='&a10;'/>");
+    return d;
+}
+
+inline QByteArray quadraticBlowup()
+{
+    return "<!DOCTYPE q [<!ENTITY x '" + QByteArray(100000, 'x') + "'>]><q>" + QByteArray("&x;").repeated(100000)
+        + "</q>";
+}
+
+// Parameter entities compound in an external DTD (which is read only when validating).
+inline QByteArray parameterBombDtd()
+{
+    QByteArray d = "<!ENTITY % p0 'lol'>";
+    for (int i = 1; i <= 10; ++i)
+        d += "<!ENTITY % p" + QByteArray::number(i) + " '" + ("%p" + QByteArray::number(i - 1) + ";").repeated(10)
+            + "'>";
+    return d + "<!ENTITY big '%p10;'><!ELEMENT r ANY>";
+}
+
+inline QByteArray nested(int depth, const QByteArray& name = "a")
+{
+    return ("<" + name + ">").repeated(depth) + ("</" + name + ">").repeated(depth);
+}
+
+// Levels named n0, n1, ... so that each one can be found and addressed by path.
+inline QByteArray namedLevels(int depth)
+{
+    QByteArray open, close;
+    for (int i = 0; i < depth; ++i) {
+        open += "<n" + QByteArray::number(i) + " Name=\"level " + QByteArray::number(i) + "\">";
+        close.prepend("</n" + QByteArray::number(i) + ">");
+    }
+    return open + "text at the bottom" + close;
+}
+
+inline QString levelPath(int depth)
+{
+    QStringList names;
+    for (int i = 0; i < depth; ++i)
+        names << QStringLiteral("n%1").arg(i);
+    return names.join(QLatin1Char('/'));
+}
+
+// Each entity holds a deep branch and the next one inside it: the tree built from them
+// is far deeper than any element count in the file suggests.
+inline QByteArray deepThroughEntities(int entities, int levelsEach)
+{
+    QByteArray decl;
+    for (int i = entities - 1; i >= 0; --i) {
+        const QByteArray inner = i == entities - 1 ? QByteArray() : "&e" + QByteArray::number(i + 1) + ";";
+        decl += "<!ENTITY e" + QByteArray::number(i) + " '" + QByteArray("<a>").repeated(levelsEach) + inner
+            + QByteArray("</a>").repeated(levelsEach) + "'>\n";
+    }
+    return "<!DOCTYPE r [\n" + decl + "]><r>&e0;</r>";
+}
+
+inline QByteArray manyAttributes(int count, const QByteArray& prefix = "a")
+{
+    QByteArray d = "<r";
+    d.reserve(count * 16);
+    for (int i = 0; i < count; ++i)
+        d += " " + prefix + QByteArray::number(i) + "=\"v\"";
+    return d + "/>";
+}
+
+inline QByteArray manyNamespaces(int count)
+{
+    QByteArray d = "<r";
+    for (int i = 0; i < count; ++i)
+        d += " xmlns:p" + QByteArray::number(i) + "=\"urn:" + QByteArray::number(i) + "\"";
+    return d + "/>";
+}
+
+inline QByteArray utf16le(const QString& text)
+{
+    QByteArray out = "\xFF\xFE";
+    for (QChar c : text) {
+        out.append(char(c.unicode() & 0xFF));
+        out.append(char(c.unicode() >> 8));
+    }
+    return out;
+}
+
+inline quint32 crc32(const QByteArray& data)
+{
+    quint32 crc = 0xFFFFFFFFu;
+    for (char ch : data) {
+        crc ^= quint8(ch);
+        for (int k = 0; k < 8; ++k)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+// A gzip member around `data`, made with Qt's deflate (zlib framing stripped), so the
+// test needs no gzip program.
+inline QByteArray gzip(const QByteArray& data)
+{
+    const QByteArray z = qCompress(data, 9); // 4-byte length, 2-byte zlib header, deflate, adler32
+    QByteArray out("\x1f\x8b\x08\x00\x00\x00\x00\x00\x02\x03", 10);
+    out += z.mid(6, z.size() - 6 - 4);
+    const quint32 crc = crc32(data), size = quint32(data.size());
+    for (int i = 0; i < 4; ++i)
+        out.append(char((crc >> (8 * i)) & 0xFF));
+    for (int i = 0; i < 4; ++i)
+        out.append(char((size >> (8 * i)) & 0xFF));
+    return out;
+}
+
+inline QByteArray binaryJunk(int size)
+{
+    QByteArray b(size, '\0');
+    quint32 x = 0x9E3779B9u;
+    for (int i = 0; i < size; ++i) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        b[i] = char(x);
+    }
+    return b;
+}
+
+} // namespace hostile

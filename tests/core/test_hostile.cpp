@@ -1,0 +1,456 @@
+// Hostile documents through the document manager, with validation off and on. Every
+// load must end in a clear error (a code and a reason) or in a document that works,
+// within two seconds and 200 MB, and must never read anything but the file it was given.
+#include "hostile_docs.h"
+#include "test_support.h"
+#include "treelark/ApXmlMgr.h"
+#include "treelark/dCollection.h"
+
+#include <gtest/gtest.h>
+#include "qt_printers.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QUrl>
+
+using namespace treelark;
+using testsupport::LoopbackHttpServer;
+using testsupport::readFile;
+using testsupport::writeFile;
+
+namespace {
+
+struct Outcome {
+    bool parsed = false;
+    long code = 0;
+    QString reason;
+    DOMDocumentPtr doc;
+    hostile::Cost cost;
+};
+
+QString label(const QString& name, bool validate)
+{
+    return name + (validate ? QStringLiteral(" (validating)") : QStringLiteral(""));
+}
+
+// Loads through a manager that already holds a good document, so that a refused load
+// can be seen not to have touched the name it remembers.
+Outcome load(const QString& path, bool validate, const QString& name)
+{
+    QTemporaryDir scratch;
+    ApXmlMgr mgr;
+    const QString good = writeFile(scratch, "good.xml", "<good/>");
+    mgr.LoadXml(good, false);
+    Outcome o;
+    o.cost = hostile::measure(label(name, validate), [&] { mgr.LoadXml(path, validate); });
+    o.doc = mgr.DOMDoc();
+    o.code = o.doc->parseError().errorCode;
+    o.reason = o.doc->parseError().reason;
+    o.parsed = o.code == 0;
+    if (!o.parsed) {
+        EXPECT_EQ(mgr.sXMLFileName(), good) << name.toStdString();
+    }
+    return o;
+}
+
+void expectWithinBudget(const Outcome& o, const QString& name)
+{
+    EXPECT_LT(o.cost.millis, hostile::kMaxMillis) << name.toStdString();
+    EXPECT_LT(o.cost.peakMegabytes, hostile::kMaxMegabytes) << name.toStdString();
+}
+
+void expectRefused(const Outcome& o, const QString& name)
+{
+    expectWithinBudget(o, name);
+    EXPECT_FALSE(o.parsed) << name.toStdString();
+    EXPECT_NE(o.code, 0) << name.toStdString();
+    EXPECT_FALSE(o.reason.trimmed().isEmpty()) << name.toStdString();
+    EXPECT_TRUE(o.doc->documentElement().isNull()) << name.toStdString();
+}
+
+void expectLoaded(const Outcome& o, const QString& name)
+{
+    expectWithinBudget(o, name);
+    EXPECT_TRUE(o.parsed) << name.toStdString() << ": " << o.reason.toStdString();
+    EXPECT_FALSE(o.doc->documentElement().isNull()) << name.toStdString();
+}
+
+int depthOf(DOMNode node)
+{
+    int depth = 0;
+    while (!node.isNull() && node.nodeType() == NODE_ELEMENT) {
+        ++depth;
+        node = node.parentNode();
+    }
+    return depth;
+}
+
+} // namespace
+
+// ---- entity expansion ----
+
+TEST(HostileEntities, BombsAreRefusedAtOnceWhereverTheyGoOff)
+{
+    QTemporaryDir dir;
+    const struct {
+        const char* name;
+        QByteArray bytes;
+    } bombs[] = {
+        {"billion laughs", hostile::billionLaughs()},
+        {"laughs in a DTD default attribute", hostile::laughsInADefaultAttribute()},
+        {"laughs in an attribute value", hostile::laughsInAnAttributeValue()},
+        {"quadratic blowup", hostile::quadraticBlowup()},
+    };
+    for (const auto& bomb : bombs) {
+        const QString path = writeFile(dir, "bomb.xml", bomb.bytes);
+        for (bool validate : {false, true})
+            expectRefused(load(path, validate, bomb.name), label(bomb.name, validate));
+    }
+}
+
+TEST(HostileEntities, ParameterEntitiesCompoundingInALocalDtdAreRefused)
+{
+    QTemporaryDir dir;
+    writeFile(dir, "bomb.dtd", hostile::parameterBombDtd());
+    const QString path = writeFile(dir, "uses-bomb.xml", "<!DOCTYPE r SYSTEM 'bomb.dtd'><r/>");
+    expectRefused(load(path, true, "parameter-entity bomb in a DTD"), "parameter-entity bomb (validating)");
+    // not validating, the DTD is never opened and the document itself is harmless
+    expectLoaded(load(path, false, "parameter-entity bomb in a DTD"), "parameter-entity bomb");
+}
+
+TEST(HostileEntities, EntitiesCannotBuildATreeDeeperThanTheNestingLimit)
+{
+    QTemporaryDir dir;
+    // thirty entities of 2,000 levels each, one inside the next: 60,000 levels
+    const QString chain = writeFile(dir, "chain.xml", hostile::deepThroughEntities(30, 2000));
+    // one deep entity, used once at the top and then again further down
+    const QByteArray deep2000 = hostile::nested(2000);
+    const QString reused = writeFile(
+        dir, "reused.xml",
+        "<!DOCTYPE r [<!ENTITY e '" + deep2000 + "'>]><r>&e;" + QByteArray("<b>").repeated(100) + "&e;"
+            + QByteArray("</b>").repeated(100) + "</r>");
+    // three entities of 1,000 levels: small enough for any expansion budget, too deep all the same
+    const QString shortChain = writeFile(dir, "short-chain.xml", hostile::deepThroughEntities(3, 1000));
+    for (bool validate : {false, true}) {
+        expectRefused(load(chain, validate, "60,000 levels through entities"), "chain");
+        const Outcome c = load(shortChain, validate, "3,000 levels through entities");
+        expectRefused(c, "short chain");
+        EXPECT_TRUE(c.reason.contains("nested")) << c.reason.toStdString();
+        const Outcome r = load(reused, validate, "deep entity reused deeper");
+        expectRefused(r, "reused");
+        EXPECT_TRUE(r.reason.contains("nested")) << r.reason.toStdString();
+    }
+
+    // right at the limit: 2,048 levels, the last 2,046 of them from a reused entity
+    const auto atDepth = [&](int entityLevels) {
+        return writeFile(dir, QStringLiteral("edge%1.xml").arg(entityLevels),
+                         "<!DOCTYPE r [<!ENTITY e '" + hostile::nested(entityLevels) + "'>]><r>&e;<b>&e;</b></r>");
+    };
+    const Outcome edge = load(atDepth(2046), false, "2,048 levels through an entity");
+    expectLoaded(edge, "edge");
+    if (edge.parsed) {
+        DOMNodeList all = edge.doc->getElementsByTagName("a");
+        int deepest = 0;
+        for (qint64 i = 0; i < all.length(); ++i)
+            deepest = std::max(deepest, depthOf(all.item(i)));
+        EXPECT_EQ(deepest, 2048);
+    }
+    expectRefused(load(atDepth(2047), false, "2,049 levels through an entity"), "over the edge");
+}
+
+// ---- what a load may read ----
+
+TEST(HostileSources, NothingBeyondTheDocumentIsEverRead)
+{
+    LoopbackHttpServer server;
+    server.serve("/secret.txt", "NETWORK-SECRET");
+    server.serve("/evil.dtd", "<!ENTITY leak 'NETWORK-SECRET'><!ELEMENT r ANY>");
+    QTemporaryDir dir;
+    const QString secret = writeFile(dir, "secret.txt", "LOCAL-SECRET");
+    const QByteArray secretUrl = QUrl::fromLocalFile(secret).toEncoded();
+    const QByteArray httpSecret = server.url("/secret.txt").toUtf8();
+    const QByteArray httpDtd = server.url("/evil.dtd").toUtf8();
+    // a DTD on this machine (read when validating) that points at the network in turn
+    writeFile(dir, "relay.dtd",
+              "<!ELEMENT r ANY><!ENTITY % remote SYSTEM '" + httpDtd + "'> %remote;"
+              "<!ENTITY fetched SYSTEM '" + httpSecret + "'>");
+    const struct {
+        const char* name;
+        QByteArray bytes;
+    } cases[] = {
+        {"external entity, local file", "<!DOCTYPE r [<!ENTITY e SYSTEM '" + secretUrl + "'>]><r>&e;</r>"},
+        {"external entity, plain path", "<!DOCTYPE r [<!ENTITY e SYSTEM '" + secret.toUtf8() + "'>]><r>&e;</r>"},
+        {"external entity, http", "<!DOCTYPE r [<!ENTITY e SYSTEM '" + httpSecret + "'>]><r>&e;</r>"},
+        {"entity in an attribute, http", "<!DOCTYPE r [<!ENTITY e SYSTEM '" + httpSecret + "'>]><r a='&e;'/>"},
+        {"external DTD, http", "<!DOCTYPE r SYSTEM '" + httpDtd + "'><r>&leak;</r>"},
+        {"parameter entity, http", "<!DOCTYPE r [<!ENTITY % p SYSTEM '" + httpDtd + "'> %p;]><r>&leak;</r>"},
+        {"local DTD relaying to http", "<!DOCTYPE r SYSTEM 'relay.dtd'><r>&fetched;&leak;</r>"},
+        {"xinclude", "<r xmlns:xi='http://www.w3.org/2001/XInclude'><xi:include href='" + httpSecret
+                         + "' parse='text'/></r>"},
+    };
+    for (const auto& c : cases) {
+        const QString path = writeFile(dir, "hostile.xml", c.bytes);
+        for (bool validate : {false, true}) {
+            const Outcome o = load(path, validate, c.name);
+            expectWithinBudget(o, c.name);
+            if (o.parsed) {
+                EXPECT_FALSE(o.doc->xml().contains("SECRET")) << c.name;
+            } else {
+                EXPECT_FALSE(o.reason.trimmed().isEmpty()) << c.name;
+            }
+        }
+    }
+    EXPECT_EQ(server.connections(), 0);
+
+    // the listener does count: a document asked for by address is fetched from it
+    ApXmlMgr mgr;
+    server.serve("/doc.xml", "<r/>");
+    mgr.LoadXml(server.url("/doc.xml"), false);
+    EXPECT_EQ(mgr.DOMDoc()->parseError().errorCode, 0);
+    EXPECT_EQ(server.connections(), 1);
+}
+
+TEST(HostileSources, ALocalDtdCountsOnlyWhenValidating)
+{
+    QTemporaryDir dir;
+    writeFile(dir, "local.dtd",
+              "<!ELEMENT r (#PCDATA)><!ENTITY who 'the dtd'>");
+    const QString relative = writeFile(dir, "rel.xml", "<!DOCTYPE r SYSTEM 'local.dtd'><r>by &who;</r>");
+    const QString absolute = writeFile(dir, "abs.xml",
+                                       "<!DOCTYPE r SYSTEM '" + QUrl::fromLocalFile(dir.filePath("local.dtd")).toEncoded()
+                                           + "'><r>by &who;</r>");
+    for (const QString& path : {relative, absolute}) {
+        const Outcome on = load(path, true, "local DTD");
+        expectLoaded(on, "local DTD (validating)");
+        if (on.parsed) {
+            EXPECT_EQ(on.doc->documentElement().text(), "by the dtd");
+        }
+        const Outcome off = load(path, false, "local DTD");
+        expectLoaded(off, "local DTD");
+        if (off.parsed) {
+            EXPECT_FALSE(off.doc->documentElement().text().contains("the dtd"));
+        }
+    }
+    // validating against it still means something: content it forbids is refused
+    const QString invalid = writeFile(dir, "invalid.xml", "<!DOCTYPE r SYSTEM 'local.dtd'><r><child/></r>");
+    expectRefused(load(invalid, true, "content the local DTD forbids"), "invalid against local DTD");
+    expectLoaded(load(invalid, false, "content the local DTD forbids"), "invalid, not validating");
+}
+
+// ---- bytes that are not what they claim ----
+
+TEST(HostileBytes, CompressedFilesAreNeverInflated)
+{
+    QTemporaryDir dir;
+    const QString small = writeFile(dir, "small.xml", hostile::gzip("<r>compressed</r>"));
+    // 64 MB of markup in a file of about 64 KB: inflating it would show at once
+    const QString bomb = writeFile(dir, "bomb.xml", hostile::gzip("<r>" + QByteArray(64 << 20, 'x') + "</r>"));
+    ASSERT_LT(QFileInfo(bomb).size(), 1 << 20);
+    for (bool validate : {false, true}) {
+        expectRefused(load(small, validate, "gzip named .xml"), "gzip");
+        const Outcome o = load(bomb, validate, "gzip of 64 MB named .xml");
+        expectRefused(o, "gzip bomb");
+        EXPECT_LT(o.cost.peakMegabytes, 32);
+    }
+}
+
+TEST(HostileBytes, BrokenFilesEndInAnErrorThatSaysWhy)
+{
+    QTemporaryDir dir;
+    const struct {
+        const char* name;
+        QByteArray bytes;
+    } cases[] = {
+        {"invalid UTF-8", "<r>ok \xC3\x28 broken</r>"},
+        {"invalid UTF-8 after a megabyte", "<r>" + QByteArray(1 << 20, 'a') + "\n\xFF\xFE</r>"},
+        {"overlong UTF-8", "<r>\xC0\xBC</r>"},
+        {"truncated", "<r><a x='1'>text</a><b"},
+        {"truncated inside a comment", "<r><!-- never closed"},
+        {"empty", ""},
+        {"only a byte-order mark", "\xEF\xBB\xBF"},
+        {"binary", hostile::binaryJunk(1 << 20)},
+        {"nul bytes", QByteArray(4096, '\0')},
+    };
+    for (const auto& c : cases) {
+        const QString path = writeFile(dir, "broken.xml", c.bytes);
+        for (bool validate : {false, true})
+            expectRefused(load(path, validate, c.name), c.name);
+    }
+    const Outcome late = load(writeFile(dir, "late.xml", cases[1].bytes), false, "late bad byte");
+    EXPECT_EQ(late.doc->parseError().line, 2);
+    for (bool validate : {false, true}) {
+        expectRefused(load(dir.path(), validate, "a directory"), "directory");
+        expectRefused(load(dir.filePath("missing.xml"), validate, "a missing file"), "missing");
+    }
+}
+
+TEST(HostileBytes, OtherEncodingsLoadAndSurviveASaveAndReload)
+{
+    QTemporaryDir dir;
+    const QString text = QString::fromUtf8("grüße, 日本, ελληνικά");
+    QByteArray utf16be = "\xFE\xFF";
+    for (QChar c : QString("<r a=\"" + text + "\">" + text + "</r>")) {
+        utf16be.append(char(c.unicode() >> 8));
+        utf16be.append(char(c.unicode() & 0xFF));
+    }
+    const struct {
+        const char* name;
+        QByteArray bytes;
+        QString expected;
+    } cases[] = {
+        {"UTF-16 LE with BOM", hostile::utf16le("<r a=\"" + text + "\">" + text + "</r>"), text},
+        {"UTF-16 BE with BOM", utf16be, text},
+        {"UTF-16 with declaration",
+         hostile::utf16le("<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n<r a=\"" + text + "\">" + text + "</r>"), text},
+        {"Shift_JIS", "<?xml version=\"1.0\" encoding=\"Shift_JIS\"?>\n<r a=\"\x93\xfa\x96\x7b\">\x93\xfa\x96\x7b</r>",
+         QString::fromUtf8("日本")},
+    };
+    for (const auto& c : cases) {
+        const QString path = writeFile(dir, "enc.xml", c.bytes);
+        for (bool validate : {false, true}) {
+            const Outcome o = load(path, validate, c.name);
+            expectLoaded(o, c.name);
+            if (!o.parsed)
+                continue;
+            EXPECT_EQ(o.doc->documentElement().text(), c.expected) << c.name;
+            EXPECT_EQ(o.doc->documentElement().getAttribute("a"), c.expected) << c.name;
+            // saved and read back, the text is the same (whatever encoding it was written in)
+            ApXmlMgr mgr;
+            const QString copy = dir.filePath("copy.xml");
+            mgr.Save(copy, o.doc);
+            ASSERT_EQ(mgr.lastSaveError(), "") << c.name;
+            mgr.LoadXml(copy, false);
+            ASSERT_EQ(mgr.DOMDoc()->parseError().errorCode, 0) << c.name;
+            EXPECT_EQ(mgr.DOMDoc()->documentElement().text(), c.expected) << c.name;
+            EXPECT_EQ(mgr.DOMDoc()->documentElement().getAttribute("a"), c.expected) << c.name;
+        }
+    }
+}
+
+// ---- shapes: depth and size ----
+
+TEST(HostileShapes, TwoHundredFiftySixLevelsWorkForEveryOperation)
+{
+    QTemporaryDir dir;
+    const QString path = writeFile(dir, "deep256.xml", hostile::namedLevels(256));
+    for (bool validate : {false, true}) {
+        ApXmlMgr mgr;
+        hostile::measure(label("256 levels", validate), [&] { mgr.LoadXml(path, validate); });
+        DOMDocumentPtr doc = mgr.DOMDoc();
+        ASSERT_EQ(doc->parseError().errorCode, 0) << doc->parseError().reason.toStdString();
+
+        // search: by name anywhere, and by the whole path
+        DOMNode bottom = mgr.GetNodeByName("n255");
+        ASSERT_FALSE(bottom.isNull());
+        EXPECT_EQ(depthOf(bottom), 256);
+        EXPECT_EQ(bottom.text(), "text at the bottom");
+        EXPECT_EQ(mgr.GetNodesByName("n255").length(), 1);
+        EXPECT_EQ(mgr.GetNodesByName("n254/n255").length(), 1);
+        EXPECT_EQ(mgr.GetFullPath(bottom), hostile::levelPath(256));
+        EXPECT_EQ(doc->selectNodes("/" + hostile::levelPath(256)).length(), 1);
+        EXPECT_EQ(mgr.TotalNodes(), 256 + 1); // the elements and the text at the bottom
+
+        // path insertion below the bottom, with attributes on the new element
+        dCollection attrs;
+        attrs.Add(QStringLiteral("v1"), QStringLiteral("k1"));
+        DOMNode leaf = mgr.InsertNodeWithFullPath(hostile::levelPath(256) + "/leaf", &attrs);
+        ASSERT_FALSE(leaf.isNull());
+        EXPECT_EQ(leaf.parentNode(), bottom);
+        EXPECT_EQ(leaf.getAttribute("k1"), "v1");
+        EXPECT_EQ(depthOf(leaf), 257);
+        // and a path whose lower half does not exist yet: the missing levels are made
+        DOMNode made = mgr.InsertNodeWithFullPath(hostile::levelPath(128) + "/x1/x2/x3");
+        ASSERT_FALSE(made.isNull());
+        EXPECT_EQ(mgr.GetFullPath(made), hostile::levelPath(128) + "/x1/x2/x3");
+
+        // copy the whole 255-level branch under the new leaf (which lies inside it)
+        DOMNode branch = doc->documentElement().firstChild();
+        DOMNode pasted = leaf.appendChild(branch.cloneNode(true));
+        EXPECT_EQ(mgr.GetNodesByName("n255").length(), 2);
+        DOMNode pastedBottom = mgr.GetNodesByName("n255").item(1);
+        EXPECT_EQ(depthOf(pastedBottom), 257 + 255);
+        EXPECT_EQ(mgr.GetFullPath(pastedBottom), hostile::levelPath(256) + "/leaf/" + hostile::levelPath(256).mid(3));
+        EXPECT_EQ(pastedBottom.text(), "text at the bottom");
+        EXPECT_EQ(pasted.getAttribute("Name"), "level 1");
+        // delete what the second insertion made, from its top (the pasted copy keeps its own)
+        EXPECT_EQ(mgr.GetNodesByName("x2").length(), 2);
+        DOMNode madeTop = made.parentNode().parentNode();
+        madeTop.parentNode().removeChild(madeTop);
+        EXPECT_EQ(mgr.GetNodesByName("x2").length(), 1);
+        EXPECT_EQ(mgr.GetNodesByName("n128").length(), 2);
+
+        // merging the document with a copy of itself changes nothing that was there
+        DOMDocumentPtr twin = DOMDocument::create();
+        ASSERT_TRUE(twin->loadXML(doc->saveToBytes()));
+        const QByteArray beforeMerge = doc->saveToBytes();
+        mgr.MergeAll(twin);
+        EXPECT_EQ(doc->saveToBytes(), beforeMerge);
+
+        // save and reload: the same document comes back, 512 levels and all
+        const QString saved = dir.filePath("saved.xml");
+        mgr.Save(saved);
+        ASSERT_EQ(mgr.lastSaveError(), "");
+        ApXmlMgr again;
+        again.LoadXml(saved, validate);
+        ASSERT_EQ(again.DOMDoc()->parseError().errorCode, 0) << again.DOMDoc()->parseError().reason.toStdString();
+        EXPECT_EQ(again.DOMDoc()->saveToBytes(), doc->saveToBytes());
+        EXPECT_EQ(depthOf(again.GetNodesByName("n255").item(1)), 257 + 255);
+    }
+}
+
+TEST(HostileShapes, TenThousandAndAMillionLevelsAreACleanError)
+{
+    QTemporaryDir dir;
+    for (int depth : {2049, 10000, 1000000}) {
+        const QString path = writeFile(dir, "deep.xml", hostile::nested(depth));
+        for (bool validate : {false, true}) {
+            const Outcome o = load(path, validate, QStringLiteral("%1 levels").arg(depth));
+            expectRefused(o, QStringLiteral("%1 levels").arg(depth));
+            EXPECT_TRUE(o.reason.contains("nested")) << o.reason.toStdString();
+        }
+    }
+    expectLoaded(load(writeFile(dir, "edge.xml", hostile::nested(2048)), false, "2,048 levels"), "2,048 levels");
+}
+
+TEST(HostileShapes, HugeTextAndAttributeValuesLoadWhole)
+{
+    QTemporaryDir dir;
+    const qsizetype textSize = 20 << 20, valueSize = 1 << 20;
+    const QString bigText = writeFile(dir, "text.xml", "<r>" + QByteArray(textSize, 't') + "</r>");
+    const QString bigValue = writeFile(dir, "value.xml", "<r a=\"" + QByteArray(valueSize, 'v') + "\"/>");
+    for (bool validate : {false, true}) {
+        const Outcome t = load(bigText, validate, "20 MB text node");
+        expectLoaded(t, "20 MB text");
+        if (t.parsed) {
+            EXPECT_EQ(t.doc->documentElement().firstChild().nodeValue().size(), textSize);
+        }
+        const Outcome v = load(bigValue, validate, "1 MB attribute value");
+        expectLoaded(v, "1 MB attribute");
+        if (v.parsed) {
+            EXPECT_EQ(v.doc->documentElement().getAttribute("a").size(), valueSize);
+        }
+    }
+}
+
+TEST(HostileShapes, HugeAttributeListsAreRefusedQuickly)
+{
+    QTemporaryDir dir;
+    const QString many = writeFile(dir, "many.xml", hostile::manyAttributes(100000));
+    const QString namespaces = writeFile(dir, "ns.xml", hostile::manyNamespaces(100000));
+    const QString limit = writeFile(dir, "limit.xml", hostile::manyAttributes(10000));
+    const QString over = writeFile(dir, "over.xml", hostile::manyAttributes(10001));
+    for (bool validate : {false, true}) {
+        const Outcome o = load(many, validate, "100,000 attributes");
+        expectRefused(o, "100,000 attributes");
+        EXPECT_TRUE(o.reason.contains("attributes")) << o.reason.toStdString();
+        expectRefused(load(namespaces, validate, "100,000 namespace declarations"), "namespaces");
+        expectRefused(load(over, validate, "10,001 attributes"), "10,001 attributes");
+        const Outcome ok = load(limit, validate, "10,000 attributes");
+        expectLoaded(ok, "10,000 attributes");
+        if (ok.parsed) {
+            EXPECT_EQ(ok.doc->documentElement().attributes().length(), 10000);
+            EXPECT_EQ(ok.doc->documentElement().getAttribute("a9999"), "v");
+        }
+    }
+}
