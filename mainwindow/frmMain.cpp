@@ -136,6 +136,12 @@ void frmMain::buildControls()
     TreeView1->setUniformRowHeights(true);
     TreeView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     TreeView1->setSelectionMode(QAbstractItemView::SingleSelection);
+    // The column grows with the rows on screen (only those are measured, so a branch of
+    // a million rows costs nothing), and deeply nested rows stay reachable by scrolling.
+    TreeView1->header()->setStretchLastSection(false);
+    TreeView1->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    TreeView1->header()->setResizeContentsPrecision(0);
+    TreeView1->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     layout->addWidget(TreeView1, 1);
     setCentralWidget(central);
 
