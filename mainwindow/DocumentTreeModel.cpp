@@ -283,6 +283,11 @@ QVariant DocumentTreeModel::data(const QModelIndex& index, int role) const
     TreeItem* item = itemFromIndex(index);
     if (!item || role != Qt::DisplayRole)
         return QVariant();
+    // An item's text carries whole attribute values; a megabyte-long Name would cost
+    // seconds to measure and paint for nothing anyone can read. The row shows the start.
+    constexpr qsizetype kShownChars = 1000;
+    if (item->text.size() > kShownChars)
+        return QString(item->text.left(kShownChars) + QChar(0x2026));
     return item->text;
 }
 
