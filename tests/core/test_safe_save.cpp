@@ -1,6 +1,7 @@
 // Saving never loses data: a save killed at any moment, or one that cannot finish,
 // leaves the old file whole; a finished save leaves the new one whole, with the old
 // file's permissions, owner and links.
+#include "file_size_limit.h"
 #include "test_support.h"
 #include "treelark/ApXmlMgr.h"
 
@@ -115,23 +116,6 @@ struct SmallMount {
     bool ok = false;
 };
 
-struct FileSizeLimit {
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        ::getrlimit(RLIMIT_FSIZE, &saved);
-        previous = std::signal(SIGXFSZ, SIG_IGN); // the write fails instead of the process
-        rlimit r = saved;
-        r.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &r);
-    }
-    ~FileSizeLimit()
-    {
-        ::setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, previous);
-    }
-    rlimit saved{};
-    void (*previous)(int) = nullptr;
-};
 
 DOMDocumentPtr documentOf(const QByteArray& text)
 {

@@ -2,6 +2,7 @@
 // to two seconds and 200 MB, and after each one the window must still do its job: load
 // a good file, search it and save it. Saving that fails must keep the document marked
 // changed and leave the old file as it was.
+#include "../core/file_size_limit.h"
 #include "../core/hostile_docs.h"
 #include "AppState.h"
 #include "frmMain.h"
@@ -79,24 +80,6 @@ struct SmallMount {
     QString path;
 };
 
-// Files written by this process may not grow past `bytes` while it lives.
-struct FileSizeLimit {
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        ::getrlimit(RLIMIT_FSIZE, &saved);
-        previous = std::signal(SIGXFSZ, SIG_IGN); // the write fails instead of the process
-        rlimit r = saved;
-        r.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &r);
-    }
-    ~FileSizeLimit()
-    {
-        ::setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, previous);
-    }
-    rlimit saved{};
-    void (*previous)(int) = nullptr;
-};
 
 } // namespace
 
