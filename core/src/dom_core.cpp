@@ -23,6 +23,30 @@ void raiseNothing()
     throw DOMException(DOMException::ObjectNotSet, QStringLiteral("Object variable not set"));
 }
 
+void requireDeclaredPrefix(xmlDocPtr doc, xmlNodePtr scope, const QByteArray& qname, const QString& what)
+{
+    const qsizetype colon = qname.indexOf(':');
+    if (colon <= 0)
+        return;
+    const QByteArray prefix = qname.left(colon);
+    if (prefix == "xml" || prefix == "xmlns")
+        return;
+    if (!scope)
+        scope = xmlDocGetRootElement(doc);
+    if (scope && xmlSearchNs(doc, scope, reinterpret_cast<const xmlChar*>(prefix.constData())))
+        return;
+    // A declaration added by an edit is an ordinary attribute named xmlns:prefix until
+    // the document is read again.
+    const QByteArray declaration = "xmlns:" + prefix;
+    for (xmlNodePtr e = scope; e && e->type == XML_ELEMENT_NODE; e = e->parent)
+        for (xmlAttrPtr a = e->properties; a; a = a->next)
+            if (!a->ns && declaration == reinterpret_cast<const char*>(a->name))
+                return;
+    raise(DOMException::InvalidArgument,
+          QStringLiteral("The prefix '%1' of the %2 '%3' is not declared; the document could not be read back.")
+              .arg(QString::fromUtf8(prefix), what, QString::fromUtf8(qname)));
+}
+
 DocCore::DocCore(xmlDocPtr d) : doc(d) {}
 
 std::shared_ptr<DocCore> DocCore::createEmpty()

@@ -73,6 +73,7 @@ DOMNode DOMDocument::createNode(int type, const QString& name, const QString& na
     case NODE_ELEMENT:
         if (n.isEmpty() || xmlValidateQName(xn, 0) != 0)
             detail::raise(DOMException::InvalidArgument, QStringLiteral("'%1' is not a valid element name.").arg(name));
+        detail::requireDeclaredPrefix(m_core->doc, nullptr, n, QStringLiteral("element"));
         node = xmlNewDocNode(m_core->doc, nullptr, xn, nullptr);
         break;
     case NODE_TEXT:

@@ -108,6 +108,12 @@ inline xmlNodePtr nextInSubtree(xmlNodePtr n, xmlNodePtr root)
     return nullptr;
 }
 
+// A name written "prefix:local" can only be saved and read back when the prefix is
+// declared where the name is used (or is one of the reserved xml and xmlns). Refuses
+// the name otherwise. `scope` is the element the name is used on or under; nullptr
+// means the document element.
+void requireDeclaredPrefix(xmlDocPtr doc, xmlNodePtr scope, const QByteArray& qname, const QString& what);
+
 [[noreturn]] void raise(long number, const QString& description);
 [[noreturn]] void raiseNothing();
 

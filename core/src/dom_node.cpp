@@ -544,6 +544,7 @@ void DOMNode::setAttribute(const QString& name, const QString& v)
     if (qn.isEmpty() || xmlValidateQName(xc(qn), 0) != 0)
         detail::raise(DOMException::InvalidArgument,
                       QStringLiteral("'%1' is not a valid attribute name.").arg(name));
+    detail::requireDeclaredPrefix(n->doc, n, qn, QStringLiteral("attribute"));
     const QByteArray value = valueUtf8(v);
     if (xmlAttrPtr a = findAttr(n, qn)) {
         setAttrValue(a, value);

@@ -217,3 +217,19 @@ TEST(DomHandles, CreateNodeKinds)
     EXPECT_EQ(doc->documentElement().nodeName(), "Other");
     EXPECT_EQ(el.nodeName(), "FrameworkConfig");
 }
+
+TEST(DomHandles, PrefixedNamesNeedTheirPrefixDeclared)
+{
+    DOMDocumentPtr doc = parse("<r xmlns:x='urn:x'><a/></r>");
+    DOMNode a = doc->documentElement().firstChild();
+    a.setAttribute("x:known", "1");               // declared on the root
+    a.setAttribute("xml:lang", "en");             // reserved prefixes need nothing
+    a.setAttribute("xmlns:y", "urn:y");           // a declaration itself
+    a.setAttribute("y:now", "2");                 // and what it declares
+    EXPECT_THROW(a.setAttribute("z:unknown", "3"), DOMException);
+    EXPECT_EQ(doc->createElement("x:child").nodeName(), "x:child");
+    EXPECT_THROW(doc->createElement("z:child"), DOMException);
+    // what was accepted can be read back
+    DOMDocumentPtr again = DOMDocument::create();
+    EXPECT_TRUE(again->loadXML(doc->saveToBytes())) << again->parseError().reason.toStdString();
+}
