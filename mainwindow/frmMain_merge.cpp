@@ -38,10 +38,9 @@ void frmMain::pXMLMgr_DOMReady(DOMDocumentPtr oXmlDoc)
     if (parsed)
         oXMLMgr->MergeAll(oXmlDoc, nullptr, QStringLiteral("TagName"));
 
-    m_model->clear();
     oDoc = oXMLMgr->DOMDoc();
     try {
-        AddTreeNode(oDoc ? oDoc->documentElement() : DOMNode(), nullptr);
+        rebuildTree();
     } catch (...) {
     }
     SetMsg(QStringLiteral("TotalNodes=") + QString::number(oXMLMgr->TotalNodes()));
