@@ -24,5 +24,6 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 if [ -n "$(ls -A "$here/regressions" 2>/dev/null)" ]; then
   TREELARK_FUZZ_STRICT_ROUNDTRIP=1 "$build/fuzz/fuzz_document" -rss_limit_mb=2048 "$here"/regressions/*
 fi
-"$build/fuzz/fuzz_document" -max_len=65536 -rss_limit_mb=2048 -timeout=30 -max_total_time="$seconds" \
+# A fixed seed keeps a short run repeatable, so a finding can be reproduced from the log.
+"$build/fuzz/fuzz_document" -seed="${FUZZ_SEED:-1}" -max_len=65536 -rss_limit_mb=2048 -timeout=30 -max_total_time="$seconds" \
   -print_final_stats=1 -artifact_prefix="$build/artifacts/" "$build/corpus"
