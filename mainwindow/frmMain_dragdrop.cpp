@@ -247,7 +247,7 @@ void frmMain::treeDrop(TreeItem* dropItem)
         return;
     try {
         if (!source)
-            throw DOMException(DOMException::ObjectNotSet, QStringLiteral("Object variable not set"));
+            throw DOMException(DOMError::ObjectNotSet, QStringLiteral("Object variable not set"));
         SetMsg(source->text + QStringLiteral(" dropped on ") + dropItem->text);
         const DOMNode sourceNode = source->tag;
         DOMNode target = dropItem->tag;

@@ -1,6 +1,9 @@
 #include "treelark/ApXmlMgr.h"
 
+#include <QFileInfo>
 #include <QPointer>
+
+#include <new>
 
 namespace treelark {
 
@@ -9,27 +12,30 @@ ApXmlMgr::ApXmlMgr(QObject* parent) : QObject(parent)
     setDOMDoc(DOMDocument::create());
 }
 
-ApXmlMgr::~ApXmlMgr()
+ApXmlMgr::~ApXmlMgr() { detachDocument(); }
+
+void ApXmlMgr::detachDocument()
 {
-    if (m_oXmlDoc) {
-        m_oXmlDoc->setOnReadyStateChange(nullptr);
-        m_oXmlDoc->setOnProgress(nullptr);
-    }
+    if (!m_oXmlDoc)
+        return;
+    m_oXmlDoc->removeReadyStateListener(m_readyListener);
+    m_oXmlDoc->setOnProgress(nullptr);
+    m_readyListener = 0;
 }
 
 void ApXmlMgr::setDOMDoc(DOMDocumentPtr vNewValue)
 {
-    if (m_oXmlDoc && m_oXmlDoc != vNewValue) {
-        m_oXmlDoc->setOnReadyStateChange(nullptr);
-        m_oXmlDoc->setOnProgress(nullptr);
-    }
+    if (m_oXmlDoc == vNewValue)
+        return;
+    detachDocument();
     m_oXmlDoc = std::move(vNewValue);
     if (!m_oXmlDoc)
         return;
-    // The document may outlive this manager: reach it only while it exists.
+    // The document may outlive this manager (or be shared with another one, which is
+    // told as well): reach it only while it exists.
     QPointer<ApXmlMgr> self(this);
     std::weak_ptr<DOMDocument> weakDoc = m_oXmlDoc;
-    m_oXmlDoc->setOnReadyStateChange([self, weakDoc] {
+    m_readyListener = m_oXmlDoc->addReadyStateListener([self, weakDoc] {
         if (DOMDocumentPtr doc = weakDoc.lock(); self && doc)
             self->onReadyStateChange(doc);
     });
@@ -55,6 +61,12 @@ qint32 ApXmlMgr::LoadXml(const QString& sFileName, bool bValidate)
 // "xyz:///C:/a.xml" becomes "C:/a.xml", the name then loaded as file:///C:/a.xml.
 qint32 ApXmlMgr::LoadXml(QString& sFileName, bool bValidate)
 {
+    m_lastError.clear();
+    // Loads do not nest; the document this manager has stays as it is.
+    if (DOMDocument::loadInProgress()) {
+        m_lastError = QStringLiteral("Another document is being loaded; try again when it is done.");
+        return qint32(DOMError::Busy);
+    }
     try {
         if (sFileName.isEmpty())
             return qint32(m_oXmlDoc ? m_oXmlDoc->parseError().errorCode : 0);
@@ -68,12 +80,16 @@ qint32 ApXmlMgr::LoadXml(QString& sFileName, bool bValidate)
             const qsizetype p = sFileName.indexOf(QLatin1String("///"));
             if (p >= 0)
                 sFileName = sFileName.mid(p + 3);
-            m_oXmlDoc->load(QStringLiteral("file:///") + sFileName);
+            // Absolute before the scheme goes on, so the address names one file only.
+            m_oXmlDoc->load(QStringLiteral("file://") + QFileInfo(sFileName).absoluteFilePath());
         }
         if (m_oXmlDoc->parseError().errorCode == 0)
             m_sXMLFileName = sFileName;
+        else
+            m_lastError = m_oXmlDoc->parseError().reason;
         return 0;
-    } catch (...) {
+    } catch (const DOMException& e) {
+        m_lastError = e.description();
         return qint32(m_oXmlDoc ? m_oXmlDoc->parseError().errorCode : 0);
     }
 }
@@ -81,6 +97,7 @@ qint32 ApXmlMgr::LoadXml(QString& sFileName, bool bValidate)
 void ApXmlMgr::Save(const QString& sFileName, DOMDocumentPtr oDomIn)
 {
     m_lastSaveError.clear();
+    m_lastError.clear();
     try {
         DOMDocumentPtr doc = target(oDomIn);
         if (!doc) {
@@ -90,9 +107,10 @@ void ApXmlMgr::Save(const QString& sFileName, DOMDocumentPtr oDomIn)
         doc->save(sFileName.isEmpty() ? QStringLiteral("XMLTest.xml") : sFileName);
     } catch (const DOMException& e) {
         m_lastSaveError = e.description();
-    } catch (const std::exception& e) {
-        m_lastSaveError = QString::fromUtf8(e.what());
+    } catch (const std::bad_alloc&) {
+        m_lastSaveError = QStringLiteral("Out of memory");
     }
+    m_lastError = m_lastSaveError;
 }
 
 qint32 ApXmlMgr::GetPathAndFileName(const QString& FullPath, QString& FilePath, QString& FileName,

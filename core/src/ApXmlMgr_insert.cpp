@@ -26,9 +26,9 @@ std::pair<long, QString> describe(std::exception_ptr error)
     } catch (const std::bad_alloc&) {
         return {7, QStringLiteral("Out of memory")};
     } catch (const std::exception& e) {
-        return {DOMException::InvalidArgument, QString::fromUtf8(e.what())};
+        return {long(DOMError::InvalidArgument), QString::fromUtf8(e.what())};
     } catch (...) {
-        return {DOMException::InvalidArgument, QStringLiteral("Unexpected error")};
+        return {long(DOMError::InvalidArgument), QStringLiteral("Unexpected error")};
     }
 }
 
@@ -39,7 +39,7 @@ void setAttributes(DOMNode& node, const dCollection& attributes, bool skipFailur
         const QString name = k.toString();
         try {
             node.setAttribute(name, attributes.GetValueString(name));
-        } catch (...) {
+        } catch (const DOMException&) {
             if (!skipFailures)
                 throw;
         }
@@ -73,7 +73,7 @@ DOMNode ApXmlMgr::CreateNode(const QString& sNodeName, const dCollection* dAttri
     if (intNodeType == NODE_TEXT) {
         try {
             return required(doc)->createTextNode(kEmpty);
-        } catch (...) {
+        } catch (const DOMException&) {
             return DOMNode();
         }
     }
@@ -83,7 +83,7 @@ DOMNode ApXmlMgr::CreateNode(const QString& sNodeName, const dCollection* dAttri
     DOMNode element;
     try {
         element = required(doc)->createNode(NODE_ELEMENT, sNodeName, kEmpty);
-    } catch (...) {
+    } catch (const DOMException&) {
         return DOMNode();
     }
     // One bad attribute name costs that attribute only.
@@ -111,6 +111,7 @@ DOMNode ApXmlMgr::InsertNode(const QString& strPath2ParentNode, const QString& s
 DOMNode ApXmlMgr::InsertNode(QString& strPath2ParentNode, const QString& sNodeName, bool bOverwrite,
                              qint16 NodeType, const dCollection* dNodeAttributes, DOMDocumentPtr oDomIn)
 {
+    m_lastError.clear();
     try {
         const DOMDocumentPtr doc = required(target(oDomIn));
         DOMNode parent;
@@ -138,6 +139,7 @@ DOMNode ApXmlMgr::InsertNode(QString& strPath2ParentNode, const QString& sNodeNa
         return parent.appendChild(node);
     } catch (...) {
         const auto [number, description] = describe(std::current_exception());
+        m_lastError = description;
         prompts().message(QStringLiteral("From InsertNode:") + QString::number(number) + QStringLiteral(", ")
                               + description,
                           MsgButtons::OK);

@@ -25,7 +25,7 @@ struct SkipErrors {
     {
         try {
             step();
-        } catch (...) {
+        } catch (const DOMException&) {
         }
     }
 };
@@ -300,7 +300,7 @@ try {
             target, targetKids, SourceNode, sourceKids, KeyName,
             [&](const DOMNode& t, const DOMNode& s) { UpdateAllNodes(t, s, KeyName); }, run);
     }
-} catch (...) {
+} catch (const DOMException&) {
     // Only running out of memory gets here; the steps themselves already skip failures.
 }
 
@@ -308,7 +308,7 @@ bool ApXmlMgr::HasDuplicateNodeNames(const DOMNode& pNode) const
 {
     try {
         return namesRepeat(namesOf(childrenOf(pNode)));
-    } catch (...) {
+    } catch (const DOMException&) {
         return false;
     }
 }
@@ -320,7 +320,7 @@ void ApXmlMgr::MergeAll(DOMDocumentPtr SourceDOM, DOMDocumentPtr TargetDOM, cons
         if (!targetDoc || !SourceDOM)
             return;
         UpdateAllNodes(targetDoc->documentElement(), SourceDOM->documentElement(), KeyName);
-    } catch (...) {
+    } catch (const DOMException&) {
         // Never raises: whatever merged before a failure stays merged.
     }
 }

@@ -34,7 +34,7 @@ qint64 ApXmlMgr::TotalNodes(DOMDocumentPtr oDomIn) const
             return -1;
         DOMNodeList all = doc->selectNodes(QStringLiteral("//"));
         return all.isNull() ? -1 : all.length();
-    } catch (...) {
+    } catch (const DOMException&) {
         return -1;
     }
 }
@@ -58,7 +58,7 @@ qint64 ApXmlMgr::TotalNodesByName(QString& sNodeName, DOMDocumentPtr oDomIn) con
             return -1;
         DOMNodeList children = first.childNodes();
         return children.isNull() ? -1 : children.length();
-    } catch (...) {
+    } catch (const DOMException&) {
         return -1;
     }
 }
@@ -98,7 +98,7 @@ DOMNodeList ApXmlMgr::GetChildNodesByName(const DOMNode& pNode, const QString& s
 {
     try {
         return pNode.selectNodes(sName);
-    } catch (...) {
+    } catch (const DOMException&) {
         return DOMNodeList();
     }
 }
@@ -122,7 +122,7 @@ DOMNode ApXmlMgr::GetNodeByName(const QString& sNodeName, DOMDocumentPtr oDomIn)
             return DOMNode();
         // The first item is all that is wanted: no need to count every match first.
         return doc->getElementsByTagName(sNodeName).item(0);
-    } catch (...) {
+    } catch (const DOMException&) {
         return DOMNode();
     }
 }
@@ -142,7 +142,7 @@ DOMNodeList ApXmlMgr::GetNodesByName(QString& sNodeName, DOMDocumentPtr oDomIn) 
         if (!doc)
             return DOMNodeList();
         return doc->selectNodes(sNodeName);
-    } catch (...) {
+    } catch (const DOMException&) {
         return DOMNodeList();
     }
 }
@@ -156,7 +156,7 @@ QString ApXmlMgr::GetAttributeValue(const DOMNode& pNode, const QString& Attribu
         if (a.isNull())
             return QString(QLatin1String(""));
         return a.text();
-    } catch (...) {
+    } catch (const DOMException&) {
         return QString(QLatin1String(""));
     }
 }

@@ -5,66 +5,67 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <new>
 #include <thread>
 
 namespace treelark {
 
-DOMException::DOMException(long number, const QString& description)
-    : std::runtime_error(description.toStdString()), m_number(number), m_description(description)
+DOMException::DOMException(DOMError code, const QString& description)
+    : std::runtime_error(description.toStdString()), m_code(code), m_description(description)
 {
 }
 
 namespace detail {
 
-void raise(long number, const QString& description) { throw DOMException(number, description); }
+void raise(DOMError code, const QString& description) { throw DOMException(code, description); }
 
-void raiseNothing()
-{
-    throw DOMException(DOMException::ObjectNotSet, QStringLiteral("Object variable not set"));
-}
-
-void requireDeclaredPrefix(xmlDocPtr doc, xmlNodePtr scope, const QByteArray& qname, const QString& what)
-{
-    const qsizetype colon = qname.indexOf(':');
-    if (colon <= 0)
-        return;
-    const QByteArray prefix = qname.left(colon);
-    if (prefix == "xml" || prefix == "xmlns")
-        return;
-    if (!scope)
-        scope = xmlDocGetRootElement(doc);
-    if (scope && xmlSearchNs(doc, scope, reinterpret_cast<const xmlChar*>(prefix.constData())))
-        return;
-    // A declaration added by an edit is an ordinary attribute named xmlns:prefix until
-    // the document is read again.
-    const QByteArray declaration = "xmlns:" + prefix;
-    for (xmlNodePtr e = scope; e && e->type == XML_ELEMENT_NODE; e = e->parent)
-        for (xmlAttrPtr a = e->properties; a; a = a->next)
-            if (!a->ns && declaration == reinterpret_cast<const char*>(a->name))
-                return;
-    raise(DOMException::InvalidArgument,
-          QStringLiteral("The prefix '%1' of the %2 '%3' is not declared; the document could not be read back.")
-              .arg(QString::fromUtf8(prefix), what, QString::fromUtf8(qname)));
-}
+void raiseNothing() { raise(DOMError::ObjectNotSet, QStringLiteral("Object variable not set")); }
 
 DocCore::DocCore(xmlDocPtr d) : doc(d) {}
 
 std::shared_ptr<DocCore> DocCore::createEmpty()
 {
-    return std::make_shared<DocCore>(xmlNewDoc(BAD_CAST "1.0"));
+    xmlDocPtr d = xmlNewDoc(BAD_CAST "1.0");
+    if (!d)
+        throw std::bad_alloc();
+    return std::make_shared<DocCore>(d);
+}
+
+std::shared_ptr<DocCore> DocCore::createSibling() const
+{
+    auto core = createEmpty();
+    core->indentUnit = indentUnit;
+    core->formatOutput = formatOutput;
+    core->hadDeclaration = hadDeclaration;
+    core->declaration = declaration;
+    core->hadBom = hadBom;
+    return core;
 }
 
 namespace {
 
-void freeTree(xmlDocPtr doc, const std::vector<xmlNodePtr>& detachedRoots)
+void freeDetachedNode(xmlNodePtr n)
 {
-    for (xmlNodePtr n : detachedRoots) {
-        if (n->type == XML_ATTRIBUTE_NODE)
-            xmlFreeProp(reinterpret_cast<xmlAttrPtr>(n));
-        else
-            xmlFreeNode(n);
-    }
-    xmlFreeDoc(doc);
+    if (n->type == XML_ATTRIBUTE_NODE)
+        xmlFreeProp(reinterpret_cast<xmlAttrPtr>(n));
+    else
+        xmlFreeNode(n);
+}
+
+struct Remains {
+    xmlDocPtr doc;
+    std::vector<xmlNodePtr> roots;
+    std::vector<xmlNsPtr> ns;
+};
+
+void freeTree(const Remains& r)
+{
+    // Detached nodes first: their names may live in the document's dictionary.
+    for (xmlNodePtr n : r.roots)
+        freeDetachedNode(n);
+    for (xmlNsPtr ns : r.ns)
+        xmlFreeNs(ns);
+    xmlFreeDoc(r.doc);
 }
 
 // One worker that frees trees in the order they were given up; it finishes its queue
@@ -83,21 +84,16 @@ public:
             m_thread.join();
     }
 
-    void push(xmlDocPtr doc, std::vector<xmlNodePtr> roots)
+    void push(Remains r)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_queue.push_back({doc, std::move(roots)});
+        m_queue.push_back(std::move(r));
         if (!m_thread.joinable())
             m_thread = std::thread([this] { run(); });
         m_wake.notify_one();
     }
 
 private:
-    struct Job {
-        xmlDocPtr doc;
-        std::vector<xmlNodePtr> roots;
-    };
-
     void run()
     {
         std::unique_lock<std::mutex> lock(m_mutex);
@@ -105,17 +101,17 @@ private:
             m_wake.wait(lock, [this] { return m_stop || !m_queue.empty(); });
             if (m_queue.empty())
                 return;
-            Job job = std::move(m_queue.front());
+            Remains job = std::move(m_queue.front());
             m_queue.pop_front();
             lock.unlock();
-            freeTree(job.doc, job.roots);
+            freeTree(job);
             lock.lock();
         }
     }
 
     std::mutex m_mutex;
     std::condition_variable m_wake;
-    std::deque<Job> m_queue;
+    std::deque<Remains> m_queue;
     bool m_stop = false;
     std::thread m_thread;
 };
@@ -132,21 +128,93 @@ DocCore::~DocCore()
 {
     if (xpath)
         xmlXPathFreeContext(xpath);
-    // Collect first: freeing one detached subtree may free parked nodes inside it.
-    std::vector<xmlNodePtr> roots;
+    Remains r{doc, {}, std::move(retiredNs)};
     for (xmlNodePtr n : parked)
-        if (!n->parent) // re-attached ones go with whatever holds them now
-            roots.push_back(n);
+        if (!n->parent)
+            r.roots.push_back(n);
     if (freeInBackground)
-        reaper().push(doc, std::move(roots));
+        reaper().push(std::move(r));
     else
-        freeTree(doc, roots);
+        freeTree(r);
 }
 
-void DocCore::park(xmlNodePtr n)
+void DocCore::adopt(xmlNodePtr n)
 {
     if (n && !n->parent)
         parked.insert(n);
+}
+
+void DocCore::detached(xmlNodePtr n)
+{
+    if (!n || n->parent)
+        return;
+    if (handleCount(n) > 0)
+        parked.insert(n);
+    else
+        freeDetached(n);
+}
+
+void DocCore::unheld(xmlNodePtr n)
+{
+    if (n->type == XML_DOCUMENT_NODE || n->type == XML_HTML_DOCUMENT_NODE || n->parent)
+        return;
+    if (parked.count(n))
+        freeDetached(n);
+}
+
+// Frees a detached subtree nobody holds. A node inside it that somebody still holds
+// survives as a detached node of its own (keeping its own subtree and its namespaces),
+// and a namespace declaration handed out as an attribute is kept until the tree goes.
+void DocCore::freeDetached(xmlNodePtr root)
+{
+    std::vector<xmlNodePtr> held;
+    std::vector<std::pair<xmlNodePtr, xmlNsPtr>> handedOut;
+    auto visitElement = [&](xmlNodePtr el) {
+        for (xmlAttrPtr a = el->properties; a; a = a->next)
+            if (handleCount(reinterpret_cast<xmlNodePtr>(a)) > 0)
+                held.push_back(reinterpret_cast<xmlNodePtr>(a));
+        for (xmlNsPtr ns = el->nsDef; ns; ns = ns->next)
+            if (ns->_private)
+                handedOut.emplace_back(el, ns);
+    };
+    if (root->type == XML_ELEMENT_NODE)
+        visitElement(root);
+    if (root->type == XML_ELEMENT_NODE || root->type == XML_DOCUMENT_FRAG_NODE) {
+        xmlNodePtr n = root->children;
+        while (n) {
+            bool descend = false;
+            if (handleCount(n) > 0) {
+                held.push_back(n);
+            } else if (n->type == XML_ELEMENT_NODE) {
+                visitElement(n);
+                descend = n->children != nullptr;
+            }
+            if (descend) {
+                n = n->children;
+                continue;
+            }
+            while (n != root && !n->next)
+                n = n->parent;
+            n = n == root ? nullptr : n->next;
+        }
+    }
+    // Out before anything is freed, while the declarations they use are still in place.
+    for (xmlNodePtr h : held) {
+        unlinkKeepingNamespaces(h);
+        parked.insert(h);
+    }
+    for (auto [el, ns] : handedOut) {
+        for (xmlNsPtr* link = &el->nsDef; *link; link = &(*link)->next)
+            if (*link == ns) {
+                *link = ns->next;
+                break;
+            }
+        ns->next = nullptr;
+        ns->_private = kRetiredDeclaration;
+        retiredNs.push_back(ns);
+    }
+    parked.erase(root);
+    freeDetachedNode(root);
 }
 
 xmlXPathContextPtr DocCore::xpathContext()

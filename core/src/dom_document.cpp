@@ -30,8 +30,23 @@ DOMDocumentPtr DOMDocument::create()
 void DOMDocument::setReadyState(int state)
 {
     m_readyState = state;
-    if (m_onReadyStateChange)
-        m_onReadyStateChange();
+    // A listener may remove itself (or others) while it is told.
+    const auto listeners = m_readyListeners;
+    for (const auto& [id, handler] : listeners)
+        if (handler)
+            handler();
+}
+
+int DOMDocument::addReadyStateListener(std::function<void()> handler)
+{
+    const int id = m_nextListenerId++;
+    m_readyListeners.emplace_back(id, std::move(handler));
+    return id;
+}
+
+void DOMDocument::removeReadyStateListener(int id)
+{
+    std::erase_if(m_readyListeners, [id](const auto& l) { return l.first == id; });
 }
 
 DOMNode DOMDocument::asNode() const { return m_core->handle(reinterpret_cast<xmlNodePtr>(m_core->doc)); }
@@ -43,7 +58,8 @@ void DOMDocument::setDocumentElement(const DOMNode& element)
     if (element.isNull())
         detail::raiseNothing();
     if (element.nodeType() != NODE_ELEMENT)
-        detail::raise(DOMException::HierarchyRequest, QStringLiteral("The document element must be an element."));
+        detail::raise(DOMError::HierarchyRequest,
+                      QStringLiteral("setDocumentElement: the document element must be an element."));
     DOMNode old = documentElement();
     if (old == element)
         return;
@@ -57,24 +73,33 @@ void DOMDocument::setDocumentElement(const DOMNode& element)
     root.removeChild(old);
     try {
         root.insertBefore(element, next);
-    } catch (...) {
+    } catch (const DOMException&) {
         root.insertBefore(old, next);
         throw;
     }
 }
 
+// A name with a prefix is resolved where the node is first placed (and refused there if
+// nothing declares the prefix), so a node can be built before its place is known; an
+// element without a prefix takes the default namespace of that place.
 DOMNode DOMDocument::createNode(int type, const QString& name, const QString& namespaceURI)
 {
     Q_UNUSED(namespaceURI);
     const QByteArray n = name.toUtf8();
     const xmlChar* xn = reinterpret_cast<const xmlChar*>(n.constData());
+    auto refuse = [&](const QString& why) {
+        detail::raise(DOMError::InvalidArgument, QStringLiteral("createNode: '%1' %2").arg(name, why));
+    };
     xmlNodePtr node = nullptr;
     switch (type) {
     case NODE_ELEMENT:
         if (n.isEmpty() || xmlValidateQName(xn, 0) != 0)
-            detail::raise(DOMException::InvalidArgument, QStringLiteral("'%1' is not a valid element name.").arg(name));
-        detail::requireDeclaredPrefix(m_core->doc, nullptr, n, QStringLiteral("element"));
+            refuse(QStringLiteral("is not a valid element name."));
+        if (n.startsWith("xmlns:"))
+            refuse(QStringLiteral("uses the prefix xmlns, which only declarations may use."));
         node = xmlNewDocNode(m_core->doc, nullptr, xn, nullptr);
+        if (node)
+            detail::setPendingName(node, true);
         break;
     case NODE_TEXT:
         node = xmlNewDocText(m_core->doc, reinterpret_cast<const xmlChar*>(""));
@@ -86,24 +111,29 @@ DOMNode DOMDocument::createNode(int type, const QString& name, const QString& na
         node = xmlNewDocComment(m_core->doc, reinterpret_cast<const xmlChar*>(""));
         break;
     case NODE_PROCESSING_INSTRUCTION:
-        if (n.isEmpty() || xmlValidateName(xn, 0) != 0)
-            detail::raise(DOMException::InvalidArgument, QStringLiteral("'%1' is not a valid target name.").arg(name));
+        // A target is a name without a colon, and "xml" in any case is the declaration's.
+        if (n.isEmpty() || xmlValidateNCName(xn, 0) != 0)
+            refuse(QStringLiteral("is not a valid target name."));
+        if (n.toLower() == "xml")
+            refuse(QStringLiteral("is reserved for the XML declaration."));
         node = xmlNewDocPI(m_core->doc, xn, nullptr);
         break;
     case NODE_ATTRIBUTE:
         if (n.isEmpty() || xmlValidateQName(xn, 0) != 0)
-            detail::raise(DOMException::InvalidArgument, QStringLiteral("'%1' is not a valid attribute name.").arg(name));
+            refuse(QStringLiteral("is not a valid attribute name."));
         node = reinterpret_cast<xmlNodePtr>(xmlNewDocProp(m_core->doc, xn, reinterpret_cast<const xmlChar*>("")));
+        if (node)
+            detail::setPendingName(node, n.contains(':'));
         break;
     case NODE_DOCUMENT_FRAGMENT:
         node = xmlNewDocFragment(m_core->doc);
         break;
     default:
-        detail::raise(DOMException::InvalidArgument, QStringLiteral("This node type cannot be created."));
+        detail::raise(DOMError::NotSupported, QStringLiteral("createNode: nodes of type %1 cannot be created.").arg(type));
     }
     if (!node)
-        detail::raise(7, QStringLiteral("Out of memory"));
-    m_core->park(node);
+        detail::raise(DOMError::OutOfMemory, QStringLiteral("Out of memory"));
+    m_core->adopt(node);
     return m_core->handle(node);
 }
 

@@ -14,8 +14,15 @@ namespace treelark::detail {
 inline QString toQ(const xmlChar* s) { return s ? QString::fromUtf8(reinterpret_cast<const char*>(s)) : QString(); }
 inline QString toQ(const xmlChar* s, qsizetype len) { return QString::fromUtf8(reinterpret_cast<const char*>(s), len); }
 
-// Owns one xmlDoc and every node ever detached from it. Node handles share it, so a
-// tree lives exactly as long as the last handle into it.
+// Owns one xmlDoc and the nodes detached from it that someone still holds. Node handles
+// share it, so a tree lives exactly as long as the last handle into it.
+//
+// Handle bookkeeping lives in each node's _private word: bit 0 marks a node made through
+// the API whose name is still to be resolved against the namespaces of the place it is
+// first put in (see dom_namespaces.cpp); the rest counts the handles to the node. A
+// namespace declaration's _private instead holds the element it was handed out from
+// (kRetiredDeclaration once that element no longer has it), as declarations are not counted: they are tiny, and one handed out is
+// kept until the tree goes.
 struct DocCore : std::enable_shared_from_this<DocCore> {
     explicit DocCore(xmlDocPtr d);
     ~DocCore();
@@ -23,6 +30,8 @@ struct DocCore : std::enable_shared_from_this<DocCore> {
     DocCore& operator=(const DocCore&) = delete;
 
     static std::shared_ptr<DocCore> createEmpty();
+    // A fresh tree for copies of this one's nodes, written out the way this one is.
+    std::shared_ptr<DocCore> createSibling() const;
     // The DOMDocument this tree belongs to; a tree whose document has since loaded
     // another one (or is gone) gets a document object of its own.
     static DOMDocumentPtr ownerOf(const std::shared_ptr<DocCore>& core);
@@ -31,16 +40,21 @@ struct DocCore : std::enable_shared_from_this<DocCore> {
     static xmlNodePtr raw(const DOMNode& n) { return static_cast<xmlNodePtr>(n.m_node); }
     static const std::shared_ptr<DocCore>& coreOf(const DOMNode& n) { return n.m_core; }
 
-    // A node with no parent is parked here so handles to it stay valid; parked nodes
-    // that are still detached when the tree goes are freed with it.
-    void park(xmlNodePtr n);
+    // A node just made, not yet placed: kept until its last handle goes.
+    void adopt(xmlNodePtr n);
+    // A node just taken out of the tree: kept while a handle holds it, freed at once
+    // otherwise.
+    void detached(xmlNodePtr n);
+    // The last handle to n went.
+    void unheld(xmlNodePtr n);
     // Every structural change bumps this, so cached list positions know they are stale.
     void touch() { ++generation; }
 
     xmlXPathContextPtr xpathContext();
 
     xmlDocPtr doc;
-    std::unordered_set<xmlNodePtr> parked;
+    std::unordered_set<xmlNodePtr> parked;     // detached roots somebody holds
+    std::vector<xmlNsPtr> retiredNs;           // declarations handed out, then removed
     std::weak_ptr<DOMDocument> owner;
     quint64 generation = 0;
     xmlXPathContextPtr xpath = nullptr;
@@ -54,7 +68,21 @@ struct DocCore : std::enable_shared_from_this<DocCore> {
     // of megabytes of nodes takes seconds the user should not wait for.
     bool freeInBackground = false;
     bool hadBom = false;
+
+private:
+    void freeDetached(xmlNodePtr root);
 };
+
+inline void* const kRetiredDeclaration = reinterpret_cast<void*>(1);
+inline bool isNsDecl(const void* n) { return static_cast<const xmlNode*>(n)->type == XML_NAMESPACE_DECL; }
+
+// The handle count and the pending-name mark of a node (never of a namespace declaration).
+inline intptr_t privateWord(xmlNodePtr n) { return reinterpret_cast<intptr_t>(n->_private); }
+inline void setPrivateWord(xmlNodePtr n, intptr_t w) { n->_private = reinterpret_cast<void*>(w); }
+inline intptr_t handleCount(xmlNodePtr n) { return privateWord(n) >> 1; }
+inline void countHandle(xmlNodePtr n, int delta) { setPrivateWord(n, privateWord(n) + 2 * delta); }
+inline bool pendingName(xmlNodePtr n) { return privateWord(n) & 1; }
+inline void setPendingName(xmlNodePtr n, bool on) { setPrivateWord(n, (privateWord(n) & ~intptr_t(1)) | intptr_t(on)); }
 
 // Node lists come in three kinds: a snapshot (query results), the live children of a
 // node, and a lazy document-order walk (every node, or elements of one name) that is
@@ -108,13 +136,35 @@ inline xmlNodePtr nextInSubtree(xmlNodePtr n, xmlNodePtr root)
     return nullptr;
 }
 
-// A name written "prefix:local" can only be saved and read back when the prefix is
-// declared where the name is used (or is one of the reserved xml and xmlns). Refuses
-// the name otherwise. `scope` is the element the name is used on or under; nullptr
-// means the document element.
-void requireDeclaredPrefix(xmlDocPtr doc, xmlNodePtr scope, const QByteArray& qname, const QString& what);
+// ---- namespaces (dom_namespaces.cpp) ----
 
-[[noreturn]] void raise(long number, const QString& description);
+// Whether n is in the document's own tree (not detached, not inside something detached).
+bool inDocumentTree(xmlNodePtr n);
+// A copy of n (deep or not) made in doc, carrying the pending-name marks along.
+xmlNodePtr copyInto(xmlNodePtr n, xmlDocPtr doc, bool deep);
+// Before `subtree` goes under `parent`: refuses when a pending prefixed name in it would
+// enter the document with no declaration in scope there. Changes nothing.
+void checkPlacement(xmlNodePtr parent, xmlNodePtr subtree);
+// After `subtree` was linked in its new place: resolves pending names there and makes
+// every namespace reference point to a declaration in scope, adding declarations where
+// needed (xmlns="" included), so each node keeps its namespace.
+void settleNamespaces(xmlNodePtr subtree);
+// Takes n out of its parent so that its subtree no longer refers to declarations above it.
+void unlinkKeepingNamespaces(xmlNodePtr n);
+// Resolves a prefixed name for an element or attribute on/under `scope` now; returns
+// nullptr when nothing declares the prefix there (the name then stays pending).
+xmlNsPtr lookupPrefix(xmlNodePtr scope, const QByteArray& prefix);
+// Namespace declarations as attributes.
+bool isDeclarationName(const QByteArray& qname);
+xmlNsPtr findDeclaration(xmlNodePtr el, const QByteArray& qname);
+void setDeclaration(DocCore& core, xmlNodePtr el, const QByteArray& qname, const QByteArray& uri);
+void removeDeclaration(DocCore& core, xmlNodePtr el, xmlNsPtr ns);
+void setDeclarationValue(DocCore& core, xmlNsPtr ns, const QByteArray& uri);
+QString declarationName(xmlNsPtr ns);
+// An attribute's name may be set on el: no other attribute has the same expanded name.
+void checkAttributeName(xmlNodePtr el, xmlAttrPtr self, xmlNsPtr ns, const xmlChar* local);
+
+[[noreturn]] void raise(DOMError code, const QString& description);
 [[noreturn]] void raiseNothing();
 
 } // namespace treelark::detail

@@ -371,21 +371,16 @@ QString localPathFromUrl(const QString& url, bool* isLocal)
         rest = rest.mid(3);
     else if (rest.startsWith(QLatin1String("//")))
         rest = rest.mid(2);
-    // "file:///" followed by an absolute path keeps the path; "file:///a/b" is the
-    // usual spelling of /a/b, while "file:///" + "a/b" is how a relative name arrives.
-    if (rest.startsWith(QLatin1Char('/'))) {
-        while (rest.startsWith(QLatin1String("//")))
-            rest.remove(0, 1);
-        return rest;
-    }
-    if (!QFileInfo::exists(rest) && QFileInfo::exists(QLatin1Char('/') + rest))
-        return QLatin1Char('/') + rest;
+    // "file:///a/b" names /a/b: an address never names a file relative to the working
+    // folder (the manager makes relative names absolute before it adds the scheme).
+    while (rest.startsWith(QLatin1String("//")))
+        rest.remove(0, 1);
+    if (!rest.startsWith(QLatin1Char('/')))
+        rest.prepend(QLatin1Char('/'));
     if (!QFileInfo::exists(rest)) {
         const QString decoded = QUrl::fromPercentEncoding(rest.toUtf8());
         if (QFileInfo::exists(decoded))
             return decoded;
-        if (QFileInfo::exists(QLatin1Char('/') + decoded))
-            return QLatin1Char('/') + decoded;
     }
     return rest;
 }
@@ -457,6 +452,31 @@ void learnLayout(detail::DocCore& core, const QByteArray& rawHead)
 }
 
 } // namespace
+
+namespace {
+
+// Loads running on this thread. A load keeps the window painted, so events (a drop, a
+// key) can arrive while it runs; a second load started from one of them would replace
+// or reuse documents that the first one is still building.
+thread_local int loadsRunning = 0;
+
+struct LoadScope {
+    LoadScope() { ++loadsRunning; }
+    ~LoadScope() { --loadsRunning; }
+    LoadScope(const LoadScope&) = delete;
+    LoadScope& operator=(const LoadScope&) = delete;
+};
+
+} // namespace
+
+bool DOMDocument::loadInProgress() { return loadsRunning > 0; }
+
+bool DOMDocument::refuseNestedLoad(const QString& url)
+{
+    m_parseError = DOMParseError{long(DOMError::Busy),
+                                 QStringLiteral("Another document is being loaded; try again when it is done."), url, 0, 0};
+    return false;
+}
 
 bool DOMDocument::finishLoad(std::shared_ptr<detail::DocCore> core, const DOMParseError& err)
 {
@@ -582,6 +602,10 @@ xmlDocPtr parseWith(LoadState& st, const QString& url, bool validate, DOMParseEr
 
 bool DOMDocument::load(const QString& url)
 {
+    if (loadInProgress())
+        return refuseNestedLoad(url);
+    const LoadScope running;
+    const DOMDocumentPtr keepAlive = shared_from_this(); // whatever a handler does meanwhile
     setReadyState(1);
     LoadState st;
     st.progress = m_onProgress;
@@ -640,6 +664,10 @@ bool DOMDocument::load(const QString& url)
 
 bool DOMDocument::loadXML(const QByteArray& text)
 {
+    if (loadInProgress())
+        return refuseNestedLoad(QString());
+    const LoadScope running;
+    const DOMDocumentPtr keepAlive = shared_from_this();
     setReadyState(1);
     LoadState st;
     st.memory = &text;

@@ -29,7 +29,7 @@ QByteArray valueUtf8(const QString& s)
             ++i; // the pair is one character
         }
         if (!ok)
-            detail::raise(DOMException::InvalidArgument,
+            detail::raise(DOMError::InvalidArgument,
                           QStringLiteral("The text holds the character U+%1, which an XML document cannot hold.")
                               .arg(QString::number(uint(c), 16).toUpper().rightJustified(4, QLatin1Char('0'))));
     }
@@ -90,7 +90,7 @@ void setAttrValue(xmlAttrPtr attr, const QByteArray& value)
     attr->children = attr->last = nullptr;
     xmlNodePtr t = xmlNewDocText(attr->doc, xc(value));
     if (!t)
-        detail::raise(7, QStringLiteral("Out of memory"));
+        detail::raise(DOMError::OutOfMemory, QStringLiteral("Out of memory"));
     t->parent = reinterpret_cast<xmlNodePtr>(attr);
     attr->children = attr->last = t;
 }
@@ -143,7 +143,61 @@ void appendText(QString& out, xmlNodePtr n, qsizetype limit, bool* truncated)
 
 } // namespace
 
-DOMNode::DOMNode(std::shared_ptr<detail::DocCore> core, void* node) : m_core(std::move(core)), m_node(node) {}
+// ---- handles ----
+
+namespace {
+
+void retain(void* n)
+{
+    if (n && !detail::isNsDecl(n))
+        detail::countHandle(static_cast<xmlNodePtr>(n), 1);
+}
+
+xmlNsPtr asNs(xmlNodePtr n) { return reinterpret_cast<xmlNsPtr>(n); }
+
+} // namespace
+
+DOMNode::DOMNode(std::shared_ptr<detail::DocCore> core, void* node) : m_core(std::move(core)), m_node(node)
+{
+    retain(m_node);
+}
+
+DOMNode::DOMNode(const DOMNode& o) : m_core(o.m_core), m_node(o.m_node) { retain(m_node); }
+
+DOMNode::DOMNode(DOMNode&& o) noexcept : m_core(std::move(o.m_core)), m_node(std::exchange(o.m_node, nullptr)) {}
+
+DOMNode& DOMNode::operator=(const DOMNode& o)
+{
+    if (this != &o) {
+        DOMNode copy(o);
+        *this = std::move(copy);
+    }
+    return *this;
+}
+
+DOMNode& DOMNode::operator=(DOMNode&& o) noexcept
+{
+    if (this != &o) {
+        release();
+        m_core = std::move(o.m_core);
+        m_node = std::exchange(o.m_node, nullptr);
+    }
+    return *this;
+}
+
+DOMNode::~DOMNode() { release(); }
+
+void DOMNode::release() noexcept
+{
+    if (m_node && !detail::isNsDecl(m_node)) {
+        auto n = static_cast<xmlNodePtr>(m_node);
+        detail::countHandle(n, -1);
+        if (detail::handleCount(n) == 0)
+            m_core->unheld(n);
+    }
+    m_node = nullptr;
+    m_core.reset();
+}
 
 void* DOMNode::requireNode() const
 {
@@ -154,6 +208,56 @@ void* DOMNode::requireNode() const
 
 #define NODE() static_cast<xmlNodePtr>(requireNode())
 
+namespace {
+
+const QString kXmlnsUri = QStringLiteral("http://www.w3.org/2000/xmlns/");
+
+// The local part of a name still waiting for its prefix to be resolved.
+QString localPart(xmlNodePtr n)
+{
+    const QString name = toQ(n->name);
+    return n->ns ? name : name.mid(name.indexOf(QLatin1Char(':')) + 1);
+}
+
+bool childTypeAllowed(xmlNodePtr parent, xmlNodePtr child)
+{
+    switch (child->type) {
+    case XML_ELEMENT_NODE:
+    case XML_COMMENT_NODE:
+    case XML_PI_NODE:
+        return true;
+    case XML_TEXT_NODE:
+    case XML_CDATA_SECTION_NODE:
+    case XML_ENTITY_REF_NODE:
+        return parent->type != XML_DOCUMENT_NODE && parent->type != XML_HTML_DOCUMENT_NODE;
+    default:
+        return false;
+    }
+}
+
+QString typeWord(xmlNodePtr n)
+{
+    switch (n->type) {
+    case XML_ATTRIBUTE_NODE:
+    case XML_NAMESPACE_DECL: return QStringLiteral("an attribute");
+    case XML_DOCUMENT_NODE:
+    case XML_HTML_DOCUMENT_NODE: return QStringLiteral("a document");
+    case XML_DTD_NODE:
+    case XML_DOCUMENT_TYPE_NODE: return QStringLiteral("a document type declaration");
+    case XML_ELEMENT_DECL:
+    case XML_ATTRIBUTE_DECL:
+    case XML_ENTITY_DECL:
+    case XML_NOTATION_NODE: return QStringLiteral("a declaration of the document type");
+    case XML_TEXT_NODE:
+    case XML_CDATA_SECTION_NODE: return QStringLiteral("text");
+    case XML_ENTITY_REF_NODE: return QStringLiteral("an entity reference");
+    case XML_DOCUMENT_FRAG_NODE: return QStringLiteral("a document fragment");
+    default: return QStringLiteral("this kind of node");
+    }
+}
+
+} // namespace
+
 QString DOMNode::nodeName() const
 {
     xmlNodePtr n = NODE();
@@ -161,6 +265,8 @@ QString DOMNode::nodeName() const
     case XML_ELEMENT_NODE:
     case XML_ATTRIBUTE_NODE:
         return qualifiedName(n);
+    case XML_NAMESPACE_DECL:
+        return detail::declarationName(asNs(n));
     case XML_TEXT_NODE:
         return QStringLiteral("#text");
     case XML_CDATA_SECTION_NODE:
@@ -183,6 +289,9 @@ QString DOMNode::baseName() const
     switch (n->type) {
     case XML_ELEMENT_NODE:
     case XML_ATTRIBUTE_NODE:
+        return localPart(n);
+    case XML_NAMESPACE_DECL:
+        return asNs(n)->prefix ? toQ(asNs(n)->prefix) : QStringLiteral("xmlns");
     case XML_PI_NODE:
     case XML_ENTITY_REF_NODE:
         return toQ(n->name);
@@ -191,12 +300,23 @@ QString DOMNode::baseName() const
     }
 }
 
+QString DOMNode::namespaceURI() const
+{
+    xmlNodePtr n = NODE();
+    if (n->type == XML_NAMESPACE_DECL)
+        return kXmlnsUri;
+    if ((n->type == XML_ELEMENT_NODE || n->type == XML_ATTRIBUTE_NODE) && n->ns && n->ns->href)
+        return toQ(n->ns->href);
+    return QString(QLatin1String(""));
+}
+
 int DOMNode::nodeType() const
 {
     xmlNodePtr n = NODE();
     switch (n->type) {
     case XML_ELEMENT_NODE: return NODE_ELEMENT;
-    case XML_ATTRIBUTE_NODE: return NODE_ATTRIBUTE;
+    case XML_ATTRIBUTE_NODE:
+    case XML_NAMESPACE_DECL: return NODE_ATTRIBUTE;
     case XML_TEXT_NODE: return NODE_TEXT;
     case XML_CDATA_SECTION_NODE: return NODE_CDATA_SECTION;
     case XML_ENTITY_REF_NODE: return NODE_ENTITY_REFERENCE;
@@ -228,7 +348,7 @@ QString DOMNode::nodeValue() const
     xmlNodePtr n = NODE();
     if (hasContent(n))
         return n->content ? toQ(n->content) : QString(QLatin1String(""));
-    if (n->type == XML_ATTRIBUTE_NODE)
+    if (n->type == XML_ATTRIBUTE_NODE || n->type == XML_NAMESPACE_DECL)
         return value();
     return QString();
 }
@@ -241,18 +361,19 @@ void DOMNode::setNodeValue(const QString& v)
         // A comment cannot hold "--" nor end in "-", and an instruction cannot hold "?>":
         // either would end the node early in the saved file.
         if (n->type == XML_COMMENT_NODE && (content.contains("--") || content.endsWith('-')))
-            detail::raise(DOMException::InvalidArgument, QStringLiteral("A comment cannot hold \"--\" or end in \"-\"."));
+            detail::raise(DOMError::InvalidArgument,
+                          QStringLiteral("setNodeValue: a comment cannot hold \"--\" or end in \"-\"."));
         if (n->type == XML_PI_NODE && content.contains("?>"))
-            detail::raise(DOMException::InvalidArgument,
-                          QStringLiteral("A processing instruction cannot hold \"?>\"."));
+            detail::raise(DOMError::InvalidArgument,
+                          QStringLiteral("setNodeValue: a processing instruction cannot hold \"?>\"."));
         xmlNodeSetContent(n, xc(content));
         return;
     }
-    if (n->type == XML_ATTRIBUTE_NODE) {
+    if (n->type == XML_ATTRIBUTE_NODE || n->type == XML_NAMESPACE_DECL) {
         setValue(v);
         return;
     }
-    detail::raise(DOMException::InvalidArgument, QStringLiteral("This node type has no value."));
+    detail::raise(DOMError::NotSupported, QStringLiteral("setNodeValue: %1 has no value.").arg(typeWord(n)));
 }
 
 QString DOMNode::text() const
@@ -260,7 +381,7 @@ QString DOMNode::text() const
     xmlNodePtr n = NODE();
     if (hasContent(n))
         return n->content ? toQ(n->content) : QString(QLatin1String(""));
-    if (n->type == XML_ATTRIBUTE_NODE)
+    if (n->type == XML_ATTRIBUTE_NODE || n->type == XML_NAMESPACE_DECL)
         return value();
     QString out(QLatin1String(""));
     if (isContainer(n))
@@ -290,27 +411,30 @@ QString DOMNode::textPrefix(qsizetype maxChars, bool* truncated) const
 void DOMNode::setText(const QString& t)
 {
     xmlNodePtr n = NODE();
-    if (n->type == XML_ATTRIBUTE_NODE || hasContent(n)) {
+    if (n->type == XML_ATTRIBUTE_NODE || n->type == XML_NAMESPACE_DECL || hasContent(n)) {
         setNodeValue(t);
         return;
     }
     if (n->type != XML_ELEMENT_NODE && n->type != XML_DOCUMENT_FRAG_NODE)
-        detail::raise(DOMException::InvalidArgument, QStringLiteral("The text of this node cannot be set."));
+        detail::raise(DOMError::NotSupported, QStringLiteral("setText: the text of %1 cannot be set.").arg(typeWord(n)));
     const QByteArray content = valueUtf8(t);
+    xmlNodePtr tn = nullptr;
+    if (!t.isEmpty() && !(tn = xmlNewDocText(n->doc, xc(content))))
+        detail::raise(DOMError::OutOfMemory, QStringLiteral("Out of memory"));
     while (xmlNodePtr c = n->children) {
-        xmlUnlinkNode(c);
-        m_core->park(c);
+        detail::unlinkKeepingNamespaces(c);
+        m_core->detached(c);
     }
-    if (!t.isEmpty()) {
-        xmlNodePtr tn = xmlNewDocText(n->doc, xc(content));
+    if (tn)
         link(n, tn, nullptr);
-    }
     m_core->touch();
 }
 
 QString DOMNode::value() const
 {
     xmlNodePtr n = NODE();
+    if (n->type == XML_NAMESPACE_DECL)
+        return asNs(n)->href ? toQ(asNs(n)->href) : QString(QLatin1String(""));
     if (n->type != XML_ATTRIBUTE_NODE)
         return nodeValue();
     xmlChar* v = xmlNodeGetContent(n);
@@ -322,6 +446,10 @@ QString DOMNode::value() const
 void DOMNode::setValue(const QString& v)
 {
     xmlNodePtr n = NODE();
+    if (n->type == XML_NAMESPACE_DECL) {
+        detail::setDeclarationValue(*m_core, asNs(n), valueUtf8(v));
+        return;
+    }
     if (n->type != XML_ATTRIBUTE_NODE) {
         setNodeValue(v);
         return;
@@ -337,17 +465,20 @@ DOMNamedNodeMap DOMNode::attributes() const
     return DOMNamedNodeMap(*this);
 }
 
+// A DOCTYPE's declarations are not nodes of the document's tree: they are neither
+// listed nor reachable, so nothing can move or remove them out from under the DTD.
+static bool hasOwnChildren(xmlNodePtr n)
+{
+    return n->type == XML_ELEMENT_NODE || n->type == XML_DOCUMENT_NODE || n->type == XML_HTML_DOCUMENT_NODE
+        || n->type == XML_DOCUMENT_FRAG_NODE;
+}
+
 DOMNodeList DOMNode::childNodes() const
 {
     xmlNodePtr n = NODE();
-    if (n->type == XML_ATTRIBUTE_NODE || n->type == XML_ENTITY_REF_NODE)
+    if (!hasOwnChildren(n))
         return DOMNodeList(detail::makeSnapshot(m_core, {}));
     return DOMNodeList(detail::makeChildren(m_core, n));
-}
-
-static bool hasOwnChildren(xmlNodePtr n)
-{
-    return n->type != XML_ATTRIBUTE_NODE && n->type != XML_ENTITY_REF_NODE && n->type != XML_DTD_NODE;
 }
 
 DOMNode DOMNode::firstChild() const
@@ -365,19 +496,19 @@ DOMNode DOMNode::lastChild() const
 DOMNode DOMNode::nextSibling() const
 {
     xmlNodePtr n = NODE();
-    return n->type == XML_ATTRIBUTE_NODE ? DOMNode() : m_core->handle(n->next);
+    return n->type == XML_ATTRIBUTE_NODE || n->type == XML_NAMESPACE_DECL ? DOMNode() : m_core->handle(n->next);
 }
 
 DOMNode DOMNode::previousSibling() const
 {
     xmlNodePtr n = NODE();
-    return n->type == XML_ATTRIBUTE_NODE ? DOMNode() : m_core->handle(n->prev);
+    return n->type == XML_ATTRIBUTE_NODE || n->type == XML_NAMESPACE_DECL ? DOMNode() : m_core->handle(n->prev);
 }
 
 DOMNode DOMNode::parentNode() const
 {
     xmlNodePtr n = NODE();
-    if (n->type == XML_ATTRIBUTE_NODE)
+    if (n->type == XML_ATTRIBUTE_NODE || n->type == XML_NAMESPACE_DECL)
         return DOMNode();
     return m_core->handle(n->parent);
 }
@@ -409,35 +540,45 @@ DOMDocumentPtr DOMNode::ownerDocument() const
 
 DOMNode DOMNode::appendChild(const DOMNode& newChild) { return insertBefore(newChild, DOMNode()); }
 
+// Allowed, not refused: a parent that can hold children, a child of a kind that may stand
+// there, a reference node that is one of the parent's children. Everything else is
+// refused before anything changes.
 DOMNode DOMNode::insertBefore(const DOMNode& newChild, const DOMNode& refChild)
 {
     xmlNodePtr parent = NODE();
     xmlNodePtr child = static_cast<xmlNodePtr>(newChild.requireNode());
     xmlNodePtr before = static_cast<xmlNodePtr>(refChild.m_node);
-    const QString refused = QStringLiteral("Insert position Node must be a Child of the Node to insert under.");
+    auto refuse = [](DOMError code, const QString& why) {
+        detail::raise(code, QStringLiteral("insertBefore: ") + why);
+    };
 
     if (!isContainer(parent))
-        detail::raise(DOMException::HierarchyRequest, QStringLiteral("This node type cannot have children."));
-    if (child->type == XML_ATTRIBUTE_NODE || child->type == XML_DOCUMENT_NODE
-        || child->type == XML_HTML_DOCUMENT_NODE || child->type == XML_DTD_NODE)
-        detail::raise(DOMException::HierarchyRequest, QStringLiteral("This node type cannot be inserted here."));
-    if (before && before->parent != parent)
-        detail::raise(DOMException::NotFound, refused);
+        refuse(DOMError::HierarchyRequest, QStringLiteral("%1 cannot have children.").arg(typeWord(parent)));
+    if (child->type != XML_DOCUMENT_FRAG_NODE && !childTypeAllowed(parent, child))
+        refuse(DOMError::HierarchyRequest,
+               QStringLiteral("%1 cannot be inserted under %2.").arg(typeWord(child), typeWord(parent)));
+    if (before) {
+        const bool sibling = before->type != XML_ATTRIBUTE_NODE && before->type != XML_NAMESPACE_DECL
+            && refChild.m_core == m_core && before->parent == parent;
+        if (!sibling)
+            refuse(DOMError::NotFound,
+                   QStringLiteral("Insert position Node must be a Child of the Node to insert under."));
+    }
     if (before == child)
         return newChild;
 
     // A node of another document comes over as a copy and leaves its old place, so
     // neither tree ever points into the other.
     if (newChild.m_core != m_core) {
-        xmlNodePtr copy = xmlDocCopyNode(child, parent->doc, 1);
+        xmlNodePtr copy = detail::copyInto(child, parent->doc, true);
         if (!copy)
-            detail::raise(7, QStringLiteral("Out of memory"));
-        DOMNode copied = m_core->handle(copy);
-        m_core->park(copy); // stays parked if the insertion below is refused
+            detail::raise(DOMError::OutOfMemory, QStringLiteral("Out of memory"));
+        m_core->adopt(copy);
+        DOMNode copied = m_core->handle(copy); // freed with this handle if refused below
         insertBefore(copied, refChild);
         if (child->parent) {
-            xmlUnlinkNode(child);
-            newChild.m_core->park(child);
+            detail::unlinkKeepingNamespaces(child);
+            newChild.m_core->detached(child);
             newChild.m_core->touch();
         }
         return copied;
@@ -445,51 +586,49 @@ DOMNode DOMNode::insertBefore(const DOMNode& newChild, const DOMNode& refChild)
 
     for (xmlNodePtr a = parent; a; a = a->parent)
         if (a == child)
-            detail::raise(DOMException::HierarchyRequest,
-                          QStringLiteral("This operation cannot be performed with a node of this type: "
-                                         "a node cannot be inserted under itself or its descendants."));
+            refuse(DOMError::HierarchyRequest, QStringLiteral("a node cannot be inserted under itself or its descendants."));
 
     // A fragment never enters a tree: its children take its place, so they are what has
     // to fit. (Linked in whole, it would be written out as its children, where nothing
     // checked them: text or a second element beside the document element.)
     const bool fragment = child->type == XML_DOCUMENT_FRAG_NODE;
-    if (parent->type == XML_DOCUMENT_NODE || parent->type == XML_HTML_DOCUMENT_NODE) {
-        int elements = 0;
-        for (xmlNodePtr c = fragment ? child->children : child; c; c = fragment ? c->next : nullptr) {
-            if (c->type == XML_TEXT_NODE || c->type == XML_CDATA_SECTION_NODE || c->type == XML_ENTITY_REF_NODE)
-                detail::raise(DOMException::HierarchyRequest,
-                              QStringLiteral("Only elements, comments and processing "
-                                             "instructions can stand at document level."));
-            if (c->type == XML_ELEMENT_NODE)
-                ++elements;
-        }
-        if (elements > 0) {
-            xmlNodePtr root = xmlDocGetRootElement(reinterpret_cast<xmlDocPtr>(parent));
-            if (elements > 1 || (root && root != child))
-                detail::raise(DOMException::HierarchyRequest,
-                              QStringLiteral("Only one top level element is allowed in an XML document."));
-            for (xmlNodePtr after = before; after; after = after->next)
-                if (after->type == XML_DTD_NODE)
-                    detail::raise(DOMException::HierarchyRequest,
-                                  QStringLiteral("The document element must follow the document type declaration."));
-        }
-    }
-    if (fragment) {
-        std::vector<xmlNodePtr> moving;
+    std::vector<xmlNodePtr> moving;
+    if (fragment)
         for (xmlNodePtr c = child->children; c; c = c->next)
             moving.push_back(c);
-        for (xmlNodePtr c : moving) {
-            xmlUnlinkNode(c);
-            link(parent, c, before);
-        }
-        m_core->touch();
-        return newChild;
+    else
+        moving.push_back(child);
+    int elements = 0;
+    for (xmlNodePtr c : moving) {
+        if (!childTypeAllowed(parent, c))
+            refuse(DOMError::HierarchyRequest, parent->type == XML_DOCUMENT_NODE
+                       ? QStringLiteral("only elements, comments and processing instructions can stand at document level.")
+                       : QStringLiteral("%1 cannot be inserted under %2.").arg(typeWord(c), typeWord(parent)));
+        if (c->type == XML_ELEMENT_NODE)
+            ++elements;
+        detail::checkPlacement(parent, c);
+    }
+    if (parent->type == XML_DOCUMENT_NODE && elements > 0) {
+        xmlNodePtr root = xmlDocGetRootElement(reinterpret_cast<xmlDocPtr>(parent));
+        if (elements > 1 || (root && root != child))
+            refuse(DOMError::HierarchyRequest, QStringLiteral("only one top level element is allowed in an XML document."));
+        for (xmlNodePtr after = before; after; after = after->next)
+            if (after->type == XML_DTD_NODE)
+                refuse(DOMError::HierarchyRequest,
+                       QStringLiteral("the document element must follow the document type declaration."));
     }
 
-    if (child->parent)
-        xmlUnlinkNode(child);
-    m_core->parked.erase(child);
-    link(parent, child, before);
+    for (xmlNodePtr c : moving) {
+        if (c->parent) {
+            if (fragment)
+                xmlUnlinkNode(c); // a fragment declares nothing its children could use
+            else
+                detail::unlinkKeepingNamespaces(c);
+        }
+        m_core->parked.erase(c);
+        link(parent, c, before);
+        detail::settleNamespaces(c);
+    }
     m_core->touch();
     return newChild;
 }
@@ -498,10 +637,15 @@ DOMNode DOMNode::removeChild(const DOMNode& oldChild)
 {
     xmlNodePtr parent = NODE();
     xmlNodePtr child = static_cast<xmlNodePtr>(oldChild.requireNode());
-    if (child->parent != parent || child->type == XML_ATTRIBUTE_NODE)
-        detail::raise(DOMException::NotFound, QStringLiteral("The node to remove is not a child of this node."));
-    xmlUnlinkNode(child);
-    m_core->park(child);
+    if (child->type == XML_ATTRIBUTE_NODE || child->type == XML_NAMESPACE_DECL || oldChild.m_core != m_core
+        || child->parent != parent || !hasOwnChildren(parent))
+        detail::raise(DOMError::NotFound, QStringLiteral("removeChild: the node to remove is not a child of this node."));
+    // Entity references and default attributes lean on the document type: it stays.
+    if (child->type == XML_DTD_NODE)
+        detail::raise(DOMError::HierarchyRequest,
+                      QStringLiteral("removeChild: the document type declaration cannot be removed."));
+    detail::unlinkKeepingNamespaces(child);
+    m_core->detached(child);
     m_core->touch();
     return oldChild;
 }
@@ -512,48 +656,72 @@ DOMNode DOMNode::cloneNode(bool deep) const
     if (n->type == XML_DOCUMENT_NODE) {
         xmlDocPtr copy = xmlCopyDoc(reinterpret_cast<xmlDocPtr>(n), deep ? 1 : 0);
         if (!copy)
-            detail::raise(7, QStringLiteral("Out of memory"));
+            detail::raise(DOMError::OutOfMemory, QStringLiteral("Out of memory"));
         auto core = std::make_shared<DocCore>(copy);
         core->indentUnit = m_core->indentUnit;
         core->formatOutput = m_core->formatOutput;
         core->hadDeclaration = m_core->hadDeclaration;
+        core->declaration = m_core->declaration;
         core->hadBom = m_core->hadBom;
         return core->handle(reinterpret_cast<xmlNodePtr>(copy));
     }
+    if (n->type == XML_NAMESPACE_DECL || n->type == XML_DTD_NODE)
+        detail::raise(DOMError::NotSupported, QStringLiteral("cloneNode: %1 cannot be copied.").arg(typeWord(n)));
+    // The copy lives in a tree of its own: holding it never keeps this one alive.
+    auto core = m_core->createSibling();
     xmlNodePtr copy;
     if (n->type == XML_ATTRIBUTE_NODE) {
-        xmlAttrPtr a = xmlNewDocProp(n->doc, xc(utf8(nodeName())), nullptr);
-        if (a)
+        xmlAttrPtr a = xmlNewDocProp(core->doc, xc(utf8(nodeName())), nullptr);
+        if (a) {
             setAttrValue(a, utf8(value()));
+            detail::setPendingName(reinterpret_cast<xmlNodePtr>(a), true);
+        }
         copy = reinterpret_cast<xmlNodePtr>(a);
     } else {
-        copy = xmlDocCopyNode(n, n->doc, deep ? 1 : 2);
+        copy = detail::copyInto(n, core->doc, deep);
     }
     if (!copy)
-        detail::raise(7, QStringLiteral("Out of memory"));
-    m_core->park(copy);
-    return m_core->handle(copy);
+        detail::raise(DOMError::OutOfMemory, QStringLiteral("Out of memory"));
+    core->adopt(copy);
+    return core->handle(copy);
 }
 
 void DOMNode::setAttribute(const QString& name, const QString& v)
 {
     xmlNodePtr n = NODE();
     if (n->type != XML_ELEMENT_NODE)
-        detail::raise(DOMException::InvalidArgument, QStringLiteral("Attributes can only be set on elements."));
+        detail::raise(DOMError::NotSupported, QStringLiteral("setAttribute: attributes can only be set on elements."));
     const QByteArray qn = utf8(name);
     if (qn.isEmpty() || xmlValidateQName(xc(qn), 0) != 0)
-        detail::raise(DOMException::InvalidArgument,
-                      QStringLiteral("'%1' is not a valid attribute name.").arg(name));
-    detail::requireDeclaredPrefix(n->doc, n, qn, QStringLiteral("attribute"));
+        detail::raise(DOMError::InvalidArgument,
+                      QStringLiteral("setAttribute: '%1' is not a valid attribute name.").arg(name));
     const QByteArray value = valueUtf8(v);
+    if (detail::isDeclarationName(qn)) {
+        detail::setDeclaration(*m_core, n, qn, value);
+        return;
+    }
     if (xmlAttrPtr a = findAttr(n, qn)) {
         setAttrValue(a, value);
         return;
     }
-    // Created without namespace lookup, exactly under the name given.
-    xmlAttrPtr a = xmlNewDocProp(n->doc, xc(qn), nullptr);
+    const qsizetype colon = qn.indexOf(':');
+    xmlNsPtr ns = nullptr;
+    QByteArray local = qn;
+    if (colon > 0) {
+        ns = detail::lookupPrefix(n, qn.left(colon));
+        if (ns)
+            local = qn.mid(colon + 1);
+        else if (detail::inDocumentTree(n))
+            detail::raise(DOMError::Namespace,
+                          QStringLiteral("setAttribute: the prefix '%1' of the attribute '%2' is not declared here.")
+                              .arg(QString::fromUtf8(qn.left(colon)), name));
+    }
+    detail::checkAttributeName(n, nullptr, ns, xc(local));
+    xmlAttrPtr a = xmlNewDocProp(n->doc, xc(local), nullptr);
     if (!a)
-        detail::raise(7, QStringLiteral("Out of memory"));
+        detail::raise(DOMError::OutOfMemory, QStringLiteral("Out of memory"));
+    a->ns = ns;
+    detail::setPendingName(reinterpret_cast<xmlNodePtr>(a), colon > 0 && !ns);
     setAttrValue(a, value);
     a->parent = n;
     if (!n->properties) {
@@ -571,12 +739,18 @@ void DOMNode::removeAttribute(const QString& name)
 {
     xmlNodePtr n = NODE();
     if (n->type != XML_ELEMENT_NODE)
-        detail::raise(DOMException::InvalidArgument, QStringLiteral("Attributes can only be removed from elements."));
-    if (xmlAttrPtr a = findAttr(n, utf8(name))) {
-        if (a->atype == XML_ATTRIBUTE_ID)
-            xmlRemoveID(n->doc, a);
-        xmlUnlinkNode(reinterpret_cast<xmlNodePtr>(a));
-        m_core->park(reinterpret_cast<xmlNodePtr>(a));
+        detail::raise(DOMError::NotSupported,
+                      QStringLiteral("removeAttribute: attributes can only be removed from elements."));
+    const QByteArray qn = utf8(name);
+    if (detail::isDeclarationName(qn)) {
+        if (xmlNsPtr ns = detail::findDeclaration(n, qn))
+            detail::removeDeclaration(*m_core, n, ns);
+        return;
+    }
+    if (xmlAttrPtr a = findAttr(n, qn)) {
+        auto an = reinterpret_cast<xmlNodePtr>(a);
+        detail::unlinkKeepingNamespaces(an);
+        m_core->detached(an);
     }
 }
 
@@ -585,17 +759,35 @@ QString DOMNode::getAttribute(const QString& name) const
     xmlNodePtr n = NODE();
     if (n->type != XML_ELEMENT_NODE)
         return QString(QLatin1String(""));
-    if (xmlAttrPtr a = findAttr(n, utf8(name)))
+    const QByteArray qn = utf8(name);
+    if (detail::isDeclarationName(qn)) {
+        xmlNsPtr ns = detail::findDeclaration(n, qn);
+        return ns && ns->href ? toQ(ns->href) : QString(QLatin1String(""));
+    }
+    if (xmlAttrPtr a = findAttr(n, qn))
         return m_core->handle(reinterpret_cast<xmlNodePtr>(a)).value();
     return QString(QLatin1String(""));
 }
 
-// ---- attribute map ----
+// ---- attribute map: namespace declarations first, then the attributes ----
+
+namespace {
+
+DOMNode declarationHandle(const std::shared_ptr<DocCore>& core, xmlNodePtr el, xmlNsPtr ns)
+{
+    if (!ns->_private)
+        ns->_private = el; // lets the handle find the element whose scope a change affects
+    return core->handle(reinterpret_cast<xmlNodePtr>(ns));
+}
+
+} // namespace
 
 qint64 DOMNamedNodeMap::length() const
 {
     xmlNodePtr n = static_cast<xmlNodePtr>(m_owner.requireNode());
     qint64 count = 0;
+    for (xmlNsPtr ns = n->nsDef; ns; ns = ns->next)
+        ++count;
     for (xmlAttrPtr a = n->properties; a; a = a->next)
         ++count;
     return count;
@@ -606,6 +798,9 @@ DOMNode DOMNamedNodeMap::item(qint64 index) const
     xmlNodePtr n = static_cast<xmlNodePtr>(m_owner.requireNode());
     if (index < 0)
         return DOMNode();
+    for (xmlNsPtr ns = n->nsDef; ns; ns = ns->next)
+        if (index-- == 0)
+            return declarationHandle(m_owner.m_core, n, ns);
     xmlAttrPtr a = n->properties;
     for (; a && index > 0; a = a->next)
         --index;
@@ -615,7 +810,12 @@ DOMNode DOMNamedNodeMap::item(qint64 index) const
 DOMNode DOMNamedNodeMap::getNamedItem(const QString& name) const
 {
     xmlNodePtr n = static_cast<xmlNodePtr>(m_owner.requireNode());
-    return m_owner.m_core->handle(reinterpret_cast<xmlNodePtr>(findAttr(n, utf8(name))));
+    const QByteArray qn = utf8(name);
+    if (detail::isDeclarationName(qn)) {
+        xmlNsPtr ns = detail::findDeclaration(n, qn);
+        return ns ? declarationHandle(m_owner.m_core, n, ns) : DOMNode();
+    }
+    return m_owner.m_core->handle(reinterpret_cast<xmlNodePtr>(findAttr(n, qn)));
 }
 
 } // namespace treelark

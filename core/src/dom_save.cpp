@@ -38,6 +38,40 @@ struct IndentScope {
     const char* saved;
 };
 
+// libxml2 writes a namespace URI between quotes as it is, so "urn:a&amp;b" read from a
+// file would go out as "urn:a&b", which no parser reads. While a tree is written, such
+// URIs hold their escaped form.
+class EscapedNamespaceUris {
+public:
+    explicit EscapedNamespaceUris(xmlNodePtr top)
+    {
+        for (xmlNodePtr n = top; n; n = nextInSubtree(n, top)) {
+            if (n->type != XML_ELEMENT_NODE)
+                continue;
+            for (xmlNsPtr ns = n->nsDef; ns; ns = ns->next) {
+                if (!ns->href || (!xmlStrchr(ns->href, '&') && !xmlStrchr(ns->href, '<')))
+                    continue;
+                QByteArray escaped(reinterpret_cast<const char*>(ns->href));
+                escaped.replace('&', "&amp;").replace('<', "&lt;");
+                m_saved.emplace_back(ns, ns->href);
+                ns->href = xmlStrdup(reinterpret_cast<const xmlChar*>(escaped.constData()));
+            }
+        }
+    }
+    ~EscapedNamespaceUris()
+    {
+        for (auto [ns, original] : m_saved) {
+            xmlFree(const_cast<xmlChar*>(ns->href));
+            ns->href = original;
+        }
+    }
+    EscapedNamespaceUris(const EscapedNamespaceUris&) = delete;
+    EscapedNamespaceUris& operator=(const EscapedNamespaceUris&) = delete;
+
+private:
+    std::vector<std::pair<xmlNsPtr, const xmlChar*>> m_saved;
+};
+
 } // namespace
 
 bool serialize(DocCore& core, xmlNodePtr node, const ByteSink& sink, bool asFile)
@@ -61,6 +95,7 @@ bool serialize(DocCore& core, xmlNodePtr node, const ByteSink& sink, bool asFile
         return false;
     const int format = core.formatOutput ? 1 : 0;
     IndentScope indent(core.indentUnit);
+    EscapedNamespaceUris escaped(node);
     const char* dumpEnc = enc ? enc : "UTF-8";
     if (wholeDoc) {
         if (core.hadDeclaration) {
@@ -84,6 +119,12 @@ bool serialize(DocCore& core, xmlNodePtr node, const ByteSink& sink, bool asFile
 QString DOMNode::xml() const
 {
     xmlNodePtr n = static_cast<xmlNodePtr>(requireNode());
+    if (n->type == XML_NAMESPACE_DECL) {
+        auto ns = reinterpret_cast<xmlNsPtr>(n);
+        const QString href = ns->href ? QString::fromUtf8(reinterpret_cast<const char*>(ns->href)) : QString();
+        return QLatin1Char(' ') + detail::declarationName(ns) + QStringLiteral("=\"") + href.toHtmlEscaped()
+            + QLatin1Char('"');
+    }
     QByteArray bytes;
     detail::serialize(*m_core, n, [&bytes](const char* b, int len) {
         bytes.append(b, len);
@@ -95,6 +136,8 @@ QString DOMNode::xml() const
 qint64 DOMNode::xmlLength() const
 {
     xmlNodePtr n = static_cast<xmlNodePtr>(requireNode());
+    if (n->type == XML_NAMESPACE_DECL)
+        return xml().size();
     qint64 chars = 0;
     // UTF-16 code units of the UTF-8 stream: one per lead byte, two for 4-byte sequences.
     detail::serialize(*m_core, n, [&chars](const char* b, int len) {
@@ -133,8 +176,21 @@ void keepOwnerAndMode(const QString& path, int fd)
 
 } // namespace
 
+// A file without a document element is not XML: nothing reads it back.
+void DOMDocument::requireSavable() const
+{
+    if (xmlDocGetRootElement(m_core->doc))
+        return;
+    if (m_parseError.errorCode)
+        detail::raise(DOMError::NotSupported,
+                      QStringLiteral("The document did not load (%1); there is nothing to save.").arg(m_parseError.reason));
+    detail::raise(DOMError::NotSupported,
+                  QStringLiteral("The document has no document element; a file without one cannot be opened again."));
+}
+
 QByteArray DOMDocument::saveToBytes() const
 {
+    requireSavable();
     QByteArray bytes;
     detail::serialize(*m_core, reinterpret_cast<xmlNodePtr>(m_core->doc), [&bytes](const char* b, int len) {
         bytes.append(b, len);
@@ -146,11 +202,12 @@ QByteArray DOMDocument::saveToBytes() const
 void DOMDocument::save(const QString& path) const
 {
     if (path.isEmpty())
-        detail::raise(DOMException::WriteFailed, QStringLiteral("No file name to save to."));
+        detail::raise(DOMError::WriteFailed, QStringLiteral("No file name to save to."));
+    requireSavable();
     // The old file stays whole until the new one is complete: write beside it, then rename.
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
-        detail::raise(DOMException::WriteFailed,
+        detail::raise(DOMError::WriteFailed,
                       QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
     keepOwnerAndMode(path, file.handle());
     const bool ok = detail::serialize(*m_core, reinterpret_cast<xmlNodePtr>(m_core->doc),
@@ -158,10 +215,10 @@ void DOMDocument::save(const QString& path) const
     if (!ok) {
         const QString why = file.errorString();
         file.cancelWriting();
-        detail::raise(DOMException::WriteFailed, QStringLiteral("Cannot write %1: %2").arg(path, why));
+        detail::raise(DOMError::WriteFailed, QStringLiteral("Cannot write %1: %2").arg(path, why));
     }
     if (!file.commit())
-        detail::raise(DOMException::WriteFailed,
+        detail::raise(DOMError::WriteFailed,
                       QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
 }
 

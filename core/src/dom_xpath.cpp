@@ -21,23 +21,27 @@ void silentXPathError(void*, xmlErrorPtr) {}
 DOMNodeList DOMNode::selectNodes(const QString& expression) const
 {
     xmlNodePtr n = static_cast<xmlNodePtr>(requireNode());
+    // A namespace declaration, or an attribute that belongs to no element, has nothing
+    // around it to select from (and libxml2's axes assume an attribute has a parent).
+    if (n->type == XML_NAMESPACE_DECL || (n->type == XML_ATTRIBUTE_NODE && !n->parent))
+        return DOMNodeList(detail::makeSnapshot(m_core, {}));
     const QString trimmed = expression.trimmed();
     if (trimmed == QLatin1String("//"))
         return DOMNodeList(detail::makeWalk(m_core, n, QByteArray()));
 
     xmlXPathContextPtr ctx = m_core->xpathContext();
     if (!ctx)
-        detail::raise(7, QStringLiteral("Out of memory"));
+        detail::raise(DOMError::OutOfMemory, QStringLiteral("Out of memory"));
     ctx->node = n;
     ctx->error = silentXPathError;
     const QByteArray expr = expression.toUtf8();
     xmlXPathObjectPtr res = xmlXPathEvalExpression(reinterpret_cast<const xmlChar*>(expr.constData()), ctx);
     ctx->node = nullptr;
     if (!res)
-        detail::raise(DOMException::BadQuery, QStringLiteral("'%1' is not a valid selection.").arg(expression));
+        detail::raise(DOMError::BadQuery, QStringLiteral("'%1' is not a valid selection.").arg(expression));
     if (res->type != XPATH_NODESET) {
         xmlXPathFreeObject(res);
-        detail::raise(DOMException::BadQuery,
+        detail::raise(DOMError::BadQuery,
                       QStringLiteral("'%1' does not select nodes.").arg(expression));
     }
     std::vector<xmlNodePtr> nodes;

@@ -117,7 +117,7 @@ TEST(DomHandles, RefusedMovesLeaveTheTreeAlone)
         b.insertBefore(a, b.firstChild());
         FAIL() << "moving a node under its own descendant must be refused";
     } catch (const DOMException& e) {
-        EXPECT_EQ(e.number(), DOMException::HierarchyRequest);
+        EXPECT_EQ(e.code(), DOMError::HierarchyRequest);
         EXPECT_FALSE(e.description().isEmpty());
     }
     EXPECT_THROW(a.appendChild(a), DOMException);
@@ -140,7 +140,7 @@ TEST(DomHandles, NothingRaisesInsteadOfCrashing)
     try {
         nothing.text();
     } catch (const DOMException& e) {
-        EXPECT_EQ(e.number(), DOMException::ObjectNotSet);
+        EXPECT_EQ(e.code(), DOMError::ObjectNotSet);
     }
 }
 
@@ -218,18 +218,3 @@ TEST(DomHandles, CreateNodeKinds)
     EXPECT_EQ(el.nodeName(), "FrameworkConfig");
 }
 
-TEST(DomHandles, PrefixedNamesNeedTheirPrefixDeclared)
-{
-    DOMDocumentPtr doc = parse("<r xmlns:x='urn:x'><a/></r>");
-    DOMNode a = doc->documentElement().firstChild();
-    a.setAttribute("x:known", "1");               // declared on the root
-    a.setAttribute("xml:lang", "en");             // reserved prefixes need nothing
-    a.setAttribute("xmlns:y", "urn:y");           // a declaration itself
-    a.setAttribute("y:now", "2");                 // and what it declares
-    EXPECT_THROW(a.setAttribute("z:unknown", "3"), DOMException);
-    EXPECT_EQ(doc->createElement("x:child").nodeName(), "x:child");
-    EXPECT_THROW(doc->createElement("z:child"), DOMException);
-    // what was accepted can be read back
-    DOMDocumentPtr again = DOMDocument::create();
-    EXPECT_TRUE(again->loadXML(doc->saveToBytes())) << again->parseError().reason.toStdString();
-}

@@ -55,12 +55,6 @@ TEST(DomLoad, PathsAndFileUrlsOfEveryShape)
             EXPECT_EQ(l.doc->documentElement().text(), "ok");
         }
     }
-    // a relative name arrives as "file:///" + name
-    const QString saved = QDir::currentPath();
-    QDir::setCurrent(sub);
-    Loaded rel = loadUrl("file:///my file ü.xml");
-    QDir::setCurrent(saved);
-    EXPECT_TRUE(rel.ok);
 }
 
 TEST(DomLoad, ReadyStateReachesCompleteInsideLoadEvenOnFailure)
@@ -70,7 +64,7 @@ TEST(DomLoad, ReadyStateReachesCompleteInsideLoadEvenOnFailure)
     DOMDocumentPtr doc = DOMDocument::create();
     QList<int> states;
     long codeAtComplete = -1;
-    doc->setOnReadyStateChange([&] {
+    doc->addReadyStateListener([&] {
         states << doc->readyState();
         if (doc->readyState() == 4)
             codeAtComplete = doc->parseError().errorCode;

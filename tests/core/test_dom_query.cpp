@@ -52,7 +52,7 @@ TEST(DomQuery, RejectedSelectionsRaise)
             doc->selectNodes(bad);
             ADD_FAILURE() << bad;
         } catch (const DOMException& e) {
-            EXPECT_EQ(e.number(), DOMException::BadQuery) << bad;
+            EXPECT_EQ(e.code(), DOMError::BadQuery) << bad;
         }
     }
 }

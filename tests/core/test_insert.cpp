@@ -241,7 +241,7 @@ TEST_F(WithPrompts, InsertNodeShowsAnyErrorAndGivesNothing)
     EXPECT_TRUE(d.mgr.InsertNode(QString("Root"), "*", false).isNull()); // selects, but names nothing
     EXPECT_TRUE(d.mgr.InsertNode(QString("Root["), "x", false).isNull());
     ASSERT_EQ(scripted->asked().size(), 2);
-    EXPECT_EQ(scripted->asked()[0].text, "From InsertNode:5, '*' is not a valid element name.");
+    EXPECT_EQ(scripted->asked()[0].text, "From InsertNode:5, createNode: '*' is not a valid element name.");
     EXPECT_EQ(scripted->asked()[0].buttons, MsgButtons::OK);
     EXPECT_EQ(scripted->asked()[0].title, ""); // the program's own title
     EXPECT_EQ(scripted->asked()[1].text, "From InsertNode:1000, 'Root[' is not a valid selection.");

@@ -270,7 +270,7 @@ TEST(MergeFailures, MergePassesTheFirstErrorUpdateAllNodesGoesOn)
         older.mgr.Merge(older.source);
         FAIL() << "no error";
     } catch (const DOMException& e) {
-        EXPECT_EQ(e.number(), DOMException::ObjectNotSet);
+        EXPECT_EQ(e.code(), DOMError::ObjectNotSet);
     }
     EXPECT_EQ(compact(older.target()), "<r y=\"1\"><a/><a/></r>"); // done before the error stays
 
@@ -294,7 +294,7 @@ TEST(MergeFailures, AFailedAppendIsSkippedOnlyByUpdateAllNodes)
         older.mgr.Merge(older.source);
         FAIL() << "no error";
     } catch (const DOMException& e) {
-        EXPECT_EQ(e.number(), DOMException::HierarchyRequest);
+        EXPECT_EQ(e.code(), DOMError::HierarchyRequest);
     }
     EXPECT_EQ(compact(older.target()), "<r>old<x/>more</r>");
 }

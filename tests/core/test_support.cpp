@@ -2,6 +2,12 @@
 
 #include <QFile>
 
+#include <gtest/gtest.h>
+#include <malloc.h>
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/allocator_interface.h>
+#endif
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -20,6 +26,23 @@ QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArra
         return QString();
     f.write(bytes);
     return path;
+}
+
+std::shared_ptr<treelark::DOMDocument> parsed(const QByteArray& text)
+{
+    auto doc = treelark::DOMDocument::create();
+    doc->setValidateOnParse(false);
+    EXPECT_TRUE(doc->loadXML(text)) << doc->parseError().reason.toStdString();
+    return doc;
+}
+
+qint64 heapInUse()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    return qint64(__sanitizer_get_current_allocated_bytes());
+#else
+    return qint64(mallinfo2().uordblks);
+#endif
 }
 
 QByteArray readFile(const QString& path)

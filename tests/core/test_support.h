@@ -1,6 +1,8 @@
 // Helpers shared by the core tests: scratch folders and a loopback HTTP server.
 #pragma once
 
+#include "treelark/dom.h"
+
 #include <QByteArray>
 #include <QMap>
 #include <QString>
@@ -13,6 +15,10 @@
 namespace testsupport {
 
 QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes);
+// A document read from text, with validation off; the test fails if it does not parse.
+std::shared_ptr<treelark::DOMDocument> parsed(const QByteArray& text);
+// Bytes of the heap in use now (the sanitizer's count when it runs).
+qint64 heapInUse();
 QByteArray readFile(const QString& path);
 
 // Serves fixed bodies on 127.0.0.1 from a thread; counts every connection it accepts.

@@ -106,6 +106,9 @@ public:
 
     // Beyond the interface: why the last Save wrote nothing ("" when it succeeded).
     QString lastSaveError() const { return m_lastSaveError; }
+    // Why the last LoadXml, Save or InsertNode failed ("" when it succeeded), for programs
+    // that show no message boxes.
+    QString lastError() const { return m_lastError; }
 
 signals:
     // Raised synchronously inside LoadXml when the document is complete (also when it
@@ -120,14 +123,17 @@ private:
     static const DOMDocumentPtr& required(const DOMDocumentPtr& doc)
     {
         if (!doc)
-            throw DOMException(DOMException::ObjectNotSet, QStringLiteral("Object variable not set"));
+            throw DOMException(DOMError::ObjectNotSet, QStringLiteral("Object variable not set"));
         return doc;
     }
     void onReadyStateChange(const DOMDocumentPtr& doc);
+    void detachDocument();
 
     QString m_sXMLFileName;
     DOMDocumentPtr m_oXmlDoc;
     QString m_lastSaveError;
+    mutable QString m_lastError;
+    int m_readyListener = 0;
 };
 
 } // namespace treelark

@@ -1,13 +1,23 @@
 // The document object model every part of Treelark reads and edits XML through:
 // a thin layer of value handles over libxml2 trees.
 //
-// Handles never dangle. A node handle keeps the tree it belongs to alive, and a node
-// taken out of its tree (removeChild, removeAttribute, a replaced text) is parked, not
-// freed, so a handle to it stays usable for as long as anyone holds it. A document that
-// is reloaded gets a fresh tree; handles into the old tree keep that old tree alive.
+// Handles never dangle. A node handle keeps the tree it belongs to alive. A node taken out
+// of its tree (removeChild, removeAttribute, a replaced text) lives exactly as long as a
+// handle to it, or to something inside it, exists: the last handle going frees it, and a
+// node inside it that someone still holds is kept as a detached node of its own. A copy
+// (cloneNode) lives in a document of its own, so it never keeps its source alive. A
+// document that is reloaded gets a fresh tree; handles into the old tree keep that old
+// tree alive.
+//
+// Namespaces: every element and attribute keeps its namespace wherever it is moved or
+// copied to; declarations are added where it lands when needed. A name with a prefix made
+// on a node that is not yet in the document is resolved where the node is first placed
+// (and refused there if nothing declares the prefix); an element made without a prefix
+// takes the default namespace of the place it is first put in. Namespace declarations
+// ("xmlns", "xmlns:p") are listed and edited as attributes.
 //
 // Errors: operations on "nothing" (a null handle) and refused operations throw
-// DOMException, whose number and description mirror what the caller shows the user.
+// DOMException, whose code and description mirror what the caller shows the user.
 #pragma once
 
 #include <QMetaType>
@@ -16,6 +26,8 @@
 #include <functional>
 #include <memory>
 #include <stdexcept>
+#include <utility>
+#include <vector>
 
 namespace treelark {
 
@@ -40,24 +52,33 @@ enum DOMNodeType : int {
     NODE_NOTATION = 12,
 };
 
+// Why the DOM refused an operation. The numbers are what the program shows users and
+// are kept stable.
+enum class DOMError : long {
+    HierarchyRequest = 3,   // the node may not go there (type, place, or its own ancestor)
+    InvalidArgument = 5,    // a name or value XML cannot hold
+    OutOfMemory = 7,
+    NotFound = 8,           // a reference or old node that is not a child of this node
+    InUse = 10,             // a namespace declaration that names in its scope still use
+    Namespace = 14,         // a prefix without a declaration, or a declaration XML forbids
+    NotSupported = 17,      // an operation this kind of node does not have
+    WriteFailed = 75,       // path/file access error on save
+    ObjectNotSet = 91,      // a method called on "nothing"
+    BadQuery = 1000,        // selection text that is not a location path
+    Busy = 1001,            // a document is being loaded; loads do not nest
+};
+
 class DOMException : public std::runtime_error {
 public:
-    DOMException(long number, const QString& description);
-    long number() const { return m_number; }
+    DOMException(DOMError code, const QString& description);
+    DOMError code() const { return m_code; }
+    long number() const { return long(m_code); }
     QString description() const { return m_description; }
     // The component that raised the error, shown after the description.
     QString source() const { return QStringLiteral("Treelark.DOMDocument"); }
 
-    // Numbers the program shows to users; kept stable.
-    static constexpr long ObjectNotSet = 91;      // a method called on "nothing"
-    static constexpr long InvalidArgument = 5;
-    static constexpr long HierarchyRequest = 3;   // e.g. a node under its own descendant
-    static constexpr long NotFound = 8;
-    static constexpr long BadQuery = 1000;        // selection text that is not a location path
-    static constexpr long WriteFailed = 75;       // path/file access error on save
-
 private:
-    long m_number;
+    DOMError m_code;
     QString m_description;
 };
 
@@ -69,6 +90,11 @@ class DOMNamedNodeMap;
 class DOMNode {
 public:
     DOMNode() = default;
+    DOMNode(const DOMNode& o);
+    DOMNode(DOMNode&& o) noexcept;
+    DOMNode& operator=(const DOMNode& o);
+    DOMNode& operator=(DOMNode&& o) noexcept;
+    ~DOMNode();
 
     bool isNull() const { return m_node == nullptr; }
     explicit operator bool() const { return m_node != nullptr; }
@@ -77,6 +103,7 @@ public:
 
     QString nodeName() const;
     QString baseName() const;          // local part of the name, "" for nodes without one
+    QString namespaceURI() const;      // "" for nodes in no namespace
     int nodeType() const;
     QString nodeTypeString() const;    // "element", "text", "comment", ...
     QString nodeValue() const;         // null QString for elements, documents and entity refs
@@ -120,8 +147,6 @@ public:
     QString value() const;
     void setValue(const QString& value);
 
-    // For code that has to talk to libxml2 directly inside the core.
-    void* rawNode() const { return m_node; }
     std::size_t hash() const { return std::hash<const void*>()(m_node); }
 
 private:
@@ -132,6 +157,7 @@ private:
     friend struct detail::NodeListImpl;
     DOMNode(std::shared_ptr<detail::DocCore> core, void* node);
     void* requireNode() const;
+    void release() noexcept;
 
     std::shared_ptr<detail::DocCore> m_core;
     void* m_node = nullptr;
@@ -198,18 +224,25 @@ public:
     int readyState() const { return m_readyState; }   // 0 uninitialized .. 4 complete
     const DOMParseError& parseError() const { return m_parseError; }
 
-    // Ready-state notifications, raised synchronously inside load().
-    void setOnReadyStateChange(std::function<void()> handler) { m_onReadyStateChange = std::move(handler); }
+    // Ready-state notifications, raised synchronously inside load(), to every listener in
+    // the order they were added. Returns an id for removeReadyStateListener.
+    int addReadyStateListener(std::function<void()> handler);
+    void removeReadyStateListener(int id);
     // Progress while reading: bytes read so far and the total (-1 when unknown).
     void setOnProgress(std::function<void(qint64, qint64)> handler) { m_onProgress = std::move(handler); }
 
     // A path, a file:/// URL or an http(s):// URL. Returns whether the document parsed.
+    // Loads do not nest: one started while another is running (from an event handled
+    // while the first keeps the window painted) is refused with DOMError::Busy in
+    // parseError and changes nothing.
     bool load(const QString& url);
+    static bool loadInProgress();
     // Parses XML text held in memory (no file or network involved).
     bool loadXML(const QByteArray& text);
 
     // Writes the whole document through a temporary file renamed over the target;
-    // throws DOMException and leaves any old file untouched on failure.
+    // throws DOMException and leaves any old file untouched on failure. A document whose
+    // last load failed holds nothing that was read and is refused.
     void save(const QString& path) const;
     QByteArray saveToBytes() const;
 
@@ -239,13 +272,16 @@ private:
     DOMDocument();
     void setReadyState(int state);
     bool finishLoad(std::shared_ptr<detail::DocCore> core, const DOMParseError& err);
+    bool refuseNestedLoad(const QString& url);
+    void requireSavable() const;
 
     std::shared_ptr<detail::DocCore> m_core;
     bool m_async = true;
     bool m_validateOnParse = true;
     int m_readyState = 4;
     DOMParseError m_parseError;
-    std::function<void()> m_onReadyStateChange;
+    std::vector<std::pair<int, std::function<void()>>> m_readyListeners;
+    int m_nextListenerId = 1;
     std::function<void(qint64, qint64)> m_onProgress;
 };
 
