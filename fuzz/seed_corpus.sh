@@ -4,29 +4,41 @@
 # The suite's zip is only read: it is unpacked into a scratch folder that is removed
 # afterwards. Each seed is one test document, and a copy of the smaller ones follows
 # with a NUL byte and a few operation bytes, so that edits are tried from the start.
+# The operation bytes are derived from the seed's number: the same corpus every time.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 out="${1:?usage: seed_corpus.sh OUTPUT_DIR}"
 zip="${TREELARK_XMLCONF_ZIP:-$here/../../shared/xmlconf/xmlts20130923.zip}"
 mkdir -p "$out"
+cat > "$out/config.xml" <<'XML'
+<FrameworkConfig TagName="FrameworkConfig"><ApLayers><ApLayer TagName="A" Name="Roads"/></ApLayers></FrameworkConfig>
+XML
+printf '<!DOCTYPE r [<!ENTITY e "<a>x</a>">]><r>&e;&e;</r>' > "$out/entity.xml"
+printf '<r xmlns:p="urn:p" xmlns="urn:d"><p:a p:b="1" xmlns:q="urn:q">t<![CDATA[c]]><!--c--><?pi x?><q:c/></p:a><e xmlns=""/></r>' > "$out/kinds.xml"
 if [ ! -f "$zip" ]; then
-  echo "no conformance suite at $zip; seeding with a few documents of our own" >&2
-  printf '<FrameworkConfig TagName="FrameworkConfig"><ApLayers><ApLayer TagName="A" Name="Roads"/></ApLayers></FrameworkConfig>\n' > "$out/config.xml"
-  printf '<!DOCTYPE r [<!ENTITY e "<a>x</a>">]><r>&e;&e;</r>' > "$out/entity.xml"
-  printf '<r xmlns:p="urn:p"><p:a p:b="1">t<![CDATA[c]]><!--c--><?pi x?></p:a></r>' > "$out/kinds.xml"
+  echo "no conformance suite at $zip; seeded with a few documents of our own" >&2
   exit 0
 fi
 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT
 (cd "$scratch" && cmake -E tar xf "$zip")
-n=0
-while IFS= read -r -d '' f; do
-  size=$(stat -c %s "$f")
-  [ "$size" -le 65536 ] || continue
-  n=$((n + 1))
-  cp "$f" "$out/doc$n.xml"
-  if [ "$size" -le 4096 ]; then
-    { cat "$f"; printf '\0'; head -c 48 /dev/urandom; } > "$out/ops$n.bin"
-  fi
-done < <(find "$scratch" -type f \( -name '*.xml' -o -name '*.dtd' -o -name '*.ent' \) -print0 | sort -z)
+python3 - "$scratch" "$out" <<'PY'
+import hashlib, os, sys
+src, out = sys.argv[1], sys.argv[2]
+files = []
+for root, _, names in os.walk(src):
+    for name in names:
+        if name.endswith(('.xml', '.dtd', '.ent')):
+            files.append(os.path.join(root, name))
+n = 0
+for path in sorted(files):
+    data = open(path, 'rb').read()
+    if len(data) > 65536:
+        continue
+    n += 1
+    open(os.path.join(out, 'doc%d.xml' % n), 'wb').write(data)
+    if len(data) <= 4096:
+        ops = hashlib.sha512(b'ops%d' % n).digest()[:48]
+        open(os.path.join(out, 'ops%d.bin' % n), 'wb').write(data + b'\0' + ops)
+PY
 echo "seed corpus: $(ls "$out" | wc -l) files in $out"

@@ -285,16 +285,23 @@ void frmMain::oXMLMgr_DOMReady(DOMDocumentPtr oXmlDoc)
     // Each step goes on whatever the one before did.
     m_progress->hide();
     m_loadClock.invalidate();
+    // Nothing of the old document is held any more (the copied node lives on its own
+    // and may be pasted into the new one).
+    pNodeClicked = DOMNode();
+    pNodeLayers = DOMNode();
+    oItemClicked = oItemLayers = nullptr;
+    m_matches = DOMNodeList();
+    m_matchIndex = -1;
     oDoc = oXmlDoc;
     m_model->clear();
     try {
         AddTreeNode(oDoc->documentElement(), nullptr);
-    } catch (...) {
+    } catch (const DOMException&) {
     }
     qint64 nChars = 0;
     try {
         nChars = oDoc->xmlLength();
-    } catch (...) {
+    } catch (const DOMException&) {
     }
     SetMsg(QStringLiteral("TotalNodes=") + QString::number(oXMLMgr->TotalNodes()) + QStringLiteral(", nChars=")
            + QString::number(nChars));

@@ -63,7 +63,7 @@ QString frmMain::GetNodeInfo(const DOMNode& node, const QString& sSep) const
     QString path;
     try {
         path = oXMLMgr->GetFullPath(node);
-    } catch (...) {
+    } catch (const DOMException&) {
     }
     return info + QLatin1Char('\n') + path;
 }
@@ -88,7 +88,7 @@ void frmMain::treeClick()
         txtInfo->setPlainText(info);
         try {
             path = oXMLMgr->GetFullPath(node);
-        } catch (...) {
+        } catch (const DOMException&) {
         }
     }
     if (count < 0)

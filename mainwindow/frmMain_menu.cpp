@@ -118,7 +118,7 @@ DOMNode frmMain::liveClickedNode() const
         while (!n.isNull() && n.nodeType() != NODE_DOCUMENT)
             n = n.parentNode();
         return n.isNull() ? DOMNode() : pNodeClicked;
-    } catch (...) {
+    } catch (const DOMException&) {
         return DOMNode();
     }
 }
@@ -185,9 +185,10 @@ void frmMain::runMenuCommand(const QString& caption)
             // it went into.
             TreeItem* parentItem = clickedItem();
             m_model->prepareForEdit(parentItem);
-            // A fresh copy each time, so what is in memory can be pasted again. A node
-            // that takes no children refuses it, and nothing changes.
-            const DOMNode newNode = node.appendChild(pNodeCopied.cloneNode(true));
+            // The node in memory lives in a document of its own, so appending it puts a
+            // fresh copy in and leaves it there to be pasted again. A node that takes no
+            // children refuses it, and nothing changes.
+            const DOMNode newNode = node.appendChild(pNodeCopied);
             if (parentItem)
                 AddTreeNode(newNode, parentItem);
             bDocumentChanged = true;
@@ -198,7 +199,7 @@ void frmMain::runMenuCommand(const QString& caption)
             else
                 SaveNodeToFile(node);
         }
-    } catch (...) {
+    } catch (const DOMException&) {
         // A refused step ends the command; the document keeps what was done before it.
     }
 }
@@ -227,7 +228,7 @@ void frmMain::DeleteNode(const DOMNode& xmlNode)
         parent.removeChild(xmlNode);
         if (item)
             m_model->removeItem(item);
-    } catch (...) {
+    } catch (const DOMException&) {
         // The node stays, and so does its item.
     }
 }
@@ -270,7 +271,7 @@ void frmMain::SaveNodeToFile(const DOMNode& xmlNode)
         }
         prompts().message(QStringLiteral("XMLNode: ") + xmlNode.baseName() + QStringLiteral(" is saved to ") + name,
                           MsgButtons::OK);
-    } catch (...) {
+    } catch (const DOMException&) {
         // A node that cannot stand as a document (a bare text) is not saved.
     }
 }

@@ -41,7 +41,7 @@ void frmMain::pXMLMgr_DOMReady(DOMDocumentPtr oXmlDoc)
     oDoc = oXMLMgr->DOMDoc();
     try {
         rebuildTree();
-    } catch (...) {
+    } catch (const DOMException&) {
     }
     SetMsg(QStringLiteral("TotalNodes=") + QString::number(oXMLMgr->TotalNodes()));
     QString info = sURL + QStringLiteral(" loaded.");

@@ -53,11 +53,11 @@ void frmMain::cmdGetNode_MouseDown(Qt::KeyboardModifiers shift)
                     parseAttributeList(spec, attrs);
             }
             oXMLMgr->InsertNodeWithFullPath(path, attrs.Count() == 0 ? nullptr : &attrs);
-        } catch (...) {
+        } catch (const DOMException&) {
         }
         try {
             rebuildTree();
-        } catch (...) {
+        } catch (const DOMException&) {
         }
     } else {
         const QString name = txtNodeName->text().trimmed();

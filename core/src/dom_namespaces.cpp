@@ -17,6 +17,7 @@
 #include <libxml/uri.h>
 
 #include <cstring>
+#include <unordered_set>
 #include <vector>
 
 namespace treelark::detail {
@@ -214,6 +215,35 @@ void settleNamespaces(xmlNodePtr subtree)
     });
 }
 
+namespace {
+
+// A lasting copy of a declaration for nodes taken out of its scope, kept on the document
+// (libxml2's own list for this, freed with the document).
+xmlNsPtr keptDeclaration(xmlDocPtr doc, xmlNodePtr any, xmlNsPtr ns)
+{
+    xmlSearchNs(doc, any, reinterpret_cast<const xmlChar*>("xml")); // the list starts with xml's
+    xmlNsPtr last = nullptr;
+    for (xmlNsPtr k = doc->oldNs; k; k = k->next) {
+        if (k == ns)
+            return ns;
+        if (xmlStrEqual(k->href, ns->href) && xmlStrEqual(k->prefix, ns->prefix))
+            return k;
+        last = k;
+    }
+    xmlNsPtr kept = xmlNewNs(nullptr, ns->href, ns->prefix);
+    if (!kept)
+        raise(DOMError::OutOfMemory, QStringLiteral("Out of memory"));
+    if (last)
+        last->next = kept;
+    else
+        doc->oldNs = kept;
+    return kept;
+}
+
+} // namespace
+
+// (libxml2 2.9's xmlDOMWrapRemoveNode does this too, but skips the children of any element
+// that has attributes.)
 void unlinkKeepingNamespaces(xmlNodePtr n)
 {
     if (!n->parent)
@@ -223,11 +253,26 @@ void unlinkKeepingNamespaces(xmlNodePtr n)
         if (a->atype == XML_ATTRIBUTE_ID)
             xmlRemoveID(n->doc, a);
     }
-    if (n->type == XML_ELEMENT_NODE || n->type == XML_ATTRIBUTE_NODE) {
-        if (xmlDOMWrapRemoveNode(nullptr, n->doc, n, 0) == 0)
-            return;
-    }
     xmlUnlinkNode(n);
+    if (n->type != XML_ELEMENT_NODE && n->type != XML_ATTRIBUTE_NODE)
+        return;
+    std::unordered_set<xmlNsPtr> inside;
+    auto keep = [&](xmlNodePtr named) {
+        if (named->ns && !inside.count(named->ns))
+            named->ns = keptDeclaration(n->doc, n, named->ns);
+    };
+    if (n->type == XML_ATTRIBUTE_NODE) {
+        keep(n);
+        return;
+    }
+    // Pre-order: an element's own declarations are seen before anything that uses them.
+    forEachElement(n, [&](xmlNodePtr el) {
+        for (xmlNsPtr ns = el->nsDef; ns; ns = ns->next)
+            inside.insert(ns);
+        keep(el);
+        for (xmlAttrPtr a = el->properties; a; a = a->next)
+            keep(reinterpret_cast<xmlNodePtr>(a));
+    });
 }
 
 // ---- declarations as attributes ----

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 #include <malloc.h>
 #if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/allocator_interface.h>
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
 #include <arpa/inet.h>

@@ -1,6 +1,7 @@
 // The node menu, the tree drag, files dropped on the name box and merging, on a real
 // window with every dialog answered by scripted prompts.
 #include "WindowTestBase.h"
+#include "../shared/dom_meaning.h"
 #include "frmMain.h"
 #include "treelark/ScriptedPrompts.h"
 
@@ -366,6 +367,30 @@ private slots:
         DOMDocumentPtr saved = DOMDocument::create();
         QVERIFY2(saved->load(path), qPrintable(saved->parseError().reason));
         QCOMPARE(saved->documentElement().nodeName(), QString("p:item"));
+    }
+
+    // Moved out of the element that declares its prefix, copied and pasted: the saved
+    // file loads again and every name keeps its namespace.
+    void dragCopyAndPasteKeepNamespaces()
+    {
+        frmMain w(write("ns2.xml", "<r><a xmlns:x=\"urn:x\"><e x:k=\"1\" k=\"2\"/></a><b/></r>"));
+        showAndWait(w);
+        TreeItem* r = w.treeModel()->topLevelItem(0);
+        shiftDrag(w, w.treeModel()->child(w.treeModel()->child(r, 0), 0), w.treeModel()->child(r, 1));
+        DOMNode e = w.document()->documentElement().lastChild().firstChild();
+        QCOMPARE(e.nodeName(), QString("e"));
+        TreeItem* b = w.treeModel()->child(r, 1);
+        rightClick(w, w.treeModel()->child(b, 0));
+        w.runMenuCommand("Copy");
+        rightClick(w, b);
+        w.runMenuCommand("Paste");
+        const QString path = dir.filePath("saved.xml");
+        script->queueSave(path);
+        QVERIFY(w.SaveDocument());
+        DOMDocumentPtr saved = DOMDocument::create();
+        QVERIFY2(saved->load(path), qPrintable(saved->parseError().reason));
+        QCOMPARE(testsupport::meaningOf(saved->asNode()), testsupport::meaningOf(w.document()->asNode()));
+        QCOMPARE(saved->selectNodes("//*[@*[local-name()='k' and namespace-uri()='urn:x']]").length(), 2);
     }
 
     // --- commands after the tree was rebuilt ---
