@@ -138,6 +138,12 @@ DocCore::~DocCore()
         freeTree(r);
 }
 
+void DocCore::noteChange(xmlNodePtr at)
+{
+    if (!modified && inDocumentTree(at))
+        modified = true;
+}
+
 void DocCore::adopt(xmlNodePtr n)
 {
     if (n && !n->parent)

@@ -47,8 +47,16 @@ struct DocCore : std::enable_shared_from_this<DocCore> {
     void detached(xmlNodePtr n);
     // The last handle to n went.
     void unheld(xmlNodePtr n);
-    // Every structural change bumps this, so cached list positions know they are stale.
-    void touch() { ++generation; }
+    // Every structural change bumps the generation, so cached list positions know they are
+    // stale; every change at all marks the tree modified, so a save can no longer write
+    // the bytes it was read from.
+    // (Changes to detached nodes change nothing the document would write.)
+    void changed(xmlNodePtr at)
+    {
+        ++generation;
+        noteChange(at);
+    }
+    void noteChange(xmlNodePtr at);
 
     xmlXPathContextPtr xpathContext();
 
@@ -57,6 +65,14 @@ struct DocCore : std::enable_shared_from_this<DocCore> {
     std::vector<xmlNsPtr> retiredNs;           // declarations handed out, then removed
     std::weak_ptr<DOMDocument> owner;
     quint64 generation = 0;
+    bool modified = false;
+    // Where the tree was read from, to write those same bytes while it is unmodified: a
+    // file (checked against its size and a hash taken while reading) or the bytes
+    // themselves (loadXML, small downloads).
+    QString sourcePath;
+    qint64 sourceSize = -1;
+    quint64 sourceHash = 0;
+    QByteArray sourceBytes;
     xmlXPathContextPtr xpath = nullptr;
 
     // How the loaded file looked, so that saving writes it back the same way.
@@ -76,13 +92,33 @@ private:
 inline void* const kRetiredDeclaration = reinterpret_cast<void*>(1);
 inline bool isNsDecl(const void* n) { return static_cast<const xmlNode*>(n)->type == XML_NAMESPACE_DECL; }
 
-// The handle count and the pending-name mark of a node (never of a namespace declaration).
+// The handle count and the marks of a node (never of a namespace declaration).
+constexpr intptr_t kPendingBit = 1;     // a name still to be resolved where it is placed
+constexpr intptr_t kFormattingBit = 2;  // blanks that only lay the file out (see below)
+constexpr int kCountShift = 2;
 inline intptr_t privateWord(xmlNodePtr n) { return reinterpret_cast<intptr_t>(n->_private); }
 inline void setPrivateWord(xmlNodePtr n, intptr_t w) { n->_private = reinterpret_cast<void*>(w); }
-inline intptr_t handleCount(xmlNodePtr n) { return privateWord(n) >> 1; }
-inline void countHandle(xmlNodePtr n, int delta) { setPrivateWord(n, privateWord(n) + 2 * delta); }
-inline bool pendingName(xmlNodePtr n) { return privateWord(n) & 1; }
-inline void setPendingName(xmlNodePtr n, bool on) { setPrivateWord(n, (privateWord(n) & ~intptr_t(1)) | intptr_t(on)); }
+inline intptr_t handleCount(xmlNodePtr n) { return privateWord(n) >> kCountShift; }
+inline void countHandle(xmlNodePtr n, int delta) { setPrivateWord(n, privateWord(n) + (intptr_t(delta) << kCountShift)); }
+inline bool pendingName(xmlNodePtr n) { return privateWord(n) & kPendingBit; }
+inline void setPendingName(xmlNodePtr n, bool on)
+{
+    setPrivateWord(n, (privateWord(n) & ~kPendingBit) | (on ? kPendingBit : 0));
+}
+
+// Formatting: the blank text between elements that only indents the file (what the
+// parser calls ignorable whitespace: not inside xml:space="preserve", not beside other
+// text). It stays in the tree so that the file is written back as it was laid out, but
+// it is not part of the document as the DOM shows it: no list, walk, query or text
+// includes it, and no handle to it is ever given out.
+inline bool isFormatting(const xmlNode* n) { return n && (reinterpret_cast<intptr_t>(n->_private) & kFormattingBit); }
+inline void markFormatting(xmlNodePtr n) { setPrivateWord(n, privateWord(n) | kFormattingBit); }
+inline xmlNodePtr visible(xmlNodePtr n, bool forward)
+{
+    while (n && isFormatting(n))
+        n = forward ? n->next : n->prev;
+    return n;
+}
 
 // Node lists come in three kinds: a snapshot (query results), the live children of a
 // node, and a lazy document-order walk (every node, or elements of one name) that is
@@ -116,9 +152,21 @@ std::shared_ptr<NodeListImpl> makeSnapshot(std::shared_ptr<DocCore> core, std::v
 std::shared_ptr<NodeListImpl> makeChildren(std::shared_ptr<DocCore> core, xmlNodePtr parent);
 std::shared_ptr<NodeListImpl> makeWalk(std::shared_ptr<DocCore> core, xmlNodePtr root, const QByteArray& filter);
 
+// A hash of a byte stream, fed in pieces: enough to tell that a file is still the one
+// that was read (not meant to resist anyone making two files alike on purpose).
+struct StreamHash {
+    quint64 value = 1469598103934665603ULL;
+    void add(const char* data, qsizetype len)
+    {
+        for (qsizetype i = 0; i < len; ++i)
+            value = (value ^ static_cast<unsigned char>(data[i])) * 1099511628211ULL;
+    }
+};
+
 // Serialization shared by xml(), xmlLength(), save() and saveToBytes().
 using ByteSink = std::function<bool(const char*, int)>;
 bool serialize(DocCore& core, xmlNodePtr node, const ByteSink& sink, bool asFile);
+bool writeSource(const DocCore& core, const ByteSink& sink);
 
 // Document-order successor of n inside the subtree of root (attributes never visited).
 inline xmlNodePtr nextInSubtree(xmlNodePtr n, xmlNodePtr root)
@@ -127,10 +175,11 @@ inline xmlNodePtr nextInSubtree(xmlNodePtr n, xmlNodePtr root)
     // neither is part of the document's own tree.
     if (n->children && n->type != XML_ENTITY_REF_NODE && n->type != XML_ATTRIBUTE_NODE
         && n->type != XML_DTD_NODE)
-        return n->children;
+        if (xmlNodePtr c = visible(n->children, true))
+            return c;
     while (n && n != root) {
-        if (n->next)
-            return n->next;
+        if (xmlNodePtr next = visible(n->next, true))
+            return next;
         n = n->parent;
     }
     return nullptr;

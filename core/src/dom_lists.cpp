@@ -102,7 +102,7 @@ qint64 NodeListImpl::length()
         return cacheLength;
     qint64 count = 0;
     if (kind == Kind::Children) {
-        for (xmlNodePtr c = root->children; c; c = c->next)
+        for (xmlNodePtr c = visible(root->children, true); c; c = visible(c->next, true))
             ++count;
     } else {
         for (xmlNodePtr n = walkFirst(); n; n = walkNext(n))
@@ -130,10 +130,10 @@ xmlNodePtr NodeListImpl::item(qint64 index)
         n = cacheNode;
     } else {
         i = 0;
-        n = kind == Kind::Children ? root->children : walkFirst();
+        n = kind == Kind::Children ? visible(root->children, true) : walkFirst();
     }
     while (n && i < index) {
-        n = kind == Kind::Children ? n->next : walkNext(n);
+        n = kind == Kind::Children ? visible(n->next, true) : walkNext(n);
         ++i;
     }
     if (n) {

@@ -8,9 +8,9 @@
 // - an external DTD (and the parameter entities it pulls in) is read only when
 //   validating, and only from a local file;
 // - the bytes are handed to the parser as they are: a compressed file is not inflated.
-// Whitespace: text that is only indentation between elements is not kept as nodes (the
-// tree shows no blank #text items); saving indents again with the unit the file used.
-// Other text, including whitespace inside mixed content with text around it, is kept.
+// Whitespace: all of it is kept. Text that is only indentation between elements is kept
+// as formatting, which the DOM does not show (the tree has no blank #text items) and
+// saving writes back as it was read.
 #include "dom_internal.h"
 #include "fetch.h"
 #include "treelark/Busy.h"
@@ -27,6 +27,7 @@
 #include <QUrl>
 
 #include <mutex>
+#include <vector>
 #include <unordered_map>
 
 namespace treelark {
@@ -34,6 +35,12 @@ namespace treelark {
 namespace {
 
 struct LoadState {
+    detail::StreamHash hash; // of the bytes as read
+    struct Blank {
+        xmlNodePtr parent, after, text;
+        bool dictText;
+    };
+    std::vector<Blank> layout; // formatting to put in once the tree is complete
     bool validating = false;
     // The first error of each kind; which one the user sees depends on how the load ended.
     bool haveFatal = false, haveValidity = false, haveOther = false;
@@ -58,6 +65,8 @@ struct LoadState {
 
 constexpr qsizetype kHeadBytes = 64 * 1024;
 constexpr qint64 kBackgroundFreeBytes = 16 << 20;
+// A download up to this size is kept, so that saving it unchanged writes it as it came.
+constexpr qsizetype kKeptDownloadBytes = 64 << 20;
 
 xmlExternalEntityLoader previousLoader = nullptr;
 
@@ -311,6 +320,69 @@ void depthCheckedStartElement(void* ctx, const xmlChar* localname, const xmlChar
         ++st->openDepth;
 }
 
+// Blanks the parser judges to be layout are kept, marked as formatting (see
+// dom_internal.h): written back as they were, shown nowhere. They are put in the tree
+// only when the parse is done, so that the parser's judgement of the blanks after them
+// (which looks at the nodes already there) is what it would be without them. The text is
+// shared through the document's dictionary: a file's indentation is a handful of strings.
+void keptWhitespace(void* ctx, const xmlChar* ch, int len)
+{
+    auto* ctxt = static_cast<xmlParserCtxtPtr>(ctx);
+    auto* st = static_cast<LoadState*>(ctxt->_private);
+    // Blanks inside an entity's text are parsed apart from the document: dropped.
+    if (!st || ctxt != st->ctxt || !ctxt->node || !ctxt->myDoc || st->refused)
+        return;
+    // Blanks on one line between elements (<b>bold</b> <i>italic</i>) are words' space,
+    // not layout: text like any other.
+    if (!memchr(ch, '\n', size_t(len)) && !memchr(ch, '\r', size_t(len))) {
+        xmlSAX2Characters(ctx, ch, len);
+        return;
+    }
+    xmlNodePtr f = xmlNewDocText(ctxt->myDoc, nullptr);
+    if (!f)
+        return;
+    f->content = ctxt->dict ? const_cast<xmlChar*>(xmlDictLookup(ctxt->dict, ch, len)) : xmlStrndup(ch, len);
+    detail::markFormatting(f);
+    st->layout.push_back({ctxt->node, ctxt->node->last, f, ctxt->dict != nullptr});
+}
+
+// Puts the kept blanks in their places, or frees them with a tree that is not kept.
+void placeLayout(LoadState& st, bool keep)
+{
+    for (const auto& [parent, after, f, dictText] : st.layout) {
+        if (!keep) {
+            // the document (and its dictionary) may be gone already
+            if (dictText)
+                f->content = nullptr;
+            f->doc = nullptr;
+            xmlFreeNode(f);
+            continue;
+        }
+        xmlNodePtr before = after ? after->next : parent->children;
+        f->parent = parent;
+        f->doc = parent->doc;
+        f->prev = before ? before->prev : parent->last;
+        f->next = before;
+        if (f->prev)
+            f->prev->next = f;
+        else
+            parent->children = f;
+        if (before)
+            before->prev = f;
+        else
+            parent->last = f;
+    }
+    st.layout.clear();
+}
+
+// The parser's options put its own handler for layout blanks in place when parsing
+// starts; ours takes over from there.
+void startDocumentKeepingBlanks(void* ctx)
+{
+    xmlSAX2StartDocument(ctx);
+    static_cast<xmlParserCtxtPtr>(ctx)->sax->ignorableWhitespace = keptWhitespace;
+}
+
 void depthCountedEndElement(void* ctx, const xmlChar* localname, const xmlChar* prefix, const xmlChar* URI)
 {
     auto* st = static_cast<LoadState*>(static_cast<xmlParserCtxtPtr>(ctx)->_private);
@@ -346,6 +418,7 @@ int readChunk(void* ctx, char* buffer, int len)
     if (st->head.size() < kHeadBytes)
         st->head.append(buffer, qMin<qsizetype>(qsizetype(n), kHeadBytes - st->head.size()));
     st->offset += n;
+    st->hash.add(buffer, qsizetype(n));
     busyTick();
     if (st->progress && (st->offset - st->lastReported >= (1 << 20) || n == 0)) {
         st->lastReported = st->offset;
@@ -422,8 +495,8 @@ void learnLayout(detail::DocCore& core, const QByteArray& rawHead)
         const qsizetype end = head.indexOf("?>");
         core.declaration = end > 0 ? head.left(end + 2) : QByteArray();
     }
-    // A line break between two tags means the file was laid out; the first line that
-    // starts with blanks before a tag gives the indentation unit.
+    // The file's own blanks lay it out when it is written back: nothing is re-indented.
+    // The first line that starts with blanks before a tag gives the indentation unit.
     core.formatOutput = false;
     core.indentUnit = "  ";
     QByteArray unit;
@@ -445,10 +518,8 @@ void learnLayout(detail::DocCore& core, const QByteArray& rawHead)
             break;
         }
     }
-    if (sawBreak) {
-        core.formatOutput = true;
+    if (sawBreak)
         core.indentUnit = unit.size() <= 8 ? unit : QByteArray("  ");
-    }
 }
 
 } // namespace
@@ -554,6 +625,7 @@ xmlDocPtr parseWith(LoadState& st, const QString& url, bool validate, DOMParseEr
     ctxt->sax->getParameterEntity = budgetedGetParameterEntity;
     ctxt->sax->startElementNs = depthCheckedStartElement;
     ctxt->sax->endElementNs = depthCountedEndElement;
+    ctxt->sax->startDocument = startDocumentKeepingBlanks;
     int options = XML_PARSE_HUGE | XML_PARSE_NOENT | XML_PARSE_NONET | XML_PARSE_NOBLANKS | XML_PARSE_COMPACT | XML_PARSE_BIG_LINES
         | XML_PARSE_NOWARNING;
     if (validate)
@@ -572,6 +644,8 @@ xmlDocPtr parseWith(LoadState& st, const QString& url, bool validate, DOMParseEr
             st.fatal = {XML_ERR_INVALID_ENCODING, conflict, QString(), 1, 1};
         }
     }
+    const bool keep = doc && !st.refused && !st.namespaceBroken && !invalid;
+    placeLayout(st, keep);
     if (doc && (st.refused || st.namespaceBroken)) {
         xmlFreeDoc(doc);
         doc = nullptr;
@@ -658,6 +732,13 @@ bool DOMDocument::load(const QString& url)
         return finishLoad(detail::DocCore::createEmpty(), err);
     auto core = std::make_shared<detail::DocCore>(doc);
     learnLayout(*core, st.head);
+    if (file.isOpen()) {
+        core->sourcePath = file.fileName();
+        core->sourceSize = st.offset;
+        core->sourceHash = st.hash.value;
+    } else if (fetched.size() <= kKeptDownloadBytes) {
+        core->sourceBytes = fetched;
+    }
     core->freeInBackground = st.offset >= kBackgroundFreeBytes;
     return finishLoad(std::move(core), err);
 }
@@ -678,6 +759,7 @@ bool DOMDocument::loadXML(const QByteArray& text)
         return finishLoad(detail::DocCore::createEmpty(), err);
     auto core = std::make_shared<detail::DocCore>(doc);
     learnLayout(*core, st.head);
+    core->sourceBytes = text; // shared, not copied
     return finishLoad(std::move(core), err);
 }
 

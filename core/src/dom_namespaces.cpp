@@ -147,11 +147,14 @@ void restoreNamespace(xmlNodePtr owner, xmlNodePtr copy, xmlNsPtr wanted)
 xmlNodePtr copyInto(xmlNodePtr n, xmlDocPtr doc, bool deep)
 {
     xmlNodePtr copy = xmlDocCopyNode(n, doc, deep ? 1 : 2);
-    if (!copy || inDocumentTree(n))
-        return copy; // a node in the document's tree is settled: nothing pending, nothing lost
-    // Same shape on both sides: walk them together to carry over what the copy lost.
+    if (!copy)
+        return copy;
+    // Same shape on both sides: walk them together to carry over what the copy lost (the
+    // marks, and namespaces of attributes under a detached source).
     xmlNodePtr s = n, d = copy;
     while (s && d) {
+        if (isFormatting(s))
+            markFormatting(d);
         if (s->type == XML_ELEMENT_NODE) {
             setPendingName(d, pendingName(s));
             restoreNamespace(d, d, s->ns);
@@ -397,7 +400,6 @@ void apply(const std::vector<Rebinding>& plan)
 
 void setDeclaration(DocCore& core, xmlNodePtr el, const QByteArray& qname, const QByteArray& uri)
 {
-    Q_UNUSED(core);
     const QByteArray prefix = qname == "xmlns" ? QByteArray() : qname.mid(6);
     checkDeclaration(prefix, uri);
     if (prefix == "xml")
@@ -415,6 +417,7 @@ void setDeclaration(DocCore& core, xmlNodePtr el, const QByteArray& qname, const
             throw;
         }
         xmlFree(old);
+        core.noteChange(el);
         return;
     }
     ns = xmlNewNs(el, xc(uri), prefix.isEmpty() ? nullptr : xc(prefix));
@@ -432,6 +435,7 @@ void setDeclaration(DocCore& core, xmlNodePtr el, const QByteArray& qname, const
         xmlFreeNs(ns);
         throw;
     }
+    core.noteChange(el);
 }
 
 void setDeclarationValue(DocCore& core, xmlNsPtr ns, const QByteArray& uri)
@@ -462,6 +466,7 @@ void removeDeclaration(DocCore& core, xmlNodePtr el, xmlNsPtr ns)
         throw;
     }
     ns->next = nullptr;
+    core.noteChange(el);
     if (ns->_private) {
         ns->_private = kRetiredDeclaration;
         core.retiredNs.push_back(ns);

@@ -119,6 +119,92 @@ void link(xmlNodePtr parent, xmlNodePtr child, xmlNodePtr before)
     }
 }
 
+xmlNodePtr copyFormatting(xmlNodePtr f)
+{
+    xmlNodePtr copy = xmlNewDocText(f->doc, f->content);
+    if (!copy)
+        detail::raise(DOMError::OutOfMemory, QStringLiteral("Out of memory"));
+    detail::markFormatting(copy);
+    return copy;
+}
+
+xmlNodePtr newFormatting(xmlDocPtr doc, const QByteArray& text)
+{
+    xmlNodePtr f = xmlNewDocTextLen(doc, xc(text), int(text.size()));
+    if (!f)
+        detail::raise(DOMError::OutOfMemory, QStringLiteral("Out of memory"));
+    detail::markFormatting(f);
+    return f;
+}
+
+// A subtree built in memory and put among indented nodes is laid out like them: each
+// element that holds only elements (no text) gets its children on lines of their own,
+// one unit deeper. Anything read from a file keeps the layout it had.
+void indentInside(xmlNodePtr top, const QByteArray& lineStart, const QByteArray& unit)
+{
+    std::vector<std::pair<xmlNodePtr, QByteArray>> todo{{top, lineStart}};
+    while (!todo.empty()) {
+        auto [el, start] = todo.back();
+        todo.pop_back();
+        bool onlyElements = el->children != nullptr;
+        for (xmlNodePtr c = el->children; c && onlyElements; c = c->next)
+            onlyElements = c->type == XML_ELEMENT_NODE || c->type == XML_COMMENT_NODE || c->type == XML_PI_NODE;
+        if (!onlyElements)
+            continue;
+        const QByteArray inner = start + unit;
+        for (xmlNodePtr c = el->children; c;) {
+            xmlNodePtr next = c->next;
+            link(el, newFormatting(el->doc, inner), c);
+            if (c->type == XML_ELEMENT_NODE)
+                todo.emplace_back(c, inner);
+            c = next;
+        }
+        link(el, newFormatting(el->doc, start), nullptr);
+    }
+}
+
+bool hasFormatting(xmlNodePtr el)
+{
+    for (xmlNodePtr c = el->children; c; c = c->next)
+        if (detail::isFormatting(c))
+            return true;
+    return false;
+}
+
+// Links child before `before` (at the end when nullptr) with the indentation its new
+// siblings have in the file: the blank line start in front of the node it goes before,
+// or, at the end, the one in front of the last node.
+void linkIndented(xmlNodePtr parent, xmlNodePtr child, xmlNodePtr before, const QByteArray& unit)
+{
+    xmlNodePtr indent = nullptr;
+    if (!before && detail::isFormatting(parent->last)) {
+        xmlNodePtr closing = parent->last;
+        xmlNodePtr lastNode = closing->prev;
+        indent = lastNode && detail::isFormatting(lastNode->prev) ? lastNode->prev : nullptr;
+        if (indent)
+            link(parent, copyFormatting(indent), closing);
+        link(parent, child, closing);
+    } else if (before && detail::isFormatting(before->prev)) {
+        indent = before->prev;
+        xmlNodePtr copy = copyFormatting(indent);
+        link(parent, child, before);
+        link(parent, copy, before);
+    } else {
+        link(parent, child, before);
+    }
+    if (indent && child->type == XML_ELEMENT_NODE && !hasFormatting(child))
+        indentInside(child, QByteArray(reinterpret_cast<const char*>(indent->content)), unit);
+}
+
+// A node taken out takes its line with it: the indentation in front of it goes too.
+void dropIndentation(xmlNodePtr n)
+{
+    if (xmlNodePtr f = n->prev; detail::isFormatting(f)) {
+        xmlUnlinkNode(f);
+        xmlFreeNode(f);
+    }
+}
+
 void appendText(QString& out, xmlNodePtr n, qsizetype limit, bool* truncated)
 {
     for (xmlNodePtr c = n; c; c = detail::nextInSubtree(c, n)) {
@@ -376,6 +462,7 @@ void DOMNode::setNodeValue(const QString& v)
             detail::raise(DOMError::InvalidArgument,
                           QStringLiteral("setNodeValue: a processing instruction cannot hold \"?>\"."));
         xmlNodeSetContent(n, xc(content));
+        m_core->noteChange(n);
         return;
     }
     if (n->type == XML_ATTRIBUTE_NODE || n->type == XML_NAMESPACE_DECL) {
@@ -436,7 +523,7 @@ void DOMNode::setText(const QString& t)
     }
     if (tn)
         link(n, tn, nullptr);
-    m_core->touch();
+    m_core->changed(n);
 }
 
 QString DOMNode::value() const
@@ -464,6 +551,7 @@ void DOMNode::setValue(const QString& v)
         return;
     }
     setAttrValue(reinterpret_cast<xmlAttrPtr>(n), valueUtf8(v));
+    m_core->noteChange(n);
 }
 
 DOMNamedNodeMap DOMNode::attributes() const
@@ -493,25 +581,27 @@ DOMNodeList DOMNode::childNodes() const
 DOMNode DOMNode::firstChild() const
 {
     xmlNodePtr n = NODE();
-    return hasOwnChildren(n) ? m_core->handle(n->children) : DOMNode();
+    return hasOwnChildren(n) ? m_core->handle(detail::visible(n->children, true)) : DOMNode();
 }
 
 DOMNode DOMNode::lastChild() const
 {
     xmlNodePtr n = NODE();
-    return hasOwnChildren(n) ? m_core->handle(n->last) : DOMNode();
+    return hasOwnChildren(n) ? m_core->handle(detail::visible(n->last, false)) : DOMNode();
 }
 
 DOMNode DOMNode::nextSibling() const
 {
     xmlNodePtr n = NODE();
-    return n->type == XML_ATTRIBUTE_NODE || n->type == XML_NAMESPACE_DECL ? DOMNode() : m_core->handle(n->next);
+    return n->type == XML_ATTRIBUTE_NODE || n->type == XML_NAMESPACE_DECL ? DOMNode()
+                                                                           : m_core->handle(detail::visible(n->next, true));
 }
 
 DOMNode DOMNode::previousSibling() const
 {
     xmlNodePtr n = NODE();
-    return n->type == XML_ATTRIBUTE_NODE || n->type == XML_NAMESPACE_DECL ? DOMNode() : m_core->handle(n->prev);
+    return n->type == XML_ATTRIBUTE_NODE || n->type == XML_NAMESPACE_DECL ? DOMNode()
+                                                                           : m_core->handle(detail::visible(n->prev, false));
 }
 
 DOMNode DOMNode::parentNode() const
@@ -525,7 +615,7 @@ DOMNode DOMNode::parentNode() const
 bool DOMNode::hasChildNodes() const
 {
     xmlNodePtr n = NODE();
-    return hasOwnChildren(n) && n->children != nullptr;
+    return hasOwnChildren(n) && detail::visible(n->children, true) != nullptr;
 }
 
 qint64 DOMNode::childCount() const
@@ -534,7 +624,7 @@ qint64 DOMNode::childCount() const
     if (!hasOwnChildren(n))
         return 0;
     qint64 count = 0;
-    for (xmlNodePtr c = n->children; c; c = c->next)
+    for (xmlNodePtr c = detail::visible(n->children, true); c; c = detail::visible(c->next, true))
         ++count;
     return count;
 }
@@ -586,9 +676,10 @@ DOMNode DOMNode::insertBefore(const DOMNode& newChild, const DOMNode& refChild)
         DOMNode copied = m_core->handle(copy); // freed with this handle if refused below
         insertBefore(copied, refChild);
         if (child->parent) {
+            newChild.m_core->changed(child);
+            dropIndentation(child);
             detail::unlinkKeepingNamespaces(child);
             newChild.m_core->detached(child);
-            newChild.m_core->touch();
         }
         return copied;
     }
@@ -629,16 +720,17 @@ DOMNode DOMNode::insertBefore(const DOMNode& newChild, const DOMNode& refChild)
 
     for (xmlNodePtr c : moving) {
         if (c->parent) {
+            dropIndentation(c);
             if (fragment)
                 xmlUnlinkNode(c); // a fragment declares nothing its children could use
             else
                 detail::unlinkKeepingNamespaces(c);
         }
         m_core->parked.erase(c);
-        link(parent, c, before);
+        linkIndented(parent, c, before, m_core->indentUnit);
         detail::settleNamespaces(c);
     }
-    m_core->touch();
+    m_core->changed(parent);
     return newChild;
 }
 
@@ -653,9 +745,10 @@ DOMNode DOMNode::removeChild(const DOMNode& oldChild)
     if (child->type == XML_DTD_NODE)
         detail::raise(DOMError::HierarchyRequest,
                       QStringLiteral("removeChild: the document type declaration cannot be removed."));
+    m_core->changed(parent);
+    dropIndentation(child);
     detail::unlinkKeepingNamespaces(child);
     m_core->detached(child);
-    m_core->touch();
     return oldChild;
 }
 
@@ -711,6 +804,7 @@ void DOMNode::setAttribute(const QString& name, const QString& v)
     }
     if (xmlAttrPtr a = findAttr(n, qn)) {
         setAttrValue(a, value);
+        m_core->noteChange(n);
         return;
     }
     const qsizetype colon = qn.indexOf(':');
@@ -732,6 +826,7 @@ void DOMNode::setAttribute(const QString& name, const QString& v)
     a->ns = ns;
     detail::setPendingName(reinterpret_cast<xmlNodePtr>(a), colon > 0 && !ns);
     setAttrValue(a, value);
+    m_core->noteChange(n);
     a->parent = n;
     if (!n->properties) {
         n->properties = a;
@@ -759,6 +854,7 @@ void DOMNode::removeAttribute(const QString& name)
     if (xmlAttrPtr a = findAttr(n, qn)) {
         auto an = reinterpret_cast<xmlNodePtr>(a);
         detail::unlinkKeepingNamespaces(an);
+        m_core->noteChange(n);
         m_core->detached(an);
     }
 }

@@ -74,6 +74,34 @@ private:
 
 } // namespace
 
+// An unmodified document is written as the bytes it was read from, when they are still
+// there: false (with whatever the sink got) when the file is gone or no longer the one
+// read, and the caller writes the tree instead.
+bool writeSource(const DocCore& core, const ByteSink& sink)
+{
+    if (core.sourcePath.isEmpty())
+        return !core.sourceBytes.isEmpty() && sink(core.sourceBytes.constData(), int(core.sourceBytes.size()));
+    QFile in(core.sourcePath);
+    if (!in.open(QIODevice::ReadOnly) || in.size() != core.sourceSize)
+        return false;
+    StreamHash hash;
+    QByteArray chunk(1 << 20, Qt::Uninitialized);
+    qint64 total = 0;
+    for (;;) {
+        const qint64 n = in.read(chunk.data(), chunk.size());
+        if (n < 0)
+            return false;
+        if (n == 0)
+            break;
+        hash.add(chunk.constData(), n);
+        total += n;
+        busyTick();
+        if (!sink(chunk.constData(), int(n)))
+            return false;
+    }
+    return total == core.sourceSize && hash.value == core.sourceHash;
+}
+
 bool serialize(DocCore& core, xmlNodePtr node, const ByteSink& sink, bool asFile)
 {
     const bool wholeDoc = node->type == XML_DOCUMENT_NODE;
@@ -192,10 +220,16 @@ QByteArray DOMDocument::saveToBytes() const
 {
     requireSavable();
     QByteArray bytes;
-    detail::serialize(*m_core, reinterpret_cast<xmlNodePtr>(m_core->doc), [&bytes](const char* b, int len) {
+    auto collect = [&bytes](const char* b, int len) {
         bytes.append(b, len);
         return true;
-    }, true);
+    };
+    if (!m_core->modified) {
+        if (detail::writeSource(*m_core, collect))
+            return bytes;
+        bytes.clear();
+    }
+    detail::serialize(*m_core, reinterpret_cast<xmlNodePtr>(m_core->doc), collect, true);
     return bytes;
 }
 
@@ -204,22 +238,31 @@ void DOMDocument::save(const QString& path) const
     if (path.isEmpty())
         detail::raise(DOMError::WriteFailed, QStringLiteral("No file name to save to."));
     requireSavable();
-    // The old file stays whole until the new one is complete: write beside it, then rename.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        detail::raise(DOMError::WriteFailed,
-                      QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
-    keepOwnerAndMode(path, file.handle());
-    const bool ok = detail::serialize(*m_core, reinterpret_cast<xmlNodePtr>(m_core->doc),
-                                      [&file](const char* b, int len) { return file.write(b, len) == len; }, true);
-    if (!ok) {
-        const QString why = file.errorString();
-        file.cancelWriting();
+    auto cannot = [&path](const QString& why) {
         detail::raise(DOMError::WriteFailed, QStringLiteral("Cannot write %1: %2").arg(path, why));
+    };
+    // The old file stays whole until the new one is complete: write beside it, then rename.
+    // An unmodified document is first written as the bytes it was read from; if those
+    // turn out to have changed, that attempt is dropped and the tree is written instead.
+    for (bool fromSource : {!m_core->modified, false}) {
+        QSaveFile file(path);
+        if (!file.open(QIODevice::WriteOnly))
+            cannot(file.errorString());
+        keepOwnerAndMode(path, file.handle());
+        auto write = [&file](const char* b, int len) { return file.write(b, len) == len; };
+        const bool ok = fromSource ? detail::writeSource(*m_core, write)
+                                   : detail::serialize(*m_core, reinterpret_cast<xmlNodePtr>(m_core->doc), write, true);
+        if (!ok) {
+            const QString why = file.errorString();
+            file.cancelWriting();
+            if (fromSource && file.error() == QFileDevice::NoError)
+                continue;
+            cannot(why);
+        }
+        if (!file.commit())
+            cannot(file.errorString());
+        return;
     }
-    if (!file.commit())
-        detail::raise(DOMError::WriteFailed,
-                      QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
 }
 
 } // namespace treelark

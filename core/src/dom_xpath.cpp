@@ -49,7 +49,7 @@ DOMNodeList DOMNode::selectNodes(const QString& expression) const
         nodes.reserve(size_t(set->nodeNr));
         for (int i = 0; i < set->nodeNr; ++i) {
             xmlNodePtr r = set->nodeTab[i];
-            if (r && r->type != XML_NAMESPACE_DECL)
+            if (r && r->type != XML_NAMESPACE_DECL && !detail::isFormatting(r))
                 nodes.push_back(r);
         }
     }
