@@ -45,6 +45,10 @@ TEST(DomSave, UneditedFilesOfSeveralStylesComeBackByteIdentical)
         "<r><a><b/></a><c>t</c></r>\n",
         // an internal subset
         "<?xml version=\"1.0\"?>\n<!DOCTYPE r [\n<!ELEMENT r ANY>\n]>\n<r>\n  <a/>\n</r>\n",
+        // a blank line after the root's start tag, blanks between inline elements, blank
+        // lines around CDATA, space kept as written
+        "<r>\n\n  <member><type>char</type> <name>deviceName</name></member>\n"
+        "  <code>\n<![CDATA[if (a < b)]]>\n</code>\n  <pre xml:space=\"preserve\">\n   <b/>  \n</pre>\n</r>\n",
     };
     QTemporaryDir dir;
     int i = 0;
@@ -55,6 +59,10 @@ TEST(DomSave, UneditedFilesOfSeveralStylesComeBackByteIdentical)
         const QString out = dir.filePath(QString("out%1.xml").arg(i));
         doc->save(out);
         EXPECT_EQ(readFile(out), original) << "style " << i;
+        // written from the tree (not copied from the file), the bytes are the same
+        doc->documentElement().setAttribute("touched", "1");
+        doc->documentElement().removeAttribute("touched");
+        EXPECT_EQ(doc->saveToBytes(), original) << "style " << i;
         ++i;
     }
 }
@@ -68,6 +76,14 @@ TEST(DomSave, EditsAreIndentedLikeTheRestOfTheFile)
     b.appendChild(doc->createElement("c"));
     doc->documentElement().appendChild(b);
     EXPECT_EQ(doc->saveToBytes(), "<r>\n\t<a/>\n\t<b>\n\t\t<c/>\n\t</b>\n</r>\n");
+    // a removed node takes its line with it; one put back gets it again
+    DOMNode a = doc->documentElement().removeChild(doc->documentElement().firstChild());
+    EXPECT_EQ(doc->saveToBytes(), "<r>\n\t<b>\n\t\t<c/>\n\t</b>\n</r>\n");
+    doc->documentElement().insertBefore(a, doc->documentElement().firstChild());
+    EXPECT_EQ(doc->saveToBytes(), "<r>\n\t<a/>\n\t<b>\n\t\t<c/>\n\t</b>\n</r>\n");
+    // layout is no part of the document: no blank text nodes, no blank text
+    EXPECT_EQ(doc->documentElement().childNodes().length(), 2);
+    EXPECT_EQ(doc->selectNodes("//text()").length(), 0);
     DOMDocumentPtr fresh = DOMDocument::create();
     fresh->setDocumentElement(fresh->createElement("n"));
     fresh->documentElement().appendChild(fresh->createElement("m"));
