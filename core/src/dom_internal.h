@@ -57,6 +57,12 @@ struct DocCore : std::enable_shared_from_this<DocCore> {
         noteChange(at);
     }
     void noteChange(xmlNodePtr at);
+    // A change to what stands at document level beside the document element.
+    void notePrologChange(xmlNodePtr parent, xmlNodePtr child)
+    {
+        if (parent && parent == reinterpret_cast<xmlNodePtr>(doc) && child->type != XML_ELEMENT_NODE)
+            prologChanged = true;
+    }
 
     xmlXPathContextPtr xpathContext();
 
@@ -80,6 +86,11 @@ struct DocCore : std::enable_shared_from_this<DocCore> {
     bool formatOutput = true;
     bool hadDeclaration = true;
     QByteArray declaration;            // the XML declaration as the file wrote it (UTF-8)
+    // Everything before the document element as the file has it (byte-order mark,
+    // declaration, comments, DOCTYPE with its internal subset, blank lines), written back
+    // as it is while nothing at document level before the element changed.
+    QByteArray prolog;
+    bool prologChanged = false;
     // A tree read from a large source is freed on a worker thread: freeing hundreds
     // of megabytes of nodes takes seconds the user should not wait for.
     bool freeInBackground = false;

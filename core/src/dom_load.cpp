@@ -484,9 +484,70 @@ QByteArray headAsUtf8(const QByteArray& head, bool* bom)
     return head;
 }
 
+// Where the DOCTYPE that starts at `at` ends (just after its '>'), or -1 if not in `raw`.
+qsizetype endOfDoctype(const QByteArray& raw, qsizetype at)
+{
+    char quote = 0;
+    int depth = 0;
+    for (qsizetype k = at + 9; k < raw.size(); ++k) {
+        const char c = raw[k];
+        if (quote) {
+            if (c == quote)
+                quote = 0;
+        } else if (depth > 0 && raw.mid(k, 4) == "<!--") {
+            k = raw.indexOf("-->", k + 4);
+            if (k < 0)
+                return -1;
+            k += 2;
+        } else if (depth > 0 && raw.mid(k, 2) == "<?") {
+            k = raw.indexOf("?>", k + 2);
+            if (k < 0)
+                return -1;
+            ++k;
+        } else if (c == '"' || c == '\'') {
+            quote = c;
+        } else if (c == '[') {
+            ++depth;
+        } else if (c == ']') {
+            --depth;
+        } else if (c == '>' && depth == 0) {
+            return k + 1;
+        }
+    }
+    return -1;
+}
+
+// The bytes before the document element, when the first bytes read hold all of them
+// and are not UTF-16 (whose text the writer would have to encode again).
+QByteArray prologOf(const QByteArray& raw)
+{
+    if (raw.startsWith("\xFF\xFE") || raw.startsWith("\xFE\xFF"))
+        return QByteArray();
+    qsizetype i = raw.startsWith("\xEF\xBB\xBF") ? 3 : 0;
+    for (;;) {
+        while (i < raw.size() && QByteArray(" \t\r\n").contains(raw[i]))
+            ++i;
+        if (i >= raw.size())
+            return QByteArray();
+        qsizetype next = -1;
+        if (raw.mid(i, 4) == "<!--")
+            next = raw.indexOf("-->", i + 4) + 3;
+        else if (raw.mid(i, 2) == "<?")
+            next = raw.indexOf("?>", i + 2) + 2;
+        else if (raw.mid(i, 9) == "<!DOCTYPE")
+            next = endOfDoctype(raw, i);
+        else if (raw[i] == '<')
+            return raw.left(i);
+        if (next <= i)
+            return QByteArray();
+        i = next;
+    }
+}
+
 // Learns how the file was written so that saving writes it back the same way.
 void learnLayout(detail::DocCore& core, const QByteArray& rawHead)
 {
+    core.prolog = prologOf(rawHead);
     bool bom = false;
     const QByteArray head = headAsUtf8(rawHead, &bom);
     core.hadBom = bom;

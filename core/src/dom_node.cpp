@@ -463,6 +463,7 @@ void DOMNode::setNodeValue(const QString& v)
                           QStringLiteral("setNodeValue: a processing instruction cannot hold \"?>\"."));
         xmlNodeSetContent(n, xc(content));
         m_core->noteChange(n);
+        m_core->notePrologChange(n->parent, n);
         return;
     }
     if (n->type == XML_ATTRIBUTE_NODE || n->type == XML_NAMESPACE_DECL) {
@@ -719,6 +720,8 @@ DOMNode DOMNode::insertBefore(const DOMNode& newChild, const DOMNode& refChild)
     }
 
     for (xmlNodePtr c : moving) {
+        m_core->notePrologChange(parent, c);
+        m_core->notePrologChange(c->parent, c);
         if (c->parent) {
             dropIndentation(c);
             if (fragment)
@@ -746,6 +749,7 @@ DOMNode DOMNode::removeChild(const DOMNode& oldChild)
         detail::raise(DOMError::HierarchyRequest,
                       QStringLiteral("removeChild: the document type declaration cannot be removed."));
     m_core->changed(parent);
+    m_core->notePrologChange(parent, child);
     dropIndentation(child);
     detail::unlinkKeepingNamespaces(child);
     m_core->detached(child);

@@ -114,8 +114,14 @@ bool serialize(DocCore& core, xmlNodePtr node, const ByteSink& sink, bool asFile
         if (!handler)
             enc = nullptr; // an encoding we cannot write: fall back to UTF-8
     }
-    if (asFile && wholeDoc && core.hadBom && isUtf8(enc) && !sink("\xEF\xBB\xBF", 3))
+    xmlNodePtr root = wholeDoc ? xmlDocGetRootElement(core.doc) : nullptr;
+    const bool prologAsRead = asFile && root && !core.prolog.isEmpty() && !core.prologChanged;
+    if (prologAsRead) {
+        if (!sink(core.prolog.constData(), int(core.prolog.size())))
+            return false;
+    } else if (asFile && wholeDoc && core.hadBom && isUtf8(enc) && !sink("\xEF\xBB\xBF", 3)) {
         return false;
+    }
 
     xmlOutputBufferPtr out = xmlOutputBufferCreateIO(writeToSink, closeNothing,
                                                      const_cast<ByteSink*>(&sink), handler);
@@ -126,12 +132,12 @@ bool serialize(DocCore& core, xmlNodePtr node, const ByteSink& sink, bool asFile
     EscapedNamespaceUris escaped(node);
     const char* dumpEnc = enc ? enc : "UTF-8";
     if (wholeDoc) {
-        if (core.hadDeclaration) {
+        if (core.hadDeclaration && !prologAsRead) {
             QByteArray decl = core.declaration.isEmpty() ? QByteArray("<?xml version=\"1.0\"?>") : core.declaration;
             xmlOutputBufferWrite(out, int(decl.size()), decl.constData());
             xmlOutputBufferWrite(out, 1, "\n");
         }
-        for (xmlNodePtr c = core.doc->children; c; c = c->next) {
+        for (xmlNodePtr c = prologAsRead ? root : core.doc->children; c; c = c->next) {
             xmlNodeDumpOutput(out, core.doc, c, 0, format, dumpEnc);
             xmlOutputBufferWrite(out, 1, "\n");
         }
