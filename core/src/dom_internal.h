@@ -91,6 +91,7 @@ struct DocCore : std::enable_shared_from_this<DocCore> {
     // as it is while nothing at document level before the element changed.
     QByteArray prolog;
     bool prologChanged = false;
+    bool tagSpans = false; // elements carry where their start tags stand in the source
     // A tree read from a large source is freed on a worker thread: freeing hundreds
     // of megabytes of nodes takes seconds the user should not wait for.
     bool freeInBackground = false;
@@ -106,7 +107,8 @@ inline bool isNsDecl(const void* n) { return static_cast<const xmlNode*>(n)->typ
 // The handle count and the marks of a node (never of a namespace declaration).
 constexpr intptr_t kPendingBit = 1;     // a name still to be resolved where it is placed
 constexpr intptr_t kFormattingBit = 2;  // blanks that only lay the file out (see below)
-constexpr int kCountShift = 2;
+constexpr intptr_t kTagChangedBit = 4;  // an element whose start tag no longer reads as in the file
+constexpr int kCountShift = 3;
 inline intptr_t privateWord(xmlNodePtr n) { return reinterpret_cast<intptr_t>(n->_private); }
 inline void setPrivateWord(xmlNodePtr n, intptr_t w) { n->_private = reinterpret_cast<void*>(w); }
 inline intptr_t handleCount(xmlNodePtr n) { return privateWord(n) >> kCountShift; }
@@ -124,6 +126,32 @@ inline void setPendingName(xmlNodePtr n, bool on)
 // includes it, and no handle to it is ever given out.
 inline bool isFormatting(const xmlNode* n) { return n && (reinterpret_cast<intptr_t>(n->_private) & kFormattingBit); }
 inline void markFormatting(xmlNodePtr n) { setPrivateWord(n, privateWord(n) | kFormattingBit); }
+
+// Where an element's start tag stands in the file it was read from (UTF-8 files only),
+// kept in the node's psvi word (unused without schema validation): the offset of its '<'
+// and its length. Saving an edited document writes an element's start tag as the file has
+// it unless the tag changed, so quoting, attribute order and spacing in tags survive.
+constexpr int kSpanLengthBits = 24;
+inline void setTagSpan(xmlNodePtr el, quint64 offset, quint64 length)
+{
+    el->psvi = length < (quint64(1) << kSpanLengthBits) && offset < (quint64(1) << 39)
+        ? reinterpret_cast<void*>(static_cast<uintptr_t>((offset << kSpanLengthBits) | length))
+        : nullptr;
+}
+inline bool tagSpan(const xmlNode* el, quint64* offset, quint64* length)
+{
+    const auto w = static_cast<quint64>(reinterpret_cast<uintptr_t>(el->psvi));
+    if (!w || (reinterpret_cast<intptr_t>(el->_private) & kTagChangedBit))
+        return false;
+    *offset = w >> kSpanLengthBits;
+    *length = w & ((quint64(1) << kSpanLengthBits) - 1);
+    return true;
+}
+inline void markTagChanged(xmlNodePtr el)
+{
+    if (el && el->type == XML_ELEMENT_NODE)
+        setPrivateWord(el, privateWord(el) | kTagChangedBit);
+}
 inline xmlNodePtr visible(xmlNodePtr n, bool forward)
 {
     while (n && isFormatting(n))
@@ -178,6 +206,10 @@ struct StreamHash {
 using ByteSink = std::function<bool(const char*, int)>;
 bool serialize(DocCore& core, xmlNodePtr node, const ByteSink& sink, bool asFile);
 bool writeSource(const DocCore& core, const ByteSink& sink);
+// The source the tree was read from, if it is still there unchanged (empty otherwise).
+QByteArray readSource(const DocCore& core);
+// Writes the subtree of top, start tags as read where the tree still says what they say.
+void writeWithTags(xmlOutputBufferPtr out, xmlDocPtr doc, xmlNodePtr top, const QByteArray& source);
 
 // Document-order successor of n inside the subtree of root (attributes never visited).
 inline xmlNodePtr nextInSubtree(xmlNodePtr n, xmlNodePtr root)

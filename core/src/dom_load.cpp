@@ -36,6 +36,7 @@ namespace {
 
 struct LoadState {
     detail::StreamHash hash; // of the bytes as read
+    bool spans = false;      // start tags' places in the source are good
     struct Blank {
         xmlNodePtr parent, after, text;
         bool dictText;
@@ -297,6 +298,22 @@ void refuse(LoadState& st, void* ctx, long code, const QString& reason)
     halt(st, ctx);
 }
 
+// The start tag just parsed runs from its '<' (still in the input buffer: attribute
+// values cannot hold one) to the '>' or "/>" the parser is looking at.
+void noteTagSpan(xmlParserInputPtr in, xmlNodePtr el)
+{
+    const xmlChar* cur = in->cur;
+    const xmlChar* lt = cur;
+    while (lt > in->base && *lt != '<')
+        --lt;
+    if (*lt != '<')
+        return;
+    const qsizetype close = cur[0] == '/' && cur[1] == '>' ? 2 : cur[0] == '>' ? 1 : 0;
+    if (!close)
+        return;
+    detail::setTagSpan(el, quint64(in->consumed) + quint64(lt - in->base), quint64(cur - lt + close));
+}
+
 void depthCheckedStartElement(void* ctx, const xmlChar* localname, const xmlChar* prefix, const xmlChar* URI,
                               int nb_namespaces, const xmlChar** namespaces, int nb_attributes, int nb_defaulted,
                               const xmlChar** attributes)
@@ -318,6 +335,8 @@ void depthCheckedStartElement(void* ctx, const xmlChar* localname, const xmlChar
                           attributes);
     if (st)
         ++st->openDepth;
+    if (st && ctxt->inputNr == 1 && ctxt->node && ctxt->input && ctxt->input->cur)
+        noteTagSpan(ctxt->input, ctxt->node);
 }
 
 // Blanks the parser judges to be layout are kept, marked as formatting (see
@@ -694,6 +713,9 @@ xmlDocPtr parseWith(LoadState& st, const QString& url, bool validate, DOMParseEr
     const QByteArray base = url.toUtf8();
     xmlDocPtr doc = xmlCtxtReadIO(ctxt, readChunk, closeNothing, &st, base.isEmpty() ? nullptr : base.constData(),
                                   nullptr, options);
+    // Offsets count the bytes the parser saw, which are the file's only when nothing had
+    // to be converted to UTF-8.
+    st.spans = ctxt->input && ctxt->input->buf && !ctxt->input->buf->encoder;
     // Validation checks a document against its DTD; one without a DTD has nothing to break.
     const bool invalid = doc && validate && (doc->intSubset || doc->extSubset) && !ctxt->valid;
     xmlFreeParserCtxt(ctxt);
@@ -793,6 +815,7 @@ bool DOMDocument::load(const QString& url)
         return finishLoad(detail::DocCore::createEmpty(), err);
     auto core = std::make_shared<detail::DocCore>(doc);
     learnLayout(*core, st.head);
+    core->tagSpans = st.spans;
     if (file.isOpen()) {
         core->sourcePath = file.fileName();
         core->sourceSize = st.offset;
@@ -820,6 +843,7 @@ bool DOMDocument::loadXML(const QByteArray& text)
         return finishLoad(detail::DocCore::createEmpty(), err);
     auto core = std::make_shared<detail::DocCore>(doc);
     learnLayout(*core, st.head);
+    core->tagSpans = st.spans;
     core->sourceBytes = text; // shared, not copied
     return finishLoad(std::move(core), err);
 }

@@ -156,6 +156,7 @@ xmlNodePtr copyInto(xmlNodePtr n, xmlDocPtr doc, bool deep)
         if (isFormatting(s))
             markFormatting(d);
         if (s->type == XML_ELEMENT_NODE) {
+            d->psvi = nullptr; // the copy's tags are in no file
             setPendingName(d, pendingName(s));
             restoreNamespace(d, d, s->ns);
             for (xmlAttrPtr sa = s->properties, da = d->properties; sa && da; sa = sa->next, da = da->next) {
@@ -234,11 +235,20 @@ void settleNamespaces(xmlNodePtr subtree)
         for (xmlNodePtr c = subtree->children; c; c = c->next)
             if (c->type == XML_ELEMENT_NODE)
                 xmlDOMWrapReconcileNamespaces(nullptr, c, 0);
+    // Names and declarations in the subtree may read differently in its new place.
+    forEachElement(subtree, [](xmlNodePtr el) {
+        bool named = el->ns || el->nsDef;
+        for (xmlAttrPtr a = el->properties; a && !named; a = a->next)
+            named = a->ns != nullptr;
+        if (named)
+            markTagChanged(el);
+    });
     // An element in no namespace keeps it under a default namespace by saying so.
     forEachElement(subtree, [](xmlNodePtr el) {
         if (el->ns || pendingName(el) || isPrefixedPending(el) || !resolve(el, nullptr))
             return;
         xmlNewNs(el, reinterpret_cast<const xmlChar*>(""), nullptr);
+        markTagChanged(el);
     });
 }
 
@@ -392,8 +402,10 @@ std::vector<Rebinding> planRebinding(xmlNodePtr el, const QString& change, xmlNs
 
 void apply(const std::vector<Rebinding>& plan)
 {
-    for (const Rebinding& r : plan)
+    for (const Rebinding& r : plan) {
         r.node->ns = r.ns;
+        markTagChanged(r.node->type == XML_ATTRIBUTE_NODE ? r.node->parent : r.node);
+    }
 }
 
 } // namespace
@@ -405,6 +417,7 @@ void setDeclaration(DocCore& core, xmlNodePtr el, const QByteArray& qname, const
     if (prefix == "xml")
         return; // always bound; declaring it says nothing new
     const QString change = QStringLiteral("setAttribute(%1)").arg(QString::fromUtf8(qname));
+    markTagChanged(el);
     xmlNsPtr ns = findDeclaration(el, qname);
     if (ns) {
         xmlChar* old = const_cast<xmlChar*>(ns->href);
@@ -459,6 +472,7 @@ void removeDeclaration(DocCore& core, xmlNodePtr el, xmlNsPtr ns)
     if (!*link)
         return;
     *link = ns->next;
+    markTagChanged(el);
     try {
         apply(planRebinding(el, QStringLiteral("removeAttribute(%1)").arg(declarationName(ns))));
     } catch (...) {

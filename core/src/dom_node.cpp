@@ -552,6 +552,7 @@ void DOMNode::setValue(const QString& v)
         return;
     }
     setAttrValue(reinterpret_cast<xmlAttrPtr>(n), valueUtf8(v));
+    detail::markTagChanged(n->parent);
     m_core->noteChange(n);
 }
 
@@ -806,6 +807,7 @@ void DOMNode::setAttribute(const QString& name, const QString& v)
         detail::setDeclaration(*m_core, n, qn, value);
         return;
     }
+    detail::markTagChanged(n);
     if (xmlAttrPtr a = findAttr(n, qn)) {
         setAttrValue(a, value);
         m_core->noteChange(n);
@@ -858,6 +860,7 @@ void DOMNode::removeAttribute(const QString& name)
     if (xmlAttrPtr a = findAttr(n, qn)) {
         auto an = reinterpret_cast<xmlNodePtr>(a);
         detail::unlinkKeepingNamespaces(an);
+        detail::markTagChanged(n);
         m_core->noteChange(n);
         m_core->detached(an);
     }

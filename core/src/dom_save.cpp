@@ -8,6 +8,8 @@
 #include <libxml/xmlIO.h>
 
 #include <QFile>
+
+#include <optional>
 #include <QSaveFile>
 
 #include <sys/stat.h>
@@ -129,7 +131,12 @@ bool serialize(DocCore& core, xmlNodePtr node, const ByteSink& sink, bool asFile
         return false;
     const int format = core.formatOutput ? 1 : 0;
     IndentScope indent(core.indentUnit);
-    EscapedNamespaceUris escaped(node);
+    // Start tags as the file has them, where it is still there to copy them from; the
+    // writer that does so escapes namespace URIs itself.
+    const QByteArray source = asFile && wholeDoc && core.tagSpans && !handler ? readSource(core) : QByteArray();
+    std::optional<EscapedNamespaceUris> escaped;
+    if (source.isEmpty())
+        escaped.emplace(node);
     const char* dumpEnc = enc ? enc : "UTF-8";
     if (wholeDoc) {
         if (core.hadDeclaration && !prologAsRead) {
@@ -138,7 +145,10 @@ bool serialize(DocCore& core, xmlNodePtr node, const ByteSink& sink, bool asFile
             xmlOutputBufferWrite(out, 1, "\n");
         }
         for (xmlNodePtr c = prologAsRead ? root : core.doc->children; c; c = c->next) {
-            xmlNodeDumpOutput(out, core.doc, c, 0, format, dumpEnc);
+            if (c->type == XML_ELEMENT_NODE && !source.isEmpty())
+                writeWithTags(out, core.doc, c, source);
+            else
+                xmlNodeDumpOutput(out, core.doc, c, 0, format, dumpEnc);
             xmlOutputBufferWrite(out, 1, "\n");
         }
     } else {
