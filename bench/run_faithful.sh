@@ -23,15 +23,43 @@ def c14n(path):
 def changed_lines(a, b):
     sm = difflib.SequenceMatcher(None, a.splitlines(), b.splitlines(), autojunk=False)
     return sum(max(i2 - i1, j2 - j1) for op, i1, i2, j1, j2 in sm.get_opcodes() if op != 'equal')
+def tag_end(t, i):
+    quote = None
+    while i < len(t):
+        c = t[i:i + 1]
+        if quote:
+            if c == quote:
+                quote = None
+        elif c in (b'"', b"'"):
+            quote = c
+        elif c == b'>':
+            return i
+        i += 1
+    return -1
+def root_start(t):
+    i = 0
+    while True:
+        i = t.find(b'<', i)
+        if i < 0 or t[i:i + 2] not in (b'<?', b'<!'):
+            return i
+        if t[i:i + 4] == b'<!--':
+            i = t.find(b'-->', i) + 3
+        elif t[i:i + 9] == b'<!DOCTYPE':
+            depth, j = 0, i
+            while j < len(t):
+                if t[j:j + 1] == b'[': depth += 1
+                elif t[j:j + 1] == b']': depth -= 1
+                elif t[j:j + 1] == b'>' and depth == 0: break
+                j += 1
+            i = j + 1
+        else:
+            i = t.find(b'>', i) + 1
 def outside_root_tag(a, b):
     # equal except inside the document element's start tag
-    start = a.find(b'<', 0)
-    while start >= 0 and a[start:start + 2] in (b'<?', b'<!'):
-        start = a.find(b'>', start) + 1
-        start = a.find(b'<', start)
-    end = a.find(b'>', start)
-    bend = b.find(b'>', start)
-    return start >= 0 and a[:start] == b[:start] and a[end:] == b[bend:]
+    start = root_start(a)
+    if start < 0 or a[:start] != b[:start]:
+        return False
+    return a[tag_end(a, start):] == b[tag_end(b, start):]
 n = same_bytes = same_c14n = c14n_checked = 0
 plain_changes, edit_changes, edit_small, edit_tag_only = [], [], 0, 0
 for line in open(os.path.join(work, 'index')):

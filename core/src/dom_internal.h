@@ -90,8 +90,10 @@ struct DocCore : std::enable_shared_from_this<DocCore> {
     // declaration, comments, DOCTYPE with its internal subset, blank lines), written back
     // as it is while nothing at document level before the element changed.
     QByteArray prolog;
+    bool prologKnown = false;
     bool prologChanged = false;
     bool tagSpans = false; // elements carry where their start tags stand in the source
+    qint64 rootEnd = -1;   // where the document element ends in the source: the epilog follows
     // A tree read from a large source is freed on a worker thread: freeing hundreds
     // of megabytes of nodes takes seconds the user should not wait for.
     bool freeInBackground = false;
@@ -141,16 +143,24 @@ inline void setTagSpan(xmlNodePtr el, quint64 offset, quint64 length)
 inline bool tagSpan(const xmlNode* el, quint64* offset, quint64* length)
 {
     const auto w = static_cast<quint64>(reinterpret_cast<uintptr_t>(el->psvi));
-    if (!w || (reinterpret_cast<intptr_t>(el->_private) & kTagChangedBit))
+    if (!w)
         return false;
     *offset = w >> kSpanLengthBits;
     *length = w & ((quint64(1) << kSpanLengthBits) - 1);
     return true;
 }
+// On an element: its start tag has changed; on an attribute: it is new, or its name or
+// value changed (the others are written as the file has them).
+inline bool tagChanged(const xmlNode* n) { return reinterpret_cast<intptr_t>(n->_private) & kTagChangedBit; }
 inline void markTagChanged(xmlNodePtr el)
 {
     if (el && el->type == XML_ELEMENT_NODE)
         setPrivateWord(el, privateWord(el) | kTagChangedBit);
+}
+inline void markAttributeChanged(xmlNodePtr attr)
+{
+    setPrivateWord(attr, privateWord(attr) | kTagChangedBit);
+    markTagChanged(attr->parent);
 }
 inline xmlNodePtr visible(xmlNodePtr n, bool forward)
 {

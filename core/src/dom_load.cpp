@@ -27,6 +27,7 @@
 #include <QUrl>
 
 #include <mutex>
+#include <optional>
 #include <vector>
 #include <unordered_map>
 
@@ -37,6 +38,7 @@ namespace {
 struct LoadState {
     detail::StreamHash hash; // of the bytes as read
     bool spans = false;      // start tags' places in the source are good
+    qint64 rootEnd = -1;     // where the document element ends in the source
     struct Blank {
         xmlNodePtr parent, after, text;
         bool dictText;
@@ -404,9 +406,13 @@ void startDocumentKeepingBlanks(void* ctx)
 
 void depthCountedEndElement(void* ctx, const xmlChar* localname, const xmlChar* prefix, const xmlChar* URI)
 {
-    auto* st = static_cast<LoadState*>(static_cast<xmlParserCtxtPtr>(ctx)->_private);
+    auto* ctxt = static_cast<xmlParserCtxtPtr>(ctx);
+    auto* st = static_cast<LoadState*>(ctxt->_private);
     if (st && st->openDepth > 0)
         --st->openDepth;
+    // The document element's end: what follows it in the file is the epilog.
+    if (st && ctxt == st->ctxt && ctxt->nameNr <= 1 && ctxt->inputNr == 1 && ctxt->input)
+        st->rootEnd = qint64(ctxt->input->consumed) + (ctxt->input->cur - ctxt->input->base);
     xmlSAX2EndElementNs(ctx, localname, prefix, URI);
 }
 
@@ -538,16 +544,16 @@ qsizetype endOfDoctype(const QByteArray& raw, qsizetype at)
 
 // The bytes before the document element, when the first bytes read hold all of them
 // and are not UTF-16 (whose text the writer would have to encode again).
-QByteArray prologOf(const QByteArray& raw)
+std::optional<QByteArray> prologOf(const QByteArray& raw)
 {
     if (raw.startsWith("\xFF\xFE") || raw.startsWith("\xFE\xFF"))
-        return QByteArray();
+        return std::nullopt;
     qsizetype i = raw.startsWith("\xEF\xBB\xBF") ? 3 : 0;
     for (;;) {
         while (i < raw.size() && QByteArray(" \t\r\n").contains(raw[i]))
             ++i;
         if (i >= raw.size())
-            return QByteArray();
+            return std::nullopt;
         qsizetype next = -1;
         if (raw.mid(i, 4) == "<!--")
             next = raw.indexOf("-->", i + 4) + 3;
@@ -558,7 +564,7 @@ QByteArray prologOf(const QByteArray& raw)
         else if (raw[i] == '<')
             return raw.left(i);
         if (next <= i)
-            return QByteArray();
+            return std::nullopt;
         i = next;
     }
 }
@@ -566,7 +572,9 @@ QByteArray prologOf(const QByteArray& raw)
 // Learns how the file was written so that saving writes it back the same way.
 void learnLayout(detail::DocCore& core, const QByteArray& rawHead)
 {
-    core.prolog = prologOf(rawHead);
+    const std::optional<QByteArray> prolog = prologOf(rawHead);
+    core.prologKnown = prolog.has_value();
+    core.prolog = prolog.value_or(QByteArray());
     bool bom = false;
     const QByteArray head = headAsUtf8(rawHead, &bom);
     core.hadBom = bom;
@@ -816,6 +824,7 @@ bool DOMDocument::load(const QString& url)
     auto core = std::make_shared<detail::DocCore>(doc);
     learnLayout(*core, st.head);
     core->tagSpans = st.spans;
+    core->rootEnd = st.rootEnd;
     if (file.isOpen()) {
         core->sourcePath = file.fileName();
         core->sourceSize = st.offset;
@@ -844,6 +853,7 @@ bool DOMDocument::loadXML(const QByteArray& text)
     auto core = std::make_shared<detail::DocCore>(doc);
     learnLayout(*core, st.head);
     core->tagSpans = st.spans;
+    core->rootEnd = st.rootEnd;
     core->sourceBytes = text; // shared, not copied
     return finishLoad(std::move(core), err);
 }

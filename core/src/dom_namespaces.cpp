@@ -404,7 +404,10 @@ void apply(const std::vector<Rebinding>& plan)
 {
     for (const Rebinding& r : plan) {
         r.node->ns = r.ns;
-        markTagChanged(r.node->type == XML_ATTRIBUTE_NODE ? r.node->parent : r.node);
+        if (r.node->type == XML_ATTRIBUTE_NODE)
+            markAttributeChanged(r.node);
+        else
+            markTagChanged(r.node);
     }
 }
 

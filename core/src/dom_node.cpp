@@ -552,7 +552,7 @@ void DOMNode::setValue(const QString& v)
         return;
     }
     setAttrValue(reinterpret_cast<xmlAttrPtr>(n), valueUtf8(v));
-    detail::markTagChanged(n->parent);
+    detail::markAttributeChanged(n);
     m_core->noteChange(n);
 }
 
@@ -807,9 +807,9 @@ void DOMNode::setAttribute(const QString& name, const QString& v)
         detail::setDeclaration(*m_core, n, qn, value);
         return;
     }
-    detail::markTagChanged(n);
     if (xmlAttrPtr a = findAttr(n, qn)) {
         setAttrValue(a, value);
+        detail::markAttributeChanged(reinterpret_cast<xmlNodePtr>(a));
         m_core->noteChange(n);
         return;
     }
@@ -834,6 +834,7 @@ void DOMNode::setAttribute(const QString& name, const QString& v)
     setAttrValue(a, value);
     m_core->noteChange(n);
     a->parent = n;
+    detail::markAttributeChanged(reinterpret_cast<xmlNodePtr>(a));
     if (!n->properties) {
         n->properties = a;
     } else {

@@ -117,11 +117,11 @@ bool serialize(DocCore& core, xmlNodePtr node, const ByteSink& sink, bool asFile
             enc = nullptr; // an encoding we cannot write: fall back to UTF-8
     }
     xmlNodePtr root = wholeDoc ? xmlDocGetRootElement(core.doc) : nullptr;
-    const bool prologAsRead = asFile && root && !core.prolog.isEmpty() && !core.prologChanged;
-    if (prologAsRead) {
+    const bool prologAsRead = asFile && root && core.prologKnown && !core.prologChanged;
+    if (prologAsRead && !core.prolog.isEmpty()) {
         if (!sink(core.prolog.constData(), int(core.prolog.size())))
             return false;
-    } else if (asFile && wholeDoc && core.hadBom && isUtf8(enc) && !sink("\xEF\xBB\xBF", 3)) {
+    } else if (!prologAsRead && asFile && wholeDoc && core.hadBom && isUtf8(enc) && !sink("\xEF\xBB\xBF", 3)) {
         return false;
     }
 
@@ -144,11 +144,17 @@ bool serialize(DocCore& core, xmlNodePtr node, const ByteSink& sink, bool asFile
             xmlOutputBufferWrite(out, int(decl.size()), decl.constData());
             xmlOutputBufferWrite(out, 1, "\n");
         }
+        // What follows the document element, as the file has it, while that is unchanged.
+        const bool epilogAsRead = prologAsRead && !source.isEmpty() && core.rootEnd > 0 && core.rootEnd <= source.size();
         for (xmlNodePtr c = prologAsRead ? root : core.doc->children; c; c = c->next) {
             if (c->type == XML_ELEMENT_NODE && !source.isEmpty())
                 writeWithTags(out, core.doc, c, source);
             else
                 xmlNodeDumpOutput(out, core.doc, c, 0, format, dumpEnc);
+            if (epilogAsRead && c == root) {
+                xmlOutputBufferWrite(out, int(source.size() - core.rootEnd), source.constData() + core.rootEnd);
+                break;
+            }
             xmlOutputBufferWrite(out, 1, "\n");
         }
     } else {

@@ -11,6 +11,9 @@
 
 #include <libxml/xmlsave.h>
 
+#include <algorithm>
+#include <vector>
+
 
 namespace treelark::detail {
 
@@ -74,42 +77,150 @@ void putStartTag(xmlOutputBufferPtr out, xmlNodePtr el, bool empty)
     put(out, empty ? "/>" : ">", empty ? 2 : 1);
 }
 
-// The file's start tag for el, if it still stands there and still fits.
+QByteArray qualifiedBytes(xmlNodePtr n)
+{
+    const QByteArray local(reinterpret_cast<const char*>(n->name));
+    return n->ns && n->ns->prefix ? QByteArray(reinterpret_cast<const char*>(n->ns->prefix)) + ':' + local : local;
+}
+
+// One attribute (or declaration) as a start tag in the file writes it: the blanks before
+// it, its name, and the whole of it up to the closing quote.
+struct TagItem {
+    qsizetype blanks = 0, name = 0, end = 0;
+    QByteArray qname, rawValue;
+};
+
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+// Splits a start tag as written; false if it does not read as one.
+bool splitTag(const QByteArray& tag, qsizetype nameLength, std::vector<TagItem>& items, qsizetype& tailAt)
+{
+    qsizetype i = 1 + nameLength;
+    for (;;) {
+        const qsizetype blanks = i;
+        while (i < tag.size() && isBlank(tag[i]))
+            ++i;
+        if (i >= tag.size())
+            return false;
+        if (tag[i] == '>' || tag[i] == '/') {
+            tailAt = blanks;
+            return true;
+        }
+        TagItem item;
+        item.blanks = blanks;
+        item.name = i;
+        while (i < tag.size() && tag[i] != '=' && !isBlank(tag[i]))
+            ++i;
+        item.qname = tag.mid(item.name, i - item.name);
+        while (i < tag.size() && isBlank(tag[i]))
+            ++i;
+        if (i >= tag.size() || tag[i] != '=')
+            return false;
+        ++i;
+        while (i < tag.size() && isBlank(tag[i]))
+            ++i;
+        if (i >= tag.size() || (tag[i] != '"' && tag[i] != '\''))
+            return false;
+        const qsizetype close = tag.indexOf(tag[i], i + 1);
+        if (close < 0)
+            return false;
+        item.rawValue = tag.mid(i + 1, close - i - 1);
+        item.end = close + 1;
+        i = close + 1;
+        items.push_back(item);
+    }
+}
+
+struct Current {
+    QByteArray qname;
+    xmlNsPtr ns = nullptr;      // a declaration, or
+    xmlNodePtr attr = nullptr;  // an attribute
+    bool used = false;
+};
+
+void putItem(xmlOutputBufferPtr out, const Current& c)
+{
+    put(out, c.qname);
+    put(out, "=", 1);
+    if (c.ns) {
+        putValue(out, c.ns->href);
+    } else {
+        xmlChar* v = xmlNodeGetContent(c.attr);
+        putValue(out, v);
+        xmlFree(v);
+    }
+}
+
+// Writes el's start tag from the file's text for it: as it is when nothing in it changed,
+// otherwise with only the changed attributes written anew (in their places, new ones after
+// the last, on the same kind of line). Returns false when the file's text cannot serve.
+// An element empty now but written "<a ...></a>" gets its end tag here as well.
 bool putTagAsRead(xmlOutputBufferPtr out, xmlNodePtr el, const QByteArray& source, bool empty)
 {
     quint64 at = 0, len = 0;
     if (!tagSpan(el, &at, &len) || at + len > quint64(source.size()) || len < 3)
         return false;
-    const char* tag = source.constData() + at;
-    if (tag[0] != '<' || tag[len - 1] != '>')
+    const QByteArray tag = QByteArray::fromRawData(source.constData() + at, qsizetype(len));
+    if (tag[0] != '<' || tag[tag.size() - 1] != '>')
         return false;
-    // the name is still the one written there
-    const QByteArray local(reinterpret_cast<const char*>(el->name));
-    QByteArray qname = el->ns && el->ns->prefix ? QByteArray(reinterpret_cast<const char*>(el->ns->prefix)) + ':' + local
-                                                 : local;
-    if (qsizetype(len) < qname.size() + 2 || QByteArray::fromRawData(tag + 1, qname.size()) != qname)
+    const QByteArray qname = qualifiedBytes(el);
+    const bool sameName = tag.size() > qname.size() + 1 && tag.mid(1, qname.size()) == qname
+        && (isBlank(tag[1 + qname.size()]) || tag[1 + qname.size()] == '>' || tag[1 + qname.size()] == '/');
+    if (!sameName)
         return false;
-    const char after = tag[1 + qname.size()];
-    if (after != '>' && after != '/' && after != ' ' && after != '\t' && after != '\n' && after != '\r')
+    const bool selfClosed = tag[tag.size() - 2] == '/';
+    std::vector<TagItem> items;
+    qsizetype tailAt = 0;
+    if (!splitTag(tag, qname.size(), items, tailAt))
         return false;
-    const bool selfClosed = tag[len - 2] == '/';
-    if (selfClosed == empty) {
-        put(out, tag, qsizetype(len));
-        return true;
+
+    if (!tagChanged(el)) {
+        put(out, tag.constData(), tailAt);
+    } else {
+        std::vector<Current> now;
+        for (xmlNsPtr ns = el->nsDef; ns; ns = ns->next)
+            now.push_back({ns->prefix ? "xmlns:" + QByteArray(reinterpret_cast<const char*>(ns->prefix)) : "xmlns", ns,
+                           nullptr});
+        for (xmlAttrPtr a = el->properties; a; a = a->next)
+            now.push_back({qualifiedBytes(reinterpret_cast<xmlNodePtr>(a)), nullptr, reinterpret_cast<xmlNodePtr>(a)});
+        put(out, "<", 1);
+        put(out, qname);
+        QByteArray blanks = " ";
+        for (const TagItem& item : items) {
+            blanks = tag.mid(item.blanks, item.name - item.blanks);
+            auto it = std::find_if(now.begin(), now.end(), [&](const Current& c) { return !c.used && c.qname == item.qname; });
+            if (it == now.end())
+                continue; // removed
+            it->used = true;
+            const bool same = it->ns ? item.rawValue == reinterpret_cast<const char*>(it->ns->href) : !tagChanged(it->attr);
+            if (same) {
+                put(out, tag.constData() + item.blanks, item.end - item.blanks);
+            } else {
+                put(out, blanks);
+                putItem(out, *it);
+            }
+        }
+        for (const Current& c : now)
+            if (!c.used) {
+                put(out, blanks);
+                putItem(out, c);
+            }
     }
-    if (selfClosed) { // it has children now: "<a x='1'/>" opens as "<a x='1'>"
-        qsizetype end = qsizetype(len) - 2;
-        while (end > 1 && QByteArray(" \t\r\n").contains(tag[end - 1]))
-            --end;
-        put(out, tag, end);
+    // the end of the tag: as written, but open or closed as the element now is
+    QByteArray tail = tag.mid(tailAt);
+    if (selfClosed && !empty) {
+        tail.chop(2);
+        while (!tail.isEmpty() && isBlank(tail.back()))
+            tail.chop(1);
+        tail += '>';
+    }
+    put(out, tail);
+    if (!selfClosed && empty) {
+        put(out, "</", 2);
+        put(out, qname);
         put(out, ">", 1);
-        return true;
     }
-    put(out, tag, qsizetype(len)); // "<a></a>" stays that way when it is empty again
-    put(out, "</", 2);
-    put(out, qname);
-    put(out, ">", 1);
-    return true; // closed here already
+    return true;
 }
 
 } // namespace

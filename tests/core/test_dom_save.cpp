@@ -67,6 +67,27 @@ TEST(DomSave, UneditedFilesOfSeveralStylesComeBackByteIdentical)
     }
 }
 
+// An edit changes the bytes it touches and no others.
+TEST(DomSave, AnEditRewritesOnlyWhatItTouched)
+{
+    const QByteArray original =
+        "<?xml version='1.0'?>\n<!-- made by hand -->\n\n<!DOCTYPE r [ <!ENTITY e 'x'> ]>\n"
+        "<r\n   a = 'single'\n   b=\"&#x41;&lt;\">\n  <empty></empty>\n  <self   />\n"
+        "  <keep x='1'  y=\"2\"/>\n  <edit x='1'  y=\"2\"/>\n</r>\n<!-- after -->\n\n";
+    DOMDocumentPtr doc = testsupport::parsed(original);
+    DOMNode root = doc->documentElement();
+    DOMNode edit = doc->selectSingleNode("/r/edit");
+    edit.setAttribute("y", "3");
+    edit.setAttribute("z", "new");
+    root.setAttribute("c", "added");
+    doc->selectSingleNode("/r/self").appendChild(doc->createElement("in"));
+    QByteArray expected = original;
+    expected.replace("b=\"&#x41;&lt;\">", "b=\"&#x41;&lt;\"\n   c=\"added\">");
+    expected.replace("<edit x='1'  y=\"2\"/>", "<edit x='1'  y=\"3\"  z=\"new\"/>");
+    expected.replace("<self   />", "<self><in/></self>");
+    EXPECT_EQ(doc->saveToBytes(), expected);
+}
+
 TEST(DomSave, EditsAreIndentedLikeTheRestOfTheFile)
 {
     QTemporaryDir dir;
