@@ -6,6 +6,7 @@
 #include <libxml/tree.h>
 #include <libxml/xpath.h>
 
+#include <cstring>
 #include <unordered_set>
 #include <vector>
 
@@ -203,13 +204,36 @@ std::shared_ptr<NodeListImpl> makeWalk(std::shared_ptr<DocCore> core, xmlNodePtr
 
 // A hash of a byte stream, fed in pieces: enough to tell that a file is still the one
 // that was read (not meant to resist anyone making two files alike on purpose).
+// Eight bytes a step; the pieces may be cut anywhere (a partial word waits for the next).
 struct StreamHash {
     quint64 value = 1469598103934665603ULL;
+    quint64 pending = 0;
+    int pendingBytes = 0;
+    void mix(quint64 w)
+    {
+        value = (value ^ w) * 0x9E3779B97F4A7C15ULL;
+        value ^= value >> 29;
+    }
     void add(const char* data, qsizetype len)
     {
-        for (qsizetype i = 0; i < len; ++i)
-            value = (value ^ static_cast<unsigned char>(data[i])) * 1099511628211ULL;
+        qsizetype i = 0;
+        while (i < len && pendingBytes != 0) {
+            pending |= quint64(static_cast<unsigned char>(data[i++])) << (8 * pendingBytes);
+            if (++pendingBytes == 8) {
+                mix(pending);
+                pending = 0;
+                pendingBytes = 0;
+            }
+        }
+        for (; i + 8 <= len; i += 8) {
+            quint64 w;
+            memcpy(&w, data + i, 8);
+            mix(w);
+        }
+        for (; i < len; ++i)
+            pending |= quint64(static_cast<unsigned char>(data[i])) << (8 * pendingBytes++);
     }
+    quint64 result() const { return value ^ (pending * 0xFF51AFD7ED558CCDULL) ^ quint64(pendingBytes); }
 };
 
 // Serialization shared by xml(), xmlLength(), save() and saveToBytes().

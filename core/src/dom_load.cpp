@@ -39,11 +39,7 @@ struct LoadState {
     detail::StreamHash hash; // of the bytes as read
     bool spans = false;      // start tags' places in the source are good
     qint64 rootEnd = -1;     // where the document element ends in the source
-    struct Blank {
-        xmlNodePtr parent, after, text;
-        bool dictText;
-    };
-    std::vector<Blank> layout; // formatting to put in once the tree is complete
+
     bool validating = false;
     // The first error of each kind; which one the user sees depends on how the load ended.
     bool haveFatal = false, haveValidity = false, haveOther = false;
@@ -342,10 +338,11 @@ void depthCheckedStartElement(void* ctx, const xmlChar* localname, const xmlChar
 }
 
 // Blanks the parser judges to be layout are kept, marked as formatting (see
-// dom_internal.h): written back as they were, shown nowhere. They are put in the tree
-// only when the parse is done, so that the parser's judgement of the blanks after them
-// (which looks at the nodes already there) is what it would be without them. The text is
-// shared through the document's dictionary: a file's indentation is a handful of strings.
+// dom_internal.h): written back as they were, shown nowhere. While their element is being
+// read they stand in the tree dressed as comments, so that the parser's judgement of the
+// blanks after them (which looks for text among the children) is what it would be without
+// them; when the element ends they become the text they are. Their text is shared through
+// the document's dictionary: a file's indentation is a handful of strings.
 void keptWhitespace(void* ctx, const xmlChar* ch, int len)
 {
     auto* ctxt = static_cast<xmlParserCtxtPtr>(ctx);
@@ -359,41 +356,29 @@ void keptWhitespace(void* ctx, const xmlChar* ch, int len)
         xmlSAX2Characters(ctx, ch, len);
         return;
     }
-    xmlNodePtr f = xmlNewDocText(ctxt->myDoc, nullptr);
+    xmlNodePtr f = xmlNewDocComment(ctxt->myDoc, nullptr);
     if (!f)
         return;
     f->content = ctxt->dict ? const_cast<xmlChar*>(xmlDictLookup(ctxt->dict, ch, len)) : xmlStrndup(ch, len);
     detail::markFormatting(f);
-    st->layout.push_back({ctxt->node, ctxt->node->last, f, ctxt->dict != nullptr});
+    xmlNodePtr parent = ctxt->node;
+    f->parent = parent;
+    f->prev = parent->last;
+    if (parent->last)
+        parent->last->next = f;
+    else
+        parent->children = f;
+    parent->last = f;
 }
 
-// Puts the kept blanks in their places, or frees them with a tree that is not kept.
-void placeLayout(LoadState& st, bool keep)
+// The element is complete: its layout blanks need no disguise any more.
+void unveilLayout(xmlNodePtr el)
 {
-    for (const auto& [parent, after, f, dictText] : st.layout) {
-        if (!keep) {
-            // the document (and its dictionary) may be gone already
-            if (dictText)
-                f->content = nullptr;
-            f->doc = nullptr;
-            xmlFreeNode(f);
-            continue;
+    for (xmlNodePtr c = el ? el->children : nullptr; c; c = c->next)
+        if (c->type == XML_COMMENT_NODE && detail::isFormatting(c)) {
+            c->type = XML_TEXT_NODE;
+            c->name = xmlStringText;
         }
-        xmlNodePtr before = after ? after->next : parent->children;
-        f->parent = parent;
-        f->doc = parent->doc;
-        f->prev = before ? before->prev : parent->last;
-        f->next = before;
-        if (f->prev)
-            f->prev->next = f;
-        else
-            parent->children = f;
-        if (before)
-            before->prev = f;
-        else
-            parent->last = f;
-    }
-    st.layout.clear();
 }
 
 // The parser's options put its own handler for layout blanks in place when parsing
@@ -413,7 +398,10 @@ void depthCountedEndElement(void* ctx, const xmlChar* localname, const xmlChar* 
     // The document element's end: what follows it in the file is the epilog.
     if (st && ctxt == st->ctxt && ctxt->nameNr <= 1 && ctxt->inputNr == 1 && ctxt->input)
         st->rootEnd = qint64(ctxt->input->consumed) + (ctxt->input->cur - ctxt->input->base);
+    xmlNodePtr el = ctxt->node;
     xmlSAX2EndElementNs(ctx, localname, prefix, URI);
+    if (st && ctxt == st->ctxt)
+        unveilLayout(el);
 }
 
 int readChunk(void* ctx, char* buffer, int len)
@@ -735,8 +723,6 @@ xmlDocPtr parseWith(LoadState& st, const QString& url, bool validate, DOMParseEr
             st.fatal = {XML_ERR_INVALID_ENCODING, conflict, QString(), 1, 1};
         }
     }
-    const bool keep = doc && !st.refused && !st.namespaceBroken && !invalid;
-    placeLayout(st, keep);
     if (doc && (st.refused || st.namespaceBroken)) {
         xmlFreeDoc(doc);
         doc = nullptr;
@@ -828,7 +814,7 @@ bool DOMDocument::load(const QString& url)
     if (file.isOpen()) {
         core->sourcePath = file.fileName();
         core->sourceSize = st.offset;
-        core->sourceHash = st.hash.value;
+        core->sourceHash = st.hash.result();
     } else if (fetched.size() <= kKeptDownloadBytes) {
         core->sourceBytes = fetched;
     }

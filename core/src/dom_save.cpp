@@ -101,7 +101,7 @@ bool writeSource(const DocCore& core, const ByteSink& sink)
         if (!sink(chunk.constData(), int(n)))
             return false;
     }
-    return total == core.sourceSize && hash.value == core.sourceHash;
+    return total == core.sourceSize && hash.result() == core.sourceHash;
 }
 
 bool serialize(DocCore& core, xmlNodePtr node, const ByteSink& sink, bool asFile)

@@ -235,7 +235,7 @@ QByteArray readSource(const DocCore& core)
     QByteArray all = in.readAll();
     StreamHash hash;
     hash.add(all.constData(), all.size());
-    return all.size() == core.sourceSize && hash.value == core.sourceHash ? all : QByteArray();
+    return all.size() == core.sourceSize && hash.result() == core.sourceHash ? all : QByteArray();
 }
 
 void writeWithTags(xmlOutputBufferPtr out, xmlDocPtr doc, xmlNodePtr top, const QByteArray& source)
