@@ -1,12 +1,15 @@
 // Reading documents. What a load may touch is deliberately narrow:
 // - the named file or address and nothing else; no network access while parsing;
-// - external general entities are never read (their references are dropped); internal
+// - external general entities are never read (their references stay in the tree as
+//   references and are written back as such); internal
 //   entities are substituted, but only up to a budget of substituted text proportional
 //   to the input, so entity bombs are refused at once. (The parser runs with its
 //   large-document option, which lifts its own text-size limits and its own entity
 //   checks; the budget below replaces the latter.)
-// - an external DTD (and the parameter entities it pulls in) is read only when
-//   validating, and only from a local file;
+// - an external DTD (and the parameter entities it or the internal subset pulls in) is
+//   read only when validating, and only from a local file, found through the system's
+//   XML catalogs when it is named by public identifier or web address; one that cannot be
+//   read is reported as such rather than as a fault of the document;
 // - the bytes are handed to the parser as they are: a compressed file is not inflated.
 // Whitespace: all of it is kept. Text that is only indentation between elements is kept
 // as formatting, which the DOM does not show (the tree has no blank #text items) and
@@ -20,6 +23,7 @@
 #include <libxml/entities.h>
 #include <libxml/parserInternals.h>
 #include <libxml/xmlerror.h>
+#include <libxml/catalog.h>
 
 #include <QDir>
 #include <QFile>
@@ -38,6 +42,8 @@ namespace {
 struct LoadState {
     detail::StreamHash hash; // of the bytes as read
     bool spans = false;      // start tags' places in the source are good
+    QString unreadDtd;       // DTD material asked for but not read
+    xmlEntityPtr stand = nullptr; // stands for external entities kept as references
     qint64 rootEnd = -1;     // where the document element ends in the source
 
     bool validating = false;
@@ -77,12 +83,23 @@ xmlParserInputPtr guardedLoader(const char* url, const char* id, xmlParserCtxtPt
     if (!st)
         return previousLoader ? previousLoader(url, id, ctxt) : nullptr;
     // Only DTD material, only while validating, only from this machine's files.
-    if (!st->validating || ctxt->inSubset == 0 || !url)
+    if (!st->validating || ctxt->inSubset == 0 || (!url && !id))
         return nullptr;
+    // A DTD named by public identifier or by a web address is looked up in the system's
+    // catalogs, which name local copies.
+    QString path;
     bool local = false;
-    const QString path = localPathFromUrl(QString::fromUtf8(url), &local);
-    if (!local || !QFileInfo(path).isFile())
+    if (xmlChar* resolved = xmlCatalogResolve(reinterpret_cast<const xmlChar*>(id), reinterpret_cast<const xmlChar*>(url))) {
+        path = localPathFromUrl(QString::fromUtf8(reinterpret_cast<const char*>(resolved)), &local);
+        xmlFree(resolved);
+    }
+    if (!local && url)
+        path = localPathFromUrl(QString::fromUtf8(url), &local);
+    if (!local || !QFileInfo(path).isFile()) {
+        if (st->unreadDtd.isEmpty())
+            st->unreadDtd = QString::fromUtf8(url ? url : id);
         return nullptr;
+    }
     return xmlNewInputFromFile(ctxt, QFile::encodeName(path).constData());
 }
 
@@ -216,11 +233,54 @@ void chargeBudget(LoadState& st, void* ctx, const xmlChar* name)
                    .arg(QString::fromUtf8(reinterpret_cast<const char*>(name))));
 }
 
+// External entities are never read; a reference to one stays in the tree as the
+// reference it is, and the parser is handed an empty stand-in to expand instead.
+xmlEntityPtr keptReference(LoadState& st, xmlParserCtxtPtr ctxt, xmlEntityPtr ent)
+{
+    if (ctxt == st.ctxt && ctxt->node && ctxt->myDoc && !st.refused) {
+        if (xmlNodePtr ref = xmlNewReference(ctxt->myDoc, ent->name)) {
+            xmlNodePtr parent = ctxt->node;
+            ref->parent = parent;
+            ref->prev = parent->last;
+            if (parent->last)
+                parent->last->next = ref;
+            else
+                parent->children = ref;
+            parent->last = ref;
+        }
+    }
+    if (!st.stand) {
+        st.stand = static_cast<xmlEntityPtr>(xmlMalloc(sizeof(xmlEntity)));
+        if (!st.stand)
+            return nullptr;
+        memset(st.stand, 0, sizeof(xmlEntity));
+        st.stand->type = XML_ENTITY_DECL;
+        st.stand->etype = XML_INTERNAL_GENERAL_ENTITY;
+        st.stand->name = xmlStrdup(reinterpret_cast<const xmlChar*>("kept-reference"));
+        st.stand->content = xmlStrdup(reinterpret_cast<const xmlChar*>(""));
+    }
+    return st.stand;
+}
+
+void freeStandIn(LoadState& st)
+{
+    if (!st.stand)
+        return;
+    xmlFreeNodeList(st.stand->children);
+    xmlFree(const_cast<xmlChar*>(st.stand->name));
+    xmlFree(st.stand->content);
+    xmlFree(st.stand);
+    st.stand = nullptr;
+}
+
 xmlEntityPtr budgetedGetEntity(void* ctx, const xmlChar* name)
 {
     auto* ctxt = static_cast<xmlParserCtxtPtr>(ctx);
     xmlEntityPtr ent = xmlSAX2GetEntity(ctx, name);
     auto* st = static_cast<LoadState*>(ctxt->_private);
+    if (ent && st && ent->etype == XML_EXTERNAL_GENERAL_PARSED_ENTITY && ctxt->inSubset == 0
+        && ctxt->instate == XML_PARSER_CONTENT) // in an attribute value it is an error the parser reports
+        return keptReference(*st, ctxt, ent);
     // Counted inside the DTD too: a default attribute value there expands its
     // references when it is declared, before any content is read.
     if (!ent || !st || ent->etype != XML_INTERNAL_GENERAL_ENTITY)
@@ -709,6 +769,7 @@ xmlDocPtr parseWith(LoadState& st, const QString& url, bool validate, DOMParseEr
     const QByteArray base = url.toUtf8();
     xmlDocPtr doc = xmlCtxtReadIO(ctxt, readChunk, closeNothing, &st, base.isEmpty() ? nullptr : base.constData(),
                                   nullptr, options);
+    freeStandIn(st);
     // Offsets count the bytes the parser saw, which are the file's only when nothing had
     // to be converted to UTF-8.
     st.spans = ctxt->input && ctxt->input->buf && !ctxt->input->buf->encoder;
@@ -735,6 +796,9 @@ xmlDocPtr parseWith(LoadState& st, const QString& url, bool validate, DOMParseEr
         xmlFreeDoc(doc);
         doc = nullptr;
         error = st.haveValidity ? st.validity : st.other;
+        if (!st.unreadDtd.isEmpty()) // nothing to judge the document by
+            error = {XML_IO_LOAD_ERROR, QStringLiteral("The DTD %1 could not be read.").arg(st.unreadDtd), QString(),
+                     error.line, error.linepos};
         if (!error.errorCode) {
             error.errorCode = XML_ERR_INTERNAL_ERROR;
             error.reason = QStringLiteral("The document is not valid according to its DTD.");

@@ -178,6 +178,20 @@ xmlNodePtr copyInto(xmlNodePtr n, xmlDocPtr doc, bool deep)
         s = s->next;
         d = d->next;
     }
+    // A reference to an entity the target document does not declare could not be read
+    // back there: it is left out of the copy.
+    if (doc != n->doc && deep) {
+        std::vector<xmlNodePtr> unresolved;
+        for (xmlNodePtr c = copy; c; c = nextElementish(c, copy))
+            if (c->type == XML_ENTITY_REF_NODE && !c->children)
+                unresolved.push_back(c);
+        for (xmlNodePtr c : unresolved) {
+            if (c == copy)
+                continue;
+            xmlUnlinkNode(c);
+            xmlFreeNode(c);
+        }
+    }
     return copy;
 }
 

@@ -269,3 +269,14 @@ TEST(DomLoad, ProgressIsReportedForFiles)
     EXPECT_EQ(lastTotal, QFileInfo(path).size());
     EXPECT_EQ(lastDone, lastTotal);
 }
+
+TEST(DomLoad, ADtdThatCannotBeReadIsSaidSo)
+{
+    QTemporaryDir dir;
+    const QString path = writeFile(dir, "d.xml", "<!DOCTYPE r SYSTEM \"missing.dtd\"><r/>");
+    Loaded l = loadUrl(path, true);
+    EXPECT_FALSE(l.ok);
+    EXPECT_TRUE(l.doc->parseError().reason.contains("could not be read")) << l.doc->parseError().reason.toStdString();
+    EXPECT_TRUE(l.doc->parseError().reason.contains("missing.dtd"));
+    EXPECT_TRUE(loadUrl(path, false).ok);
+}

@@ -71,8 +71,8 @@ TEST(DomSave, UneditedFilesOfSeveralStylesComeBackByteIdentical)
 TEST(DomSave, AnEditRewritesOnlyWhatItTouched)
 {
     const QByteArray original =
-        "<?xml version='1.0'?>\n<!-- made by hand -->\n\n<!DOCTYPE r [ <!ENTITY e 'x'> ]>\n"
-        "<r\n   a = 'single'\n   b=\"&#x41;&lt;\">\n  <empty></empty>\n  <self   />\n"
+        "<?xml version='1.0'?>\n<!-- made by hand -->\n\n<!DOCTYPE r [ <!ENTITY e 'x'> <!ENTITY ext SYSTEM 'ext.xml'> ]>\n"
+        "<r\n   a = 'single'\n   b=\"&#x41;&lt;\">\n  <empty></empty>\n  <self   />\n  <t>&ext;</t>\n"
         "  <keep x='1'  y=\"2\"/>\n  <edit x='1'  y=\"2\"/>\n</r>\n<!-- after -->\n\n";
     DOMDocumentPtr doc = testsupport::parsed(original);
     DOMNode root = doc->documentElement();
