@@ -202,6 +202,23 @@ std::shared_ptr<NodeListImpl> makeSnapshot(std::shared_ptr<DocCore> core, std::v
 std::shared_ptr<NodeListImpl> makeChildren(std::shared_ptr<DocCore> core, xmlNodePtr parent);
 std::shared_ptr<NodeListImpl> makeWalk(std::shared_ptr<DocCore> core, xmlNodePtr root, const QByteArray& filter);
 
+// Links child under parent before `before` (at the end when nullptr), without libxml2's
+// merging of adjacent text nodes, which would free a node a handle may point to.
+inline void link(xmlNodePtr parent, xmlNodePtr child, xmlNodePtr before)
+{
+    child->parent = parent;
+    child->next = before;
+    child->prev = before ? before->prev : parent->last;
+    if (child->prev)
+        child->prev->next = child;
+    else
+        parent->children = child;
+    if (before)
+        before->prev = child;
+    else
+        parent->last = child;
+}
+
 // A hash of a byte stream, fed in pieces: enough to tell that a file is still the one
 // that was read (not meant to resist anyone making two files alike on purpose).
 // Eight bytes a step; the pieces may be cut anywhere (a partial word waits for the next).

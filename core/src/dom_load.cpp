@@ -238,16 +238,8 @@ void chargeBudget(LoadState& st, void* ctx, const xmlChar* name)
 xmlEntityPtr keptReference(LoadState& st, xmlParserCtxtPtr ctxt, xmlEntityPtr ent)
 {
     if (ctxt == st.ctxt && ctxt->node && ctxt->myDoc && !st.refused) {
-        if (xmlNodePtr ref = xmlNewReference(ctxt->myDoc, ent->name)) {
-            xmlNodePtr parent = ctxt->node;
-            ref->parent = parent;
-            ref->prev = parent->last;
-            if (parent->last)
-                parent->last->next = ref;
-            else
-                parent->children = ref;
-            parent->last = ref;
-        }
+        if (xmlNodePtr ref = xmlNewReference(ctxt->myDoc, ent->name))
+            detail::link(ctxt->node, ref, nullptr);
     }
     if (!st.stand) {
         st.stand = static_cast<xmlEntityPtr>(xmlMalloc(sizeof(xmlEntity)));
@@ -421,14 +413,7 @@ void keptWhitespace(void* ctx, const xmlChar* ch, int len)
         return;
     f->content = ctxt->dict ? const_cast<xmlChar*>(xmlDictLookup(ctxt->dict, ch, len)) : xmlStrndup(ch, len);
     detail::markFormatting(f);
-    xmlNodePtr parent = ctxt->node;
-    f->parent = parent;
-    f->prev = parent->last;
-    if (parent->last)
-        parent->last->next = f;
-    else
-        parent->children = f;
-    parent->last = f;
+    detail::link(ctxt->node, f, nullptr);
 }
 
 // The element is complete: its layout blanks need no disguise any more.

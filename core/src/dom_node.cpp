@@ -95,29 +95,7 @@ void setAttrValue(xmlAttrPtr attr, const QByteArray& value)
     attr->children = attr->last = t;
 }
 
-// Links without libxml2's merging of adjacent text nodes, which would free the node
-// a caller holds a handle to.
-void link(xmlNodePtr parent, xmlNodePtr child, xmlNodePtr before)
-{
-    child->parent = parent;
-    if (!before) {
-        child->prev = parent->last;
-        child->next = nullptr;
-        if (parent->last)
-            parent->last->next = child;
-        else
-            parent->children = child;
-        parent->last = child;
-    } else {
-        child->next = before;
-        child->prev = before->prev;
-        if (before->prev)
-            before->prev->next = child;
-        else
-            parent->children = child;
-        before->prev = child;
-    }
-}
+using detail::link;
 
 xmlNodePtr copyFormatting(xmlNodePtr f)
 {
