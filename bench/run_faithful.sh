@@ -17,8 +17,10 @@ find "$folder" -type f \( -name '*.xml' -o -name '*.svg' -o -name '*.ui' -o -nam
 python3 - "$work" <<'PY'
 import difflib, os, statistics, subprocess, sys
 work = sys.argv[1]
-def c14n(path):
-    r = subprocess.run(['xmllint', '--nonet', '--c14n', path], capture_output=True)
+def c14n(path, home=None):
+    # DTDs and entities named relative to the original are looked up beside it
+    extra = ['--path', home] if home else []
+    r = subprocess.run(['xmllint', '--nonet', '--c14n'] + extra + [path], capture_output=True)
     return r.stdout if r.returncode == 0 else None
 def changed_lines(a, b):
     sm = difflib.SequenceMatcher(None, a.splitlines(), b.splitlines(), autojunk=False)
@@ -72,7 +74,7 @@ for line in open(os.path.join(work, 'index')):
     co = c14n(path)
     if co is not None:
         c14n_checked += 1
-        same_c14n += co == c14n(os.path.join(work, num + '.saved'))
+        same_c14n += co == c14n(os.path.join(work, num + '.saved'), os.path.dirname(path))
     plain_changes.append(changed_lines(orig, saved))
     e = changed_lines(orig, edited)
     edit_changes.append(e)
