@@ -257,6 +257,7 @@ struct StreamHash {
 using ByteSink = std::function<bool(const char*, int)>;
 bool serialize(DocCore& core, xmlNodePtr node, const ByteSink& sink, bool asFile);
 bool writeSource(const DocCore& core, const ByteSink& sink);
+bool readAsText(const DocCore& core, xmlNodePtr n);
 // The source the tree was read from, if it is still there unchanged (empty otherwise).
 QByteArray readSource(const DocCore& core);
 // Writes the subtree of top, start tags as read where the tree still says what they say.

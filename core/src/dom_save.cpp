@@ -76,6 +76,13 @@ private:
 
 } // namespace
 
+// The text of a whole document that is unedited and was read as UTF-8 is the text it was
+// read from (which writeSource gives, when it is still there).
+bool readAsText(const DocCore& core, xmlNodePtr n)
+{
+    return n->type == XML_DOCUMENT_NODE && !core.modified && core.tagSpans;
+}
+
 // An unmodified document is written as the bytes it was read from, when they are still
 // there: false (with whatever the sink got) when the file is gone or no longer the one
 // read, and the caller writes the tree instead.
@@ -176,10 +183,16 @@ QString DOMNode::xml() const
             + QLatin1Char('"');
     }
     QByteArray bytes;
-    detail::serialize(*m_core, n, [&bytes](const char* b, int len) {
+    auto collect = [&bytes](const char* b, int len) {
         bytes.append(b, len);
         return true;
-    }, false);
+    };
+    if (detail::readAsText(*m_core, n)) {
+        if (detail::writeSource(*m_core, collect))
+            return QString::fromUtf8(bytes.startsWith("\xEF\xBB\xBF") ? bytes.mid(3) : bytes);
+        bytes.clear();
+    }
+    detail::serialize(*m_core, n, collect, false);
     return QString::fromUtf8(bytes);
 }
 
@@ -190,14 +203,27 @@ qint64 DOMNode::xmlLength() const
         return xml().size();
     qint64 chars = 0;
     // UTF-16 code units of the UTF-8 stream: one per lead byte, two for 4-byte sequences.
-    detail::serialize(*m_core, n, [&chars](const char* b, int len) {
+    auto count = [&chars](const char* b, int len) {
         for (int i = 0; i < len; ++i) {
             const unsigned char c = static_cast<unsigned char>(b[i]);
             if ((c & 0xC0) != 0x80)
                 chars += (c >= 0xF0) ? 2 : 1;
         }
         return true;
-    }, false);
+    };
+    if (detail::readAsText(*m_core, n)) {
+        bool bom = false, first = true;
+        const bool ok = detail::writeSource(*m_core, [&](const char* b, int len) {
+            if (first && len >= 3 && !memcmp(b, "\xEF\xBB\xBF", 3))
+                bom = true;
+            first = false;
+            return count(b, len);
+        });
+        if (ok)
+            return chars - (bom ? 1 : 0);
+        chars = 0;
+    }
+    detail::serialize(*m_core, n, count, false);
     return chars;
 }
 
