@@ -130,10 +130,10 @@ inline void setPendingName(xmlNodePtr n, bool on)
 inline bool isFormatting(const xmlNode* n) { return n && (reinterpret_cast<intptr_t>(n->_private) & kFormattingBit); }
 inline void markFormatting(xmlNodePtr n) { setPrivateWord(n, privateWord(n) | kFormattingBit); }
 
-// Where an element's start tag stands in the file it was read from (UTF-8 files only),
-// kept in the node's psvi word (unused without schema validation): the offset of its '<'
-// and its length. Saving an edited document writes an element's start tag as the file has
-// it unless the tag changed, so quoting, attribute order and spacing in tags survive.
+// Where an element's start tag (or a text node's text) stands in the file it was read from
+// (UTF-8 files only), kept in the node's psvi word (unused without schema validation): the
+// offset and the length. Saving an edited document writes them as the file has them unless
+// they changed, so quoting, attribute order, spacing and references survive.
 constexpr int kSpanLengthBits = 24;
 inline void setTagSpan(xmlNodePtr el, quint64 offset, quint64 length)
 {
@@ -155,7 +155,7 @@ inline bool tagSpan(const xmlNode* el, quint64* offset, quint64* length)
 inline bool tagChanged(const xmlNode* n) { return reinterpret_cast<intptr_t>(n->_private) & kTagChangedBit; }
 inline void markTagChanged(xmlNodePtr el)
 {
-    if (el && el->type == XML_ELEMENT_NODE)
+    if (el && (el->type == XML_ELEMENT_NODE || el->type == XML_TEXT_NODE))
         setPrivateWord(el, privateWord(el) | kTagChangedBit);
 }
 inline void markAttributeChanged(xmlNodePtr attr)

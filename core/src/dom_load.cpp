@@ -42,6 +42,7 @@ namespace {
 struct LoadState {
     detail::StreamHash hash; // of the bytes as read
     bool spans = false;      // start tags' places in the source are good
+    qint64 textFrom = -1;    // where text read from now on starts in the source (-1: unknown)
     QString unreadDtd;       // DTD material asked for but not read
     xmlEntityPtr stand = nullptr; // stands for external entities kept as references
     qint64 rootEnd = -1;     // where the document element ends in the source
@@ -348,20 +349,49 @@ void refuse(LoadState& st, void* ctx, long code, const QString& reason)
     halt(st, ctx);
 }
 
-// The start tag just parsed runs from its '<' (still in the input buffer: attribute
-// values cannot hold one) to the '>' or "/>" the parser is looking at.
-void noteTagSpan(xmlParserInputPtr in, xmlNodePtr el)
+// Where in the source a position of the main input's buffer is.
+qint64 sourceOffset(xmlParserInputPtr in, const xmlChar* p) { return qint64(in->consumed) + (p - in->base); }
+
+// The '<' of the tag the parser is at (a start tag: it looks at the closing '>' or "/>")
+// or has just read (an end tag): still in the buffer, and tags hold no other '<'.
+const xmlChar* tagOpening(xmlParserInputPtr in, const xmlChar* from)
 {
-    const xmlChar* cur = in->cur;
-    const xmlChar* lt = cur;
+    const xmlChar* lt = from;
     while (lt > in->base && *lt != '<')
         --lt;
-    if (*lt != '<')
-        return;
-    const qsizetype close = cur[0] == '/' && cur[1] == '>' ? 2 : cur[0] == '>' ? 1 : 0;
-    if (!close)
-        return;
-    detail::setTagSpan(el, quint64(in->consumed) + quint64(lt - in->base), quint64(cur - lt + close));
+    return *lt == '<' ? lt : nullptr;
+}
+
+// Text read since the last tag ends where this tag starts: its place in the source is
+// remembered, so an edited document writes it back as the file has it (character and
+// entity references included) while the node keeps that text.
+void closeText(LoadState& st, xmlParserCtxtPtr ctxt, qint64 tagAt)
+{
+    xmlNodePtr last = ctxt->node ? ctxt->node->last : nullptr;
+    if (last && last->type == XML_TEXT_NODE && !last->psvi && st.textFrom >= 0 && tagAt > st.textFrom)
+        detail::setTagSpan(last, quint64(st.textFrom), quint64(tagAt - st.textFrom));
+}
+
+// Comments, instructions and CDATA sections end text whose end the parser does not show.
+void lostTextEnd(void* ctx)
+{
+    if (auto* st = static_cast<LoadState*>(static_cast<xmlParserCtxtPtr>(ctx)->_private))
+        st->textFrom = -1;
+}
+void commentEndingText(void* ctx, const xmlChar* value)
+{
+    lostTextEnd(ctx);
+    xmlSAX2Comment(ctx, value);
+}
+void instructionEndingText(void* ctx, const xmlChar* target, const xmlChar* data)
+{
+    lostTextEnd(ctx);
+    xmlSAX2ProcessingInstruction(ctx, target, data);
+}
+void cdataEndingText(void* ctx, const xmlChar* value, int len)
+{
+    lostTextEnd(ctx);
+    xmlSAX2CDataBlock(ctx, value, len);
 }
 
 void depthCheckedStartElement(void* ctx, const xmlChar* localname, const xmlChar* prefix, const xmlChar* URI,
@@ -381,12 +411,24 @@ void depthCheckedStartElement(void* ctx, const xmlChar* localname, const xmlChar
                QStringLiteral("An element has more than %1 attributes; the document was refused.").arg(kMaxAttributes));
         return;
     }
+    // The start tag runs from its '<' to the '>' or "/>" the parser is looking at.
+    const bool mainInput = st && ctxt == st->ctxt && ctxt->inputNr == 1 && ctxt->input && ctxt->input->cur;
+    const xmlChar* cur = mainInput ? ctxt->input->cur : nullptr;
+    const xmlChar* lt = cur ? tagOpening(ctxt->input, cur) : nullptr;
+    const int close = !lt ? 0 : cur[0] == '/' && cur[1] == '>' ? 2 : cur[0] == '>' ? 1 : 0;
+    if (close)
+        closeText(*st, ctxt, sourceOffset(ctxt->input, lt));
+    if (st)
+        st->textFrom = -1;
     xmlSAX2StartElementNs(ctx, localname, prefix, URI, nb_namespaces, namespaces, nb_attributes, nb_defaulted,
                           attributes);
     if (st)
         ++st->openDepth;
-    if (st && ctxt->inputNr == 1 && ctxt->node && ctxt->input && ctxt->input->cur)
-        noteTagSpan(ctxt->input, ctxt->node);
+    if (close && ctxt->node) {
+        const qint64 at = sourceOffset(ctxt->input, lt);
+        detail::setTagSpan(ctxt->node, quint64(at), quint64(cur - lt + close));
+        st->textFrom = at + (cur - lt + close);
+    }
 }
 
 // Blanks the parser judges to be layout are kept, marked as formatting (see
@@ -440,9 +482,16 @@ void depthCountedEndElement(void* ctx, const xmlChar* localname, const xmlChar* 
     auto* st = static_cast<LoadState*>(ctxt->_private);
     if (st && st->openDepth > 0)
         --st->openDepth;
+    const bool mainInput = st && ctxt == st->ctxt && ctxt->inputNr == 1 && ctxt->input && ctxt->input->cur;
+    const xmlChar* lt = mainInput && ctxt->input->cur > ctxt->input->base
+        ? tagOpening(ctxt->input, ctxt->input->cur - 1) : nullptr;
+    if (lt)
+        closeText(*st, ctxt, sourceOffset(ctxt->input, lt));
+    if (st)
+        st->textFrom = mainInput ? sourceOffset(ctxt->input, ctxt->input->cur) : -1;
     // The document element's end: what follows it in the file is the epilog.
-    if (st && ctxt == st->ctxt && ctxt->nameNr <= 1 && ctxt->inputNr == 1 && ctxt->input)
-        st->rootEnd = qint64(ctxt->input->consumed) + (ctxt->input->cur - ctxt->input->base);
+    if (mainInput && ctxt->nameNr <= 1)
+        st->rootEnd = sourceOffset(ctxt->input, ctxt->input->cur);
     xmlNodePtr el = ctxt->node;
     xmlSAX2EndElementNs(ctx, localname, prefix, URI);
     if (st && ctxt == st->ctxt)
@@ -747,6 +796,9 @@ xmlDocPtr parseWith(LoadState& st, const QString& url, bool validate, DOMParseEr
     ctxt->sax->startElementNs = depthCheckedStartElement;
     ctxt->sax->endElementNs = depthCountedEndElement;
     ctxt->sax->startDocument = startDocumentKeepingBlanks;
+    ctxt->sax->comment = commentEndingText;
+    ctxt->sax->processingInstruction = instructionEndingText;
+    ctxt->sax->cdataBlock = cdataEndingText;
     int options = XML_PARSE_HUGE | XML_PARSE_NOENT | XML_PARSE_NONET | XML_PARSE_NOBLANKS | XML_PARSE_COMPACT | XML_PARSE_BIG_LINES
         | XML_PARSE_NOWARNING;
     if (validate)

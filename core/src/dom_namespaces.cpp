@@ -155,8 +155,8 @@ xmlNodePtr copyInto(xmlNodePtr n, xmlDocPtr doc, bool deep)
     while (s && d) {
         if (isFormatting(s))
             markFormatting(d);
+        d->psvi = nullptr; // the copy is in no file
         if (s->type == XML_ELEMENT_NODE) {
-            d->psvi = nullptr; // the copy's tags are in no file
             setPendingName(d, pendingName(s));
             restoreNamespace(d, d, s->ns);
             for (xmlAttrPtr sa = s->properties, da = d->properties; sa && da; sa = sa->next, da = da->next) {

@@ -440,6 +440,7 @@ void DOMNode::setNodeValue(const QString& v)
             detail::raise(DOMError::InvalidArgument,
                           QStringLiteral("setNodeValue: a processing instruction cannot hold \"?>\"."));
         xmlNodeSetContent(n, xc(content));
+        detail::markTagChanged(n);
         m_core->noteChange(n);
         m_core->notePrologChange(n->parent, n);
         return;

@@ -223,6 +223,20 @@ bool putTagAsRead(xmlOutputBufferPtr out, xmlNodePtr el, const QByteArray& sourc
     return true;
 }
 
+// A text node's text as the file has it, while the node still holds that text.
+bool putTextAsRead(xmlOutputBufferPtr out, xmlNodePtr n, const QByteArray& source)
+{
+    quint64 at = 0, len = 0;
+    if (n->type != XML_TEXT_NODE || isFormatting(n) || tagChanged(n) || !tagSpan(n, &at, &len)
+        || at + len > quint64(source.size()))
+        return false;
+    const QByteArray text = QByteArray::fromRawData(source.constData() + at, qsizetype(len));
+    if (text.contains('<'))
+        return false;
+    put(out, text);
+    return true;
+}
+
 } // namespace
 
 QByteArray readSource(const DocCore& core)
@@ -251,7 +265,7 @@ void writeWithTags(xmlOutputBufferPtr out, xmlDocPtr doc, xmlNodePtr top, const 
             const bool empty = n->children == nullptr;
             if (!putTagAsRead(out, n, source, empty))
                 putStartTag(out, n, empty);
-        } else {
+        } else if (!putTextAsRead(out, n, source)) {
             xmlNodeDumpOutput(out, doc, n, 0, 0, "UTF-8");
         }
         if (element && n->children) {

@@ -73,6 +73,7 @@ TEST(DomSave, AnEditRewritesOnlyWhatItTouched)
     const QByteArray original =
         "<?xml version='1.0'?>\n<!-- made by hand -->\n\n<!DOCTYPE r [ <!ENTITY e 'x'> <!ENTITY ext SYSTEM 'ext.xml'> ]>\n"
         "<r\n   a = 'single'\n   b=\"&#x41;&lt;\">\n  <empty></empty>\n  <self   />\n  <t>&ext;</t>\n"
+        "  <txt>a &#x42; &e; > c</txt>\n  <changed>&#x42;</changed>\n"
         "  <keep x='1'  y=\"2\"/>\n  <edit x='1'  y=\"2\"/>\n</r>\n<!-- after -->\n\n";
     DOMDocumentPtr doc = testsupport::parsed(original);
     DOMNode root = doc->documentElement();
@@ -81,7 +82,9 @@ TEST(DomSave, AnEditRewritesOnlyWhatItTouched)
     edit.setAttribute("z", "new");
     root.setAttribute("c", "added");
     doc->selectSingleNode("/r/self").appendChild(doc->createElement("in"));
+    doc->selectSingleNode("/r/changed").firstChild().setNodeValue("B>");
     QByteArray expected = original;
+    expected.replace("<changed>&#x42;</changed>", "<changed>B&gt;</changed>");
     expected.replace("b=\"&#x41;&lt;\">", "b=\"&#x41;&lt;\"\n   c=\"added\">");
     expected.replace("<edit x='1'  y=\"2\"/>", "<edit x='1'  y=\"3\"  z=\"new\"/>");
     expected.replace("<self   />", "<self><in/></self>");
