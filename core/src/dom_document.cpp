@@ -68,15 +68,19 @@ void DOMDocument::setDocumentElement(const DOMNode& element)
         root.appendChild(element);
         return;
     }
-    // The new root takes the old one's place among the prolog and epilog nodes.
+    // The new root takes the old one's place among the prolog and epilog nodes, which
+    // therefore still read as the file has them.
+    const bool prologChanged = m_core->prologChanged;
     DOMNode next = old.nextSibling();
     root.removeChild(old);
     try {
         root.insertBefore(element, next);
     } catch (const DOMException&) {
         root.insertBefore(old, next);
+        m_core->prologChanged = prologChanged;
         throw;
     }
+    m_core->prologChanged = prologChanged;
 }
 
 // A name with a prefix is resolved where the node is first placed (and refused there if

@@ -58,10 +58,11 @@ struct DocCore : std::enable_shared_from_this<DocCore> {
         noteChange(at);
     }
     void noteChange(xmlNodePtr at);
-    // A change to what stands at document level beside the document element.
-    void notePrologChange(xmlNodePtr parent, xmlNodePtr child)
+    // A change to what stands at document level (anything put in or taken out there can
+    // move what is before and after the document element).
+    void notePrologChange(xmlNodePtr parent, xmlNodePtr /*child*/)
     {
-        if (parent && parent == reinterpret_cast<xmlNodePtr>(doc) && child->type != XML_ELEMENT_NODE)
+        if (parent && parent == reinterpret_cast<xmlNodePtr>(doc))
             prologChanged = true;
     }
 

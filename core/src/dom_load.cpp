@@ -43,6 +43,7 @@ struct LoadState {
     detail::StreamHash hash; // of the bytes as read
     bool spans = false;      // start tags' places in the source are good
     qint64 textFrom = -1;    // where text read from now on starts in the source (-1: unknown)
+    xmlNodePtr textParent = nullptr, textAfter = nullptr; // and where in the tree it goes
     QString unreadDtd;       // DTD material asked for but not read
     xmlEntityPtr stand = nullptr; // stands for external entities kept as references
     qint64 rootEnd = -1;     // where the document element ends in the source
@@ -365,11 +366,16 @@ const xmlChar* tagOpening(xmlParserInputPtr in, const xmlChar* from)
 // Text read since the last tag ends where this tag starts: its place in the source is
 // remembered, so an edited document writes it back as the file has it (character and
 // entity references included) while the node keeps that text.
+// Only when that text became exactly one node right after the tag (nothing an entity
+// brought in, no reference kept in between).
 void closeText(LoadState& st, xmlParserCtxtPtr ctxt, qint64 tagAt)
 {
-    xmlNodePtr last = ctxt->node ? ctxt->node->last : nullptr;
-    if (last && last->type == XML_TEXT_NODE && !last->psvi && st.textFrom >= 0 && tagAt > st.textFrom)
-        detail::setTagSpan(last, quint64(st.textFrom), quint64(tagAt - st.textFrom));
+    xmlNodePtr parent = ctxt->node;
+    xmlNodePtr last = parent ? parent->last : nullptr;
+    if (!last || last->type != XML_TEXT_NODE || last->psvi || st.textFrom < 0 || tagAt <= st.textFrom
+        || parent != st.textParent || last->prev != st.textAfter)
+        return;
+    detail::setTagSpan(last, quint64(st.textFrom), quint64(tagAt - st.textFrom));
 }
 
 // Comments, instructions and CDATA sections end text whose end the parser does not show.
@@ -428,6 +434,8 @@ void depthCheckedStartElement(void* ctx, const xmlChar* localname, const xmlChar
         const qint64 at = sourceOffset(ctxt->input, lt);
         detail::setTagSpan(ctxt->node, quint64(at), quint64(cur - lt + close));
         st->textFrom = at + (cur - lt + close);
+        st->textParent = ctxt->node; // text next is its first child
+        st->textAfter = nullptr;
     }
 }
 
@@ -487,8 +495,11 @@ void depthCountedEndElement(void* ctx, const xmlChar* localname, const xmlChar* 
         ? tagOpening(ctxt->input, ctxt->input->cur - 1) : nullptr;
     if (lt)
         closeText(*st, ctxt, sourceOffset(ctxt->input, lt));
-    if (st)
+    if (st) {
         st->textFrom = mainInput ? sourceOffset(ctxt->input, ctxt->input->cur) : -1;
+        st->textAfter = ctxt->node; // text next follows this element in its parent
+        st->textParent = ctxt->node ? ctxt->node->parent : nullptr;
+    }
     // The document element's end: what follows it in the file is the epilog.
     if (mainInput && ctxt->nameNr <= 1)
         st->rootEnd = sourceOffset(ctxt->input, ctxt->input->cur);
