@@ -91,7 +91,12 @@ TEST(DomSafety, RefusedOperationsChangeNothing)
          DOMError::Namespace, [](DOMDocumentPtr d) { root(d).setAttribute("xmlns:b", "urn:a"); }},
         {"same expanded name under another prefix", "<r xmlns:a='urn:a' xmlns:b='urn:a' a:x='1'/>", DOMError::Namespace,
          [](DOMDocumentPtr d) { root(d).setAttribute("b:x", "2"); }},
-        {"a method on nothing", "<r/>", DOMError::ObjectNotSet, [](DOMDocumentPtr d) { root(d).appendChild(DOMNode()); }},
+        {"nothing appended", "<r/>", DOMError::ObjectNotSet, [](DOMDocumentPtr d) { root(d).appendChild(DOMNode()); }},
+        {"the name of nothing", "<r/>", DOMError::ObjectNotSet, [](DOMDocumentPtr) { DOMNode().nodeName(); }},
+        {"a query on nothing", "<r/>", DOMError::ObjectNotSet, [](DOMDocumentPtr) { DOMNode().selectSingleNode("a"); }},
+        {"the attributes of nothing", "<r/>", DOMError::ObjectNotSet, [](DOMDocumentPtr) { DOMNode().attributes(); }},
+        {"the text of nothing", "<r/>", DOMError::ObjectNotSet, [](DOMDocumentPtr) { DOMNode().text(); }},
+        {"the length of no list", "<r/>", DOMError::ObjectNotSet, [](DOMDocumentPtr) { DOMNodeList().length(); }},
     };
     for (const Refusal& c : cases) {
         SCOPED_TRACE(c.what);
