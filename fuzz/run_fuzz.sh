@@ -1,16 +1,26 @@
 #!/usr/bin/env bash
 # Builds the fuzz target and runs it in one process.
-#   run_fuzz.sh --runs N [BUILD_DIR]   the repeatable check the test command runs: the
-#                                      regressions, then N inputs mutated with a fixed seed
-#                                      from a fresh copy of the seed corpus
+#   run_fuzz.sh --gate [BUILD_DIR]     the check the test command runs: the regressions, then
+#                                      every input of a generated corpus (the conformance
+#                                      documents, each small one with three sets of edits)
+#                                      exactly once: the same inputs, the same verdict, on
+#                                      any machine
+#   run_fuzz.sh --runs N [BUILD_DIR]   the same corpus, then mutations up to N inputs with a
+#                                      fixed seed (which inputs the mutations reach can vary
+#                                      between runs: coverage depends on addresses)
 #   run_fuzz.sh SECONDS [BUILD_DIR]    a search for new faults: the corpus grows in
 #                                      BUILD_DIR/corpus between runs
 # A finding is written to BUILD_DIR/artifacts and makes this script fail. Inputs kept
 # under fuzz/regressions are replayed first: each one once broke the core.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
-usage="usage: run_fuzz.sh --runs N | SECONDS [BUILD_DIR]"
-if [ "${1:-}" = "--runs" ]; then
+usage="usage: run_fuzz.sh --gate | --runs N | SECONDS [BUILD_DIR]"
+if [ "${1:-}" = "--gate" ]; then
+  shift
+  runs=1 # the corpus is always run whole first; one run more is none
+  limit=(-runs=1)
+  export VARIANTS=3
+elif [ "${1:-}" = "--runs" ]; then
   runs="${2:?$usage}"; shift 2
   limit=(-runs="$runs")
 else

@@ -17,4 +17,4 @@ WIDE_CHILDREN=100000 bash bench/run_open_bench.sh 10 1
 bash "$here/build.sh" asan
 # the packaging check builds the library again from scratch; once is enough
 ctest --test-dir build/asan --output-on-failure -j 2 --timeout 1800 -E consumer_links_installed_package
-bash fuzz/run_fuzz.sh --runs 20000
+bash fuzz/run_fuzz.sh --gate
