@@ -1,5 +1,5 @@
-// Helper for the safe-save tests: loads a document, writes one byte to stdout the moment
-// saving starts, then saves it over the target. The test kills it while it saves.
+// Helper for the safe-save tests: loads a document, edits it, writes one byte to stdout the
+// moment saving starts, then saves it over the target. The test kills it while it saves.
 //   save_child SOURCE TARGET
 // Exit codes: 0 saved, 64 bad arguments, 65 the source did not load, 66 the save failed.
 #include "treelark/ApXmlMgr.h"
@@ -14,6 +14,8 @@ int main(int argc, char** argv)
     mgr.LoadXml(QString::fromLocal8Bit(argv[1]), false);
     if (mgr.DOMDoc()->parseError().errorCode != 0)
         return 65;
+    // An edit first, so the tree is written out (an unedited document is a plain copy).
+    mgr.DOMDoc()->documentElement().setAttribute(QStringLiteral("saved"), QStringLiteral("1"));
     if (::write(STDOUT_FILENO, "S", 1) != 1)
         return 64;
     mgr.Save(QString::fromLocal8Bit(argv[2]));

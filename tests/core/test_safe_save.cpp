@@ -151,11 +151,14 @@ TEST(SafeSave, KilledWhileSavingLeavesTheOldFileOrTheNewOneWhole)
     ASSERT_GT(newBytes.size(), 50 << 20);
     ASSERT_NE(newBytes, oldBytes);
 
-    const unsigned seed = std::random_device{}();
+    // Kill moments from a fixed seed; kills go on until enough landed mid-save (how many
+    // do depends on the machine's speed), so the verdict does not.
+    const unsigned seed = 1;
     std::mt19937 rng(seed);
     std::uniform_int_distribution<qint64> delay(0, saveMicros * 6 / 5);
-    int killedWhileRunning = 0, keptOld = 0, gotNew = 0, strayFiles = 0;
-    for (int i = 0; i < 50; ++i) {
+    int kills = 0, killedWhileRunning = 0, keptOld = 0, gotNew = 0, strayFiles = 0;
+    for (; kills < 200 && (killedWhileRunning < 25 || keptOld < 10); ++kills) {
+        const int i = kills;
         ASSERT_TRUE(writeBytes(target, oldBytes));
         Child c = startSaveChild(source, target);
         ASSERT_GT(c.pid, 0);
@@ -178,9 +181,9 @@ TEST(SafeSave, KilledWhileSavingLeavesTheOldFileOrTheNewOneWhole)
             QFile::remove(folder + "/" + stray);
         }
     }
-    std::printf("[safe-save] 50 kills (seed %u, save takes %lld us): %d while saving, old kept %d, new whole %d, "
+    std::printf("[safe-save] %d kills (save takes %lld us): %d while saving, old kept %d, new whole %d, "
                 "stray files %d\n",
-                seed, static_cast<long long>(saveMicros), killedWhileRunning, keptOld, gotNew, strayFiles);
+                kills, static_cast<long long>(saveMicros), killedWhileRunning, keptOld, gotNew, strayFiles);
     // the kills must have landed while saving, or this proved nothing
     EXPECT_GE(killedWhileRunning, 25);
     EXPECT_GE(keptOld, 10);
