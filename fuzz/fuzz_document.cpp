@@ -384,11 +384,57 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     s.remember(s.doc->asNode());
     s.remember(s.doc->documentElement());
 
+    // Every step is recorded as an undo history would; taking all of them back must give
+    // the tree as loaded, and making them again the tree as edited, byte for byte.
+    const auto treeText = [&] {
+        const DOMNode root = s.doc->documentElement();
+        return root.isNull() ? QByteArray() : root.xmlUtf8();
+    };
+    const QByteArray loadedTree = treeText();
+    QByteArray loadedBytes;
+    try {
+        loadedBytes = s.doc->saveToBytes();
+    } catch (const DOMException&) {
+    }
+    std::vector<std::unique_ptr<DOMChangeSet>> history;
     for (int i = 0; i < kMaxOperations && !ops.empty(); ++i) {
+        s.doc->beginChanges();
         try {
             s.step(ops);
         } catch (const DOMException&) {
             // refused operations are part of the contract
+        }
+        history.push_back(s.doc->endChanges());
+    }
+    const auto fail = [](const char* what, const QByteArray& want, const QByteArray& got) {
+        std::fprintf(stderr, "%s\n--- expected\n%s\n--- got\n%s\n", what, want.left(4096).constData(),
+                     got.left(4096).constData());
+        std::abort();
+    };
+    if (!history.empty()) {
+        const QByteArray editedTree = treeText();
+        QByteArray editedBytes;
+        try {
+            editedBytes = s.doc->saveToBytes();
+        } catch (const DOMException&) {
+        }
+        for (auto it = history.rbegin(); it != history.rend(); ++it)
+            (*it)->undo();
+        if (treeText() != loadedTree)
+            fail("undoing every step did not give the loaded tree", loadedTree, treeText());
+        try {
+            if (const QByteArray b = s.doc->saveToBytes(); b != loadedBytes)
+                fail("undoing every step did not save as loaded", loadedBytes, b);
+        } catch (const DOMException&) {
+        }
+        for (auto& step : history)
+            step->redo();
+        if (treeText() != editedTree)
+            fail("redoing every step did not give the edited tree", editedTree, treeText());
+        try {
+            if (const QByteArray b = s.doc->saveToBytes(); b != editedBytes)
+                fail("redoing every step did not save as edited", editedBytes, b);
+        } catch (const DOMException&) {
         }
     }
 

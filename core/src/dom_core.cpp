@@ -173,6 +173,13 @@ void DocCore::unheld(xmlNodePtr n)
 // and a namespace declaration handed out as an attribute is kept until the tree goes.
 void DocCore::freeDetached(xmlNodePtr root)
 {
+    // Nothing of a subtree being freed can be put back: it is not a recorded change.
+    Journal* const recorder = tJournal;
+    tJournal = nullptr;
+    struct Resume {
+        Journal* j;
+        ~Resume() { tJournal = j; }
+    } resume{recorder};
     std::vector<xmlNodePtr> held;
     std::vector<std::pair<xmlNodePtr, xmlNsPtr>> handedOut;
     auto visitElement = [&](xmlNodePtr el) {

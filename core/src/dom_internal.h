@@ -7,6 +7,8 @@
 #include <libxml/xpath.h>
 
 #include <cstring>
+#include <memory>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -105,6 +107,40 @@ private:
     void freeDetached(xmlNodePtr root);
 };
 
+// ---- the change journal (dom_journal.cpp) ----
+//
+// While a document records its changes (DOMDocument::beginChanges), every primitive step
+// taken on its tree is noted before or after it happens: a node linked or unlinked, a
+// text or attribute value, a name, a namespace pointer or declaration list, a node's
+// marks. Undoing replays the notes backwards, each swapping the state it kept with the
+// tree's; redoing replays them forwards. Replaying is raw pointer work, so what comes
+// back is exactly the tree that was there (layout, marks and namespaces included), and
+// a node taken out and put back is the same node: handles to it stay good.
+struct Journal;
+inline thread_local Journal* tJournal = nullptr;
+inline thread_local const void* tJournalDoc = nullptr;
+inline bool recording(const void* doc) { return tJournal && doc == tJournalDoc; }
+void recordLinked(xmlNodePtr n);        // n was just linked where it now stands
+void recordUnlinking(xmlNodePtr n);     // n is about to be unlinked
+void recordContent(xmlNodePtr n);       // n's text is about to change
+// An attribute's value is about to be replaced: while recording, the journal takes the
+// old children (text and entity references) and answers true.
+bool keepAttributeValue(xmlNodePtr attr);
+void recordName(xmlNodePtr n);          // n's name is about to change
+void recordNs(xmlNodePtr n);            // n->ns is about to change
+void recordNsDefs(xmlNodePtr el);       // el->nsDef is about to change
+void recordHref(xmlNsPtr ns);           // ns->href is about to change
+void recordMarks(xmlNodePtr n);         // n's marks are about to change
+// Namespace fix-ups libxml2 makes in a subtree on its own are noted by comparing the
+// subtree's namespace state before and after.
+struct NsSnapshot {
+    std::unordered_map<xmlNodePtr, xmlNsPtr> ns;                 // named nodes
+    std::unordered_map<xmlNodePtr, std::vector<xmlNsPtr>> defs;  // elements with declarations
+    std::vector<xmlNodePtr> elements;
+};
+std::unique_ptr<NsSnapshot> snapshotNamespaces(xmlNodePtr subtree);
+void recordNamespaceChanges(const NsSnapshot& before);
+
 inline void* const kRetiredDeclaration = reinterpret_cast<void*>(1);
 inline bool isNsDecl(const void* n) { return static_cast<const xmlNode*>(n)->type == XML_NAMESPACE_DECL; }
 
@@ -118,9 +154,17 @@ inline void setPrivateWord(xmlNodePtr n, intptr_t w) { n->_private = reinterpret
 inline intptr_t handleCount(xmlNodePtr n) { return privateWord(n) >> kCountShift; }
 inline void countHandle(xmlNodePtr n, int delta) { setPrivateWord(n, privateWord(n) + (intptr_t(delta) << kCountShift)); }
 inline bool pendingName(xmlNodePtr n) { return privateWord(n) & kPendingBit; }
+constexpr intptr_t kMarkBits = (intptr_t(1) << kCountShift) - 1;
+// Sets the marks (the count is left alone: noting the change may add a handle).
+inline void setMarks(xmlNodePtr n, intptr_t word)
+{
+    if ((word & kMarkBits) != (privateWord(n) & kMarkBits) && recording(n->doc))
+        recordMarks(n);
+    setPrivateWord(n, (privateWord(n) & ~kMarkBits) | (word & kMarkBits));
+}
 inline void setPendingName(xmlNodePtr n, bool on)
 {
-    setPrivateWord(n, (privateWord(n) & ~kPendingBit) | (on ? kPendingBit : 0));
+    setMarks(n, (privateWord(n) & ~kPendingBit) | (on ? kPendingBit : 0));
 }
 
 // Formatting: the blank text between elements that only indents the file (what the
@@ -129,7 +173,7 @@ inline void setPendingName(xmlNodePtr n, bool on)
 // it is not part of the document as the DOM shows it: no list, walk, query or text
 // includes it, and no handle to it is ever given out.
 inline bool isFormatting(const xmlNode* n) { return n && (reinterpret_cast<intptr_t>(n->_private) & kFormattingBit); }
-inline void markFormatting(xmlNodePtr n) { setPrivateWord(n, privateWord(n) | kFormattingBit); }
+inline void markFormatting(xmlNodePtr n) { setMarks(n, privateWord(n) | kFormattingBit); }
 
 // Where an element's start tag (or a text node's text) stands in the file it was read from
 // (UTF-8 files only), kept in the node's psvi word (unused without schema validation): the
@@ -157,11 +201,11 @@ inline bool tagChanged(const xmlNode* n) { return reinterpret_cast<intptr_t>(n->
 inline void markTagChanged(xmlNodePtr el)
 {
     if (el && (el->type == XML_ELEMENT_NODE || el->type == XML_TEXT_NODE))
-        setPrivateWord(el, privateWord(el) | kTagChangedBit);
+        setMarks(el, privateWord(el) | kTagChangedBit);
 }
 inline void markAttributeChanged(xmlNodePtr attr)
 {
-    setPrivateWord(attr, privateWord(attr) | kTagChangedBit);
+    setMarks(attr, privateWord(attr) | kTagChangedBit);
     markTagChanged(attr->parent);
 }
 inline xmlNodePtr visible(xmlNodePtr n, bool forward)
@@ -218,6 +262,29 @@ inline void link(xmlNodePtr parent, xmlNodePtr child, xmlNodePtr before)
         before->prev = child;
     else
         parent->last = child;
+    if (recording(child->doc))
+        recordLinked(child);
+}
+
+void keepUnlinked(xmlNodePtr n);
+// Takes n out of its parent (a node or an attribute). While recording, the journal keeps
+// n (so it can be put back) and this answers true; otherwise n is the caller's to free.
+inline bool unlink(xmlNodePtr n)
+{
+    const bool kept = n->parent && recording(n->doc);
+    if (kept)
+        recordUnlinking(n);
+    xmlUnlinkNode(n);
+    if (kept)
+        keepUnlinked(n);
+    return kept;
+}
+// Sets a node's namespace pointer, noting it while recording.
+inline void setNs(xmlNodePtr n, xmlNsPtr ns)
+{
+    if (n->ns != ns && recording(n->doc))
+        recordNs(n);
+    n->ns = ns;
 }
 
 // A hash of a byte stream, fed in pieces: enough to tell that a file is still the one

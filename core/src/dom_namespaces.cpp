@@ -87,8 +87,9 @@ xmlNsPtr resolve(xmlNodePtr el, const xmlChar* prefix)
 void bindPending(xmlNodePtr n, xmlNsPtr ns)
 {
     const char* colon = std::strchr(cc(n->name), ':');
+    recordName(n);
     xmlNodeSetName(n, reinterpret_cast<const xmlChar*>(colon + 1));
-    n->ns = ns;
+    setNs(n, ns);
 }
 
 bool sameUri(xmlNsPtr a, xmlNsPtr b)
@@ -227,7 +228,7 @@ void settleNamespaces(xmlNodePtr subtree)
                 if (xmlNsPtr ns = declared(el, prefixOf(el->name)))
                     bindPending(el, ns);
             } else if (placed) {
-                el->ns = resolve(el, nullptr); // a new element joins the default namespace of its place
+                setNs(el, resolve(el, nullptr)); // a new element joins the default namespace of its place
             }
             setPendingName(el, placed && !isPrefixedPending(el) ? false : pendingName(el));
         }
@@ -243,12 +244,15 @@ void settleNamespaces(xmlNodePtr subtree)
     });
     if (!anyElement)
         return;
+    const std::unique_ptr<NsSnapshot> before = snapshotNamespaces(subtree);
     if (subtree->type == XML_ELEMENT_NODE)
         xmlDOMWrapReconcileNamespaces(nullptr, subtree, 0);
     else
         for (xmlNodePtr c = subtree->children; c; c = c->next)
             if (c->type == XML_ELEMENT_NODE)
                 xmlDOMWrapReconcileNamespaces(nullptr, c, 0);
+    if (before)
+        recordNamespaceChanges(*before);
     // Names and declarations in the subtree may read differently in its new place.
     forEachElement(subtree, [](xmlNodePtr el) {
         bool named = el->ns || el->nsDef;
@@ -261,6 +265,7 @@ void settleNamespaces(xmlNodePtr subtree)
     forEachElement(subtree, [](xmlNodePtr el) {
         if (el->ns || pendingName(el) || isPrefixedPending(el) || !resolve(el, nullptr))
             return;
+        recordNsDefs(el);
         xmlNewNs(el, reinterpret_cast<const xmlChar*>(""), nullptr);
         markTagChanged(el);
     });
@@ -304,13 +309,13 @@ void unlinkKeepingNamespaces(xmlNodePtr n)
         if (a->atype == XML_ATTRIBUTE_ID)
             xmlRemoveID(n->doc, a);
     }
-    xmlUnlinkNode(n);
+    unlink(n);
     if (n->type != XML_ELEMENT_NODE && n->type != XML_ATTRIBUTE_NODE)
         return;
     std::unordered_set<xmlNsPtr> inside;
     auto keep = [&](xmlNodePtr named) {
         if (named->ns && !inside.count(named->ns))
-            named->ns = keptDeclaration(n->doc, n, named->ns);
+            setNs(named, keptDeclaration(n->doc, n, named->ns));
     };
     if (n->type == XML_ATTRIBUTE_NODE) {
         keep(n);
@@ -417,7 +422,7 @@ std::vector<Rebinding> planRebinding(xmlNodePtr el, const QString& change, xmlNs
 void apply(const std::vector<Rebinding>& plan)
 {
     for (const Rebinding& r : plan) {
-        r.node->ns = r.ns;
+        setNs(r.node, r.ns);
         if (r.node->type == XML_ATTRIBUTE_NODE)
             markAttributeChanged(r.node);
         else
@@ -437,6 +442,7 @@ void setDeclaration(DocCore& core, xmlNodePtr el, const QByteArray& qname, const
     markTagChanged(el);
     xmlNsPtr ns = findDeclaration(el, qname);
     if (ns) {
+        recordHref(ns);
         xmlChar* old = const_cast<xmlChar*>(ns->href);
         ns->href = xmlStrdup(xc(uri));
         try {
@@ -450,6 +456,7 @@ void setDeclaration(DocCore& core, xmlNodePtr el, const QByteArray& qname, const
         core.noteChange(el);
         return;
     }
+    recordNsDefs(el);
     ns = xmlNewNs(el, xc(uri), prefix.isEmpty() ? nullptr : xc(prefix));
     if (!ns)
         raise(DOMError::OutOfMemory, QStringLiteral("Out of memory"));
@@ -474,6 +481,7 @@ void setDeclarationValue(DocCore& core, xmlNsPtr ns, const QByteArray& uri)
     if (!owner || ns->_private == kRetiredDeclaration || !findDeclaration(owner, declarationName(ns).toUtf8())) {
         // a declaration no element has any more: only its value
         checkDeclaration(ns->prefix ? QByteArray(cc(ns->prefix)) : QByteArray(), uri);
+        recordHref(ns);
         xmlFree(const_cast<xmlChar*>(ns->href));
         ns->href = xmlStrdup(xc(uri));
         return;
@@ -488,6 +496,7 @@ void removeDeclaration(DocCore& core, xmlNodePtr el, xmlNsPtr ns)
         link = &(*link)->next;
     if (!*link)
         return;
+    recordNsDefs(el);
     *link = ns->next;
     markTagChanged(el);
     try {
@@ -498,7 +507,11 @@ void removeDeclaration(DocCore& core, xmlNodePtr el, xmlNsPtr ns)
     }
     ns->next = nullptr;
     core.noteChange(el);
-    if (ns->_private) {
+    if (recording(el->doc)) {
+        // the recorded changes keep it, to put it back
+        if (ns->_private)
+            ns->_private = kRetiredDeclaration;
+    } else if (ns->_private) {
         ns->_private = kRetiredDeclaration;
         core.retiredNs.push_back(ns);
     } else {

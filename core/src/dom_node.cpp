@@ -85,7 +85,7 @@ xmlAttrPtr findAttr(xmlNodePtr el, const QByteArray& qname)
 // Attribute text without entity interpretation: the value is taken literally.
 void setAttrValue(xmlAttrPtr attr, const QByteArray& value)
 {
-    if (attr->children)
+    if (attr->children && !detail::keepAttributeValue(reinterpret_cast<xmlNodePtr>(attr)))
         xmlFreeNodeList(attr->children);
     attr->children = attr->last = nullptr;
     xmlNodePtr t = xmlNewDocText(attr->doc, xc(value));
@@ -177,10 +177,9 @@ void linkIndented(xmlNodePtr parent, xmlNodePtr child, xmlNodePtr before, const 
 // A node taken out takes its line with it: the indentation in front of it goes too.
 void dropIndentation(xmlNodePtr n)
 {
-    if (xmlNodePtr f = n->prev; detail::isFormatting(f)) {
-        xmlUnlinkNode(f);
-        xmlFreeNode(f);
-    }
+    if (xmlNodePtr f = n->prev; detail::isFormatting(f))
+        if (!detail::unlink(f))
+            xmlFreeNode(f);
 }
 
 void appendText(QString& out, xmlNodePtr n, qsizetype limit, bool* truncated)
@@ -439,6 +438,7 @@ void DOMNode::setNodeValue(const QString& v)
         if (n->type == XML_PI_NODE && content.contains("?>"))
             detail::raise(DOMError::InvalidArgument,
                           QStringLiteral("setNodeValue: a processing instruction cannot hold \"?>\"."));
+        detail::recordContent(n);
         xmlNodeSetContent(n, xc(content));
         detail::markTagChanged(n);
         m_core->noteChange(n);
@@ -705,7 +705,7 @@ DOMNode DOMNode::insertBefore(const DOMNode& newChild, const DOMNode& refChild)
         if (c->parent) {
             dropIndentation(c);
             if (fragment)
-                xmlUnlinkNode(c); // a fragment declares nothing its children could use
+                detail::unlink(c); // a fragment declares nothing its children could use
             else
                 detail::unlinkKeepingNamespaces(c);
         }
@@ -823,6 +823,8 @@ void DOMNode::setAttribute(const QString& name, const QString& v)
         last->next = a;
         a->prev = last;
     }
+    if (detail::recording(n->doc))
+        detail::recordLinked(reinterpret_cast<xmlNodePtr>(a));
 }
 
 void DOMNode::removeAttribute(const QString& name)

@@ -116,6 +116,7 @@ public:
     QString textPrefix(qsizetype maxChars, bool* truncated = nullptr) const;
 
     QString xml() const;               // the subtree serialized, indented like its document
+    QByteArray xmlUtf8() const;        // xml() as UTF-8, for texts too large to copy twice
     qint64 xmlLength() const;          // characters of xml(), counted without building it
 
     DOMNamedNodeMap attributes() const; // null map for nodes that have none
@@ -200,6 +201,35 @@ private:
     DOMNode m_owner;
 };
 
+// The changes made to one document between DOMDocument::beginChanges() and endChanges(),
+// able to take them back and make them again exactly: the document then serializes byte
+// for byte as it did, and every node taken out and put back is the same node (handles to
+// it stay good). Undo and redo must alternate, starting with undo, with the document in
+// the state the set left it in (as an undo history does). A set keeps alive what it may
+// have to put back: removed nodes, old values.
+class DOMChangeSet {
+public:
+    ~DOMChangeSet();
+    DOMChangeSet(const DOMChangeSet&) = delete;
+    DOMChangeSet& operator=(const DOMChangeSet&) = delete;
+    bool isEmpty() const;
+    void undo();
+    void redo();
+    bool isUndone() const;
+    // Roughly the bytes this set keeps alive (removed subtrees, old values).
+    qint64 cost() const;
+    // For views that follow the document: the nodes whose children changed, and the
+    // nodes whose own attributes, name or value changed (only nodes the DOM shows).
+    const std::vector<DOMNode>& changedParents() const;
+    const std::vector<DOMNode>& changedNodes() const;
+
+private:
+    friend class DOMDocument;
+    DOMChangeSet();
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
+
 struct DOMParseError {
     long errorCode = 0;   // 0 = the last load succeeded
     QString reason;
@@ -261,11 +291,17 @@ public:
     DOMNode selectSingleNode(const QString& expression) const { return asNode().selectSingleNode(expression); }
     DOMNodeList childNodes() const { return asNode().childNodes(); }
     QString xml() const { return asNode().xml(); }
+    QByteArray xmlUtf8() const { return asNode().xmlUtf8(); }
     qint64 xmlLength() const { return asNode().xmlLength(); }
     QString text() const { return asNode().text(); }
 
     // The indentation unit save() uses: what the loaded file used, or two blanks.
     QByteArray indentUnit() const;
+    // Records every change made to this document from now until endChanges(), on this
+    // thread. Recordings do not nest: a second begin is refused with DOMError::Busy.
+    void beginChanges();
+    std::unique_ptr<DOMChangeSet> endChanges();
+    bool isRecording() const;
 
 private:
     friend struct detail::DocCore;
