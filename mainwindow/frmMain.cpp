@@ -343,8 +343,9 @@ void frmMain::toolbarClick(const QString& key)
         MergeDocument();
     } else if (key == QLatin1String("next")) {
         selectNextMatch();
+    } else if (key == QLatin1String("print")) {
+        printClicked();
     }
-    // "print" has no action yet.
 }
 
 bool frmMain::SaveDocument()

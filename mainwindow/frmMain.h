@@ -8,6 +8,7 @@
 
 #include <QElapsedTimer>
 #include <QMainWindow>
+#include <QPointer>
 
 class QAction;
 class QFrame;
@@ -24,6 +25,8 @@ class QToolBar;
 class QTreeView;
 
 namespace treelark {
+
+class frmMessage;
 
 class frmMain : public QMainWindow {
     Q_OBJECT
@@ -171,6 +174,13 @@ private:
     void stopTreeDragTracking();
     void clearDropHighlight();
     void setNameBoxGreen(bool green);
+
+    // --- message window and printing ---
+    QPointer<frmMessage> m_frmMessage;
+    void ShowText();
+    void printClicked(); // Shift held: a preview instead
+    void PrintSnapshot();
+    void PrintPreview();
 };
 
 // Splits a file name at its last path separator ("/" or "\"): the folder part keeps

@@ -151,10 +151,12 @@ TreeItem* frmMain::clickedItem()
 
 void frmMain::runMenuCommand(const QString& caption)
 {
-    // "Edit", "Add", "EditAttributes", "EditText", "InsertNode" and "ShowText" open
-    // windows of their own and do nothing here.
+    // "Edit", "Add", "EditAttributes", "EditText" and "InsertNode" open windows of
+    // their own and do nothing here.
     try {
-        if (caption == QLatin1String("Delete")) {
+        if (caption == QLatin1String("ShowText")) {
+            ShowText();
+        } else if (caption == QLatin1String("Delete")) {
             const DOMNode node = liveClickedNode();
             if (node.isNull())
                 return;

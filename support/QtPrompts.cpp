@@ -97,11 +97,18 @@ std::optional<QString> QtPrompts::saveFile(const FileDialogRequest& request)
 std::optional<PrintRequest> QtPrompts::printDialog(const PrintRequest& request)
 {
     QPrinter printer;
+    if (!request.printerName.isEmpty())
+        printer.setPrinterName(request.printerName);
+    if (!request.outputFileName.isEmpty())
+        printer.setOutputFileName(request.outputFileName);
     printer.setCopyCount(request.copies);
     QPrintDialog dialog(&printer, parent());
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
-    return PrintRequest{printer.copyCount()};
+    // The dialog's printer goes out of scope: hand back what the caller needs to set up
+    // its own, including "print to file", which the dialog offers as a PDF destination.
+    const bool toFile = printer.outputFormat() == QPrinter::PdfFormat && !printer.outputFileName().isEmpty();
+    return PrintRequest{printer.copyCount(), printer.printerName(), toFile ? printer.outputFileName() : QString()};
 }
 
 bool QtPrompts::fileExists(const QString& path) { return QFileInfo(path).isFile(); }

@@ -182,18 +182,29 @@ QString DOMNode::xml() const
         return QLatin1Char(' ') + detail::declarationName(ns) + QStringLiteral("=\"") + href.toHtmlEscaped()
             + QLatin1Char('"');
     }
+    return QString::fromUtf8(xmlUtf8());
+}
+
+QByteArray DOMNode::xmlUtf8() const
+{
+    xmlNodePtr n = static_cast<xmlNodePtr>(requireNode());
+    if (n->type == XML_NAMESPACE_DECL)
+        return xml().toUtf8();
     QByteArray bytes;
     auto collect = [&bytes](const char* b, int len) {
         bytes.append(b, len);
         return true;
     };
     if (detail::readAsText(*m_core, n)) {
-        if (detail::writeSource(*m_core, collect))
-            return QString::fromUtf8(bytes.startsWith("\xEF\xBB\xBF") ? bytes.mid(3) : bytes);
+        if (detail::writeSource(*m_core, collect)) {
+            if (bytes.startsWith("\xEF\xBB\xBF"))
+                bytes.remove(0, 3);
+            return bytes;
+        }
         bytes.clear();
     }
     detail::serialize(*m_core, n, collect, false);
-    return QString::fromUtf8(bytes);
+    return bytes;
 }
 
 qint64 DOMNode::xmlLength() const

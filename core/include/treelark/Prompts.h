@@ -23,6 +23,8 @@ struct FileDialogRequest {
 
 struct PrintRequest {
     int copies = 1;
+    QString printerName;    // "" for the system's default printer
+    QString outputFileName; // set when the user chose to print into a (PDF) file
 };
 
 class Prompts {

@@ -1,0 +1,13 @@
+#pragma once
+
+#include "LayerRecords.h"
+#include "treelark/dom.h"
+
+namespace treelark {
+
+// Reads an ApLayer element and the fields of its first ApFields child. A layer that
+// cannot be read (a child of ApFields that is not an element, a 26th field, a code that
+// is not a number) is reported to the user and gives an empty record.
+LayerRecord ReadLayerNode(const DOMNode& node);
+
+} // namespace treelark

@@ -1,0 +1,15 @@
+#pragma once
+
+#include "LayerRecords.h"
+#include "treelark/dom.h"
+
+namespace treelark {
+
+// Writes the record into `element`, or into a new ApLayer element of `document` when
+// `element` is nothing. Attributes the element already has keep their place; the record's
+// fields replace the first ApFields child where it stands (or are appended), and a record
+// without fields leaves any ApFields child alone. A refused step is reported to the user
+// and gives nothing.
+DOMNode WriteLayerNode(const LayerRecord& record, const DOMNode& element, const DOMDocumentPtr& document);
+
+} // namespace treelark

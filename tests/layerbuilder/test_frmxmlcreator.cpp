@@ -1,0 +1,400 @@
+// The layer builder form, headless: limits and their messages, serial names, the tag
+// name mirroring, the number checks, and what each mode's Ok and Cancel leave behind.
+#include "Clipboard.h"
+#include "frmXmlCreator.h"
+#include "treelark/ScriptedPrompts.h"
+
+#include <QComboBox>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace treelark;
+
+namespace {
+
+QStringList entries(const QComboBox* c)
+{
+    QStringList out;
+    for (int i = 0; i < c->count(); ++i)
+        out << c->itemText(i);
+    return out;
+}
+
+void leave(QWidget* box)
+{
+    QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
+    QCoreApplication::sendEvent(box, &out);
+}
+
+DOMDocumentPtr parsed(const QByteArray& text)
+{
+    DOMDocumentPtr doc = DOMDocument::create();
+    doc->setValidateOnParse(false);
+    doc->loadXML(text);
+    return doc;
+}
+
+const QByteArray kLayers = "<FrameworkConfig><ApLayers><Old/></ApLayers></FrameworkConfig>";
+const QByteArray kThreeFields = "<FrameworkConfig><ApLayers>"
+                                "<ApLayer TagName='Roads' Name='Main roads' ShapeType='8' Keep='me'>"
+                                "<ApFields><ApField TagName='A' Type='4'/><ApField TagName='B'/>"
+                                "<ApField TagName='C' AllowNull='No'/></ApFields></ApLayer>"
+                                "</ApLayers></FrameworkConfig>";
+
+} // namespace
+
+class FormTest : public QObject {
+    Q_OBJECT
+
+    std::shared_ptr<ScriptedPrompts> script;
+    std::shared_ptr<RecordingClipboard> clip;
+    QPointer<frmXmlCreator> form;
+
+    frmXmlCreator* open(const DOMNode& node = DOMNode(), bool edit = false)
+    {
+        form = new frmXmlCreator;
+        if (edit)
+            form->EditLayer(node);
+        else if (!node.isNull())
+            form->AddLayers(node);
+        form->show();
+        return form;
+    }
+
+    void flushDeletes() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
+
+private slots:
+    void init()
+    {
+        script = std::make_shared<ScriptedPrompts>();
+        setPrompts(script);
+        clip = std::make_shared<RecordingClipboard>();
+        setClipboard(clip);
+    }
+
+    void cleanup()
+    {
+        delete form.data();
+        setClipboard(nullptr);
+        setPrompts(nullptr);
+    }
+
+    void loadsWithItsListsAndNothingToWrite()
+    {
+        frmXmlCreator* f = open();
+        QCOMPARE(f->windowTitle(), QStringLiteral("XML Creator"));
+        QCOMPARE(entries(f->cboFieldType), QStringList({"Integer", "Double", "String", "Date", "SmallInteger",
+                                                        "Single", "OID", "Geometry", "Blob"}));
+        QCOMPARE(entries(f->cboLayerType).first(), QStringLiteral("Feature"));
+        QCOMPARE(entries(f->cboShapeType).last(), QStringLiteral("Null"));
+        QCOMPARE(entries(f->cboNull), QStringList({"Yes", "No"}));
+        QCOMPARE(f->txtFieldWidth->text(), QStringLiteral("10"));
+        QVERIFY(!f->cmdWrite->isEnabled());
+        QVERIFY(!f->cmdAddField->isEnabled());
+        QVERIFY(f->cmdAddLayer->isEnabled() && f->cmdCancel->isEnabled());
+    }
+
+    void limitsOf25LayersAnd25Fields()
+    {
+        frmXmlCreator* f = open();
+        for (int i = 0; i < 25; ++i)
+            f->cmdAddLayer->click();
+        QVERIFY(script->asked().isEmpty());
+        f->cmdAddLayer->click();
+        QCOMPARE(f->layerCount(), 25);
+        QCOMPARE(f->cboLayers->count(), 25);
+        QCOMPARE(script->messagesShown(), QStringList{"This Program Cannot Create More Than 25 Layers"});
+        QCOMPARE(script->asked().last().title, QStringLiteral("Error"));
+
+        script->clearAsked();
+        for (int i = 0; i < 25; ++i)
+            f->cmdAddField->click();
+        QVERIFY(script->asked().isEmpty());
+        f->cmdAddField->click();
+        QCOMPARE(f->workingFields().FieldCount, 25);
+        QCOMPARE(f->cboFields->count(), 25);
+        QCOMPARE(script->messagesShown(), QStringList{"This Program Cannot Create More Than 25 Fields"});
+    }
+
+    void serialNamesNeverGoDown()
+    {
+        frmXmlCreator* f = open();
+        f->cmdAddLayer->click();
+        for (int i = 0; i < 3; ++i)
+            f->cmdAddField->click();
+        f->cmdAddLayer->click();
+        f->cmdRemoveLayer->click();
+        QCOMPARE(f->layerCount(), 1);
+        QCOMPARE(f->txtLayerTagName->text(), QStringLiteral("NewLayer1")); // the one before is shown
+        f->cmdAddLayer->click();
+        QCOMPARE(entries(f->cboLayers), QStringList({"NewLayer1", "NewLayer3"}));
+        QCOMPARE(f->cboFields->count(), 0); // a new layer starts without fields
+        f->cmdAddField->click();
+        QCOMPARE(entries(f->cboFields), QStringList{"NewField4"});
+        QCOMPARE(f->txtFieldName->text(), QStringLiteral("NewField4"));
+
+        // Back to the first layer: its three fields are still there.
+        f->cboLayers->setCurrentIndex(0);
+        QCOMPARE(entries(f->cboFields), QStringList({"NewField1", "NewField2", "NewField3"}));
+    }
+
+    void removingLayersAndFields()
+    {
+        frmXmlCreator* f = open();
+        for (int i = 0; i < 3; ++i)
+            f->cmdAddLayer->click();
+        f->cmdRemoveLayer->click(); // the last one shown: the one before takes its place
+        QCOMPARE(f->cboLayers->currentText(), QStringLiteral("NewLayer2"));
+        QCOMPARE(f->currentLayer(), 2);
+        f->cboLayers->setCurrentIndex(0);
+        f->cmdRemoveLayer->click(); // the first: the next moves up
+        QCOMPARE(f->cboLayers->currentText(), QStringLiteral("NewLayer2"));
+        QCOMPARE(f->txtLayerTagName->text(), QStringLiteral("NewLayer2"));
+        f->cmdRemoveLayer->click();
+        QCOMPARE(f->layerCount(), 0);
+        for (QWidget* w : std::initializer_list<QWidget*>{f->cmdWrite, f->cmdRemoveLayer, f->cmdAddField,
+                                                          f->cboLayers, f->txtLayerTagName, f->cboHasM})
+            QVERIFY2(!w->isEnabled(), qPrintable(w->objectName()));
+        QVERIFY(f->cmdAddLayer->isEnabled() && f->cmdCancel->isEnabled());
+
+        f->cmdAddLayer->click();
+        for (int i = 0; i < 3; ++i)
+            f->cmdAddField->click();
+        f->cboFields->setCurrentIndex(1);
+        f->cmdRemoveField->click();
+        QCOMPARE(entries(f->cboFields), QStringList({"NewField1", "NewField3"}));
+        QCOMPARE(f->txtFieldTagName->text(), QStringLiteral("NewField3"));
+        f->cmdRemoveField->click();
+        f->cmdRemoveField->click();
+        QCOMPARE(f->cboFields->count(), 0);
+        QVERIFY(!f->cmdRemoveField->isEnabled() && !f->txtFieldTagName->isEnabled());
+    }
+
+    void tagNamesMirrorIntoTheSelectorsAndNameBoxes()
+    {
+        frmXmlCreator* f = open();
+        f->cmdAddLayer->click();
+        f->txtLayerTagName->clear();
+        QTest::keyClicks(f->txtLayerTagName, "Roads");
+        QCOMPARE(f->cboLayers->itemText(0), QStringLiteral("Roads"));
+        QCOMPARE(f->txtLayerName->text(), QStringLiteral("Roads"));
+        f->cmdAddField->click();
+        f->txtFieldTagName->clear();
+        QTest::keyClicks(f->txtFieldTagName, "Width");
+        QCOMPARE(f->cboFields->itemText(0), QStringLiteral("Width"));
+        QCOMPARE(f->txtFieldName->text(), QStringLiteral("Width"));
+        // A Name typed after the tag name is the layer's own.
+        f->txtLayerName->setText(QStringLiteral("Main roads"));
+        f->cmdAddLayer->click();
+        f->cboLayers->setCurrentIndex(0);
+        QCOMPARE(f->txtLayerName->text(), QStringLiteral("Main roads"));
+        QCOMPARE(f->cboLayers->currentText(), QStringLiteral("Roads"));
+    }
+
+    void numberChecksOnLeavingTheBoxes_data()
+    {
+        QTest::addColumn<bool>("width");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("fraction width") << true << "1.5" << "Please input an integer for Length" << "Integer Required";
+        QTest::newRow("word width") << true << "abc" << "Please input a number for Length" << "Number Required";
+        QTest::newRow("empty width") << true << "" << "Please input a number for Length" << "Number Required";
+        QTest::newRow("width") << true << " 12 " << "" << "";
+        QTest::newRow("fraction decimals") << false << "1.5" << "" << "";
+        QTest::newRow("word decimals") << false << "x" << "Please input a number for Precision" << "Number Required";
+    }
+
+    void numberChecksOnLeavingTheBoxes()
+    {
+        QFETCH(bool, width);
+        QFETCH(QString, text);
+        QFETCH(QString, message);
+        QFETCH(QString, title);
+        frmXmlCreator* f = open();
+        f->cmdAddLayer->click();
+        f->cmdAddField->click();
+        QLineEdit* box = width ? f->txtFieldWidth : f->txtDecimals;
+        box->setText(text);
+        leave(box);
+        if (message.isEmpty()) {
+            QVERIFY(script->asked().isEmpty());
+        } else {
+            QCOMPARE(script->messagesShown(), QStringList{message});
+            QCOMPARE(script->asked().last().title, title);
+        }
+    }
+
+    void clipboardOkWritesTheText()
+    {
+        frmXmlCreator* f = open();
+        QSignalSpy done(f, &frmXmlCreator::OperationCompleted);
+        f->cmdAddLayer->click();
+        f->txtLayerTagName->setText(QStringLiteral("RoadsTag"));
+        f->txtLayerName->setText(QStringLiteral("Roads"));
+        f->cboShapeType->setCurrentText(QStringLiteral("Polyline"));
+        f->cmdAddField->click();
+        f->txtFieldTagName->setText(QStringLiteral("F1"));
+        f->txtFieldName->setText(QStringLiteral("Width"));
+        f->cboFieldType->setCurrentText(QStringLiteral("Double"));
+        f->txtDecimals->setText(QStringLiteral("2.00"));
+        f->cboNull->setCurrentText(QStringLiteral("No"));
+        f->cmdWrite->click();
+
+        QFile golden(QStringLiteral(TREELARK_LAYER_GOLDEN_DIR "/roads_clipboard.txt"));
+        QVERIFY(golden.open(QIODevice::ReadOnly));
+        QCOMPARE(clip->current.toUtf8(), golden.readAll());
+        QCOMPARE(clip->clears, 1);
+        QCOMPARE(script->messagesShown(),
+                 QStringList{"XML has been written to clipboard.\r\nYou may now paste the text into your XML file."});
+        QCOMPARE(script->asked().last().title, QStringLiteral("Clipboard Set"));
+        QCOMPARE(done.size(), 1);
+        QCOMPARE(done[0][0].toBool(), true);
+        flushDeletes();
+        QVERIFY(form.isNull());
+    }
+
+    void clipboardOkWithABadWidthPutsNothingThere()
+    {
+        frmXmlCreator* f = open();
+        QSignalSpy done(f, &frmXmlCreator::OperationCompleted);
+        f->cmdAddLayer->click();
+        f->cmdAddField->click();
+        f->txtFieldWidth->setText(QStringLiteral("wide"));
+        f->cmdWrite->click();
+        QVERIFY(clip->texts.isEmpty());
+        QCOMPARE(script->asked().last().title, QStringLiteral("13"));
+        QCOMPARE(done.size(), 1);
+        QCOMPARE(done[0][0].toBool(), false);
+    }
+
+    void addModeOkAppendsThroughTheHookAsOneStep()
+    {
+        const DOMDocumentPtr doc = parsed(kLayers);
+        const DOMNode layers = doc->selectSingleNode(QStringLiteral("//ApLayers"));
+        frmXmlCreator* f = open(layers);
+        QCOMPARE(f->windowTitle(), QStringLiteral("Add ApLayers"));
+        QStringList steps;
+        f->setApplyEdit([&](const QString& step, const DOMNode& target, const std::function<void()>& change) {
+            steps << step;
+            QCOMPARE(target, layers);
+            QCOMPARE(layers.childNodes().length(), 1); // nothing written before the hook runs it
+            change();
+        });
+        QSignalSpy done(f, &frmXmlCreator::OperationCompleted);
+        f->cmdAddLayer->click();
+        f->cmdAddField->click();
+        f->cmdAddLayer->click();
+        f->cmdWrite->click();
+        QCOMPARE(steps, QStringList{"Add layers"});
+        QCOMPARE(done.size(), 1);
+        QCOMPARE(done[0][0].toBool(), true);
+        const DOMNodeList children = layers.childNodes();
+        QCOMPARE(children.length(), 3);
+        QCOMPARE(children.item(0).nodeName(), QStringLiteral("Old"));
+        QCOMPARE(children.item(1).attributes().getNamedItem("TagName").text(), QStringLiteral("NewLayer1"));
+        QCOMPARE(children.item(1).firstChild().childNodes().length(), 1);
+        QCOMPARE(children.item(2).attributes().getNamedItem("TagName").text(), QStringLiteral("NewLayer2"));
+        QVERIFY(!children.item(2).hasChildNodes());
+        QVERIFY(clip->texts.isEmpty());
+    }
+
+    void editModeShowsOneLayerAndRewritesIt()
+    {
+        const DOMDocumentPtr doc = parsed(kThreeFields);
+        const DOMNode layer = doc->selectSingleNode(QStringLiteral("//ApLayer"));
+        frmXmlCreator* f = open(layer, true);
+        QCOMPARE(f->windowTitle(), QStringLiteral("Edit ApLayer"));
+        QCOMPARE(f->fraLayers->title(), QStringLiteral("ApLayer"));
+        for (QWidget* w : std::initializer_list<QWidget*>{f->lblLayer, f->cboLayers, f->cmdAddLayer, f->cmdRemoveLayer})
+            QVERIFY2(w->isHidden(), qPrintable(w->objectName()));
+        QVERIFY(f->cmdWrite->isEnabled() && f->txtFieldTagName->isEnabled());
+        QCOMPARE(f->txtLayerName->text(), QStringLiteral("Main roads"));
+        QCOMPARE(f->cboShapeType->currentText(), QStringLiteral("Null")); // 8 names no shape
+        QCOMPARE(entries(f->cboFields), QStringList({"A", "B", "C"}));
+        QCOMPARE(f->cboFieldType->currentText(), QStringLiteral("String"));
+        // No selector: the Name box keeps its own value when the tag name changes.
+        f->txtLayerTagName->setText(QStringLiteral("Streets"));
+        QCOMPARE(f->txtLayerName->text(), QStringLiteral("Main roads"));
+
+        f->cboFields->setCurrentIndex(1);
+        f->cmdRemoveField->click();
+        f->cmdAddField->click();
+        QCOMPARE(f->txtFieldTagName->text(), QStringLiteral("NewField1"));
+        f->cmdRemoveField->click();
+
+        QStringList steps;
+        f->setApplyEdit([&](const QString& step, const DOMNode& target, const std::function<void()>& change) {
+            steps << step;
+            QCOMPARE(target, layer);
+            change();
+        });
+        f->cmdWrite->click();
+        QCOMPARE(steps, QStringList{"Edit layer"});
+        QCOMPARE(layer.attributes().getNamedItem("TagName").text(), QStringLiteral("Streets"));
+        QCOMPARE(layer.attributes().getNamedItem("Keep").text(), QStringLiteral("me"));
+        QCOMPARE(layer.attributes().getNamedItem("ShapeType").text(), QStringLiteral("0"));
+        const DOMNodeList fields = layer.firstChild().childNodes();
+        QCOMPARE(fields.length(), 2);
+        QCOMPARE(fields.item(0).attributes().getNamedItem("TagName").text(), QStringLiteral("A"));
+        QCOMPARE(fields.item(1).attributes().getNamedItem("TagName").text(), QStringLiteral("C"));
+        QCOMPARE(fields.item(1).attributes().getNamedItem("AllowNull").text(), QStringLiteral("No"));
+    }
+
+    void editModeWithoutAHookWritesDirectly()
+    {
+        const DOMDocumentPtr doc = parsed(kThreeFields);
+        const DOMNode layer = doc->selectSingleNode(QStringLiteral("//ApLayer"));
+        frmXmlCreator* f = open(layer, true);
+        f->txtLayerDesc->setText(QStringLiteral("edited"));
+        f->cmdWrite->click();
+        QCOMPARE(layer.attributes().getNamedItem("Desc").text(), QStringLiteral("edited"));
+    }
+
+    void cancelWritesNothing()
+    {
+        const DOMDocumentPtr doc = parsed(kThreeFields);
+        const QByteArray before = doc->saveToBytes();
+        frmXmlCreator* f = open(doc->selectSingleNode(QStringLiteral("//ApLayer")), true);
+        bool hookRan = false;
+        f->setApplyEdit([&](const QString&, const DOMNode&, const std::function<void()>&) { hookRan = true; });
+        QSignalSpy done(f, &frmXmlCreator::OperationCompleted);
+        f->txtLayerDesc->setText(QStringLiteral("edited"));
+        f->cmdCancel->click();
+        QVERIFY(!hookRan);
+        QCOMPARE(done.size(), 1);
+        QCOMPARE(done[0][0].toBool(), false);
+        QCOMPARE(doc->saveToBytes(), before);
+        flushDeletes();
+        QVERIFY(form.isNull());
+    }
+
+    void closingByTheFrameRaisesNothing()
+    {
+        frmXmlCreator* f = open();
+        QSignalSpy done(f, &frmXmlCreator::OperationCompleted);
+        f->close();
+        QCOMPARE(done.size(), 0);
+    }
+
+    void anUnreadableLayerIsReportedAndTheFormStaysUsable()
+    {
+        const DOMDocumentPtr doc = parsed("<ApLayer TagName='x' LayerType='abc'/>");
+        frmXmlCreator* f = open(doc->documentElement(), true);
+        QCOMPARE(script->asked().size(), 1);
+        QCOMPARE(script->asked()[0].title, QStringLiteral("13"));
+        QCOMPARE(f->txtLayerTagName->text(), QString());
+        QVERIFY(f->cmdWrite->isEnabled() && f->cmdAddField->isEnabled());
+        f->cmdAddField->click();
+        QCOMPARE(f->cboFields->count(), 1);
+    }
+};
+
+QTEST_MAIN(FormTest)
+#include "test_frmxmlcreator.moc"

@@ -1,0 +1,355 @@
+// The layer builder's rules without a window: codes, numbers, reading an ApLayer,
+// writing it back, and the clipboard text, checked against files byte for byte.
+#include "ConfigurationText.h"
+#include "LayerCodes.h"
+#include "LayerFailure.h"
+#include "LayerNumbers.h"
+#include "ReadLayerNode.h"
+#include "WriteLayerNode.h"
+#include "treelark/ScriptedPrompts.h"
+
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+using namespace treelark;
+
+namespace {
+
+QByteArray golden(const char* name)
+{
+    QFile f(QStringLiteral(TREELARK_LAYER_GOLDEN_DIR "/") + QLatin1String(name));
+    EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << name;
+    return f.readAll();
+}
+
+// Set TREELARK_UPDATE_GOLDEN=1 to rewrite an expected file from the output (then read it).
+void expectGolden(const char* name, const QByteArray& actual)
+{
+    if (qEnvironmentVariableIsSet("TREELARK_UPDATE_GOLDEN")) {
+        QFile f(QStringLiteral(TREELARK_LAYER_GOLDEN_DIR "/") + QLatin1String(name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(actual);
+    }
+    EXPECT_EQ(golden(name).toStdString(), actual.toStdString()) << name;
+}
+
+DOMDocumentPtr parsed(const QByteArray& text)
+{
+    DOMDocumentPtr doc = DOMDocument::create();
+    doc->setValidateOnParse(false);
+    EXPECT_TRUE(doc->loadXML(text)) << doc->parseError().reason.toStdString();
+    return doc;
+}
+
+FieldRecord field(const char* tag, const char* name, const char* type, const char* width, const char* decimals,
+                  const char* allowNull)
+{
+    FieldRecord f;
+    f.TagName = QLatin1String(tag);
+    f.Name = QLatin1String(name);
+    f.Type = QLatin1String(type);
+    f.FieldWidth = QLatin1String(width);
+    f.Decimals = QLatin1String(decimals);
+    f.AllowNull = QLatin1String(allowNull);
+    return f;
+}
+
+LayerRecord roads()
+{
+    LayerRecord l;
+    l.Name = QStringLiteral("Roads");
+    l.TagName = QStringLiteral("RoadsTag");
+    l.LayerType = QStringLiteral("Feature");
+    l.FeatureType = QStringLiteral("Simple");
+    l.ShapeType = QStringLiteral("Polyline");
+    l.Fields.field(1) = field("F1", "Width", "Double", "10", "2", "No");
+    l.Fields.FieldCount = 1;
+    return l;
+}
+
+class LayerModel : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        script = std::make_shared<ScriptedPrompts>();
+        setPrompts(script);
+    }
+    void TearDown() override { setPrompts(nullptr); }
+    std::shared_ptr<ScriptedPrompts> script;
+};
+
+} // namespace
+
+TEST(LayerCodes, EveryTableBothWays)
+{
+    struct Table {
+        qint16 (*code)(const QString&);
+        QString (*name)(qint16);
+        QStringList names;
+        std::vector<qint16> codes;
+    };
+    const Table tables[] = {
+        {LayerTypeCode, LayerTypeName, layerTypeEntries(), {0, 1, 2, 4, 3, 5, 6, 7, 8, 9}},
+        {FeatureTypeCode, FeatureTypeName, featureTypeEntries(), {1, 7, 8, 9, 10, 11, 12, 13}},
+        {ShapeTypeCode, ShapeTypeName, shapeTypeEntries(),
+         {1, 3, 4, 2, 13, 14, 16, 15, 6, 11, 5, 7, 17, 9, 18, 19, 20, 21, 0}},
+        {FieldTypeCode, FieldTypeName,
+         {"Integer", "Double", "String", "Date", "SmallInteger", "Single", "OID", "Geometry", "Blob"},
+         {1, 3, 4, 5, 0, 2, 6, 7, 8}},
+    };
+    for (const Table& t : tables) {
+        ASSERT_EQ(std::size_t(t.names.size()), t.codes.size());
+        for (qsizetype i = 0; i < t.names.size(); ++i) {
+            EXPECT_EQ(t.code(t.names[i]), t.codes[std::size_t(i)]) << t.names[i].toStdString();
+            EXPECT_EQ(t.name(t.codes[std::size_t(i)]), t.names[i]);
+        }
+        // Unknowns both ways; names compare case and blanks exactly.
+        EXPECT_EQ(t.code(QString()), -1);
+        EXPECT_EQ(t.code(t.names[0].toLower() + QLatin1Char('x')), -1);
+        EXPECT_EQ(t.code(t.names[0] + QLatin1Char(' ')), -1);
+        EXPECT_EQ(t.name(-1), QStringLiteral("-1"));
+        EXPECT_EQ(t.name(99), QStringLiteral("-1"));
+    }
+    for (qint16 gap : {8, 10, 12})
+        EXPECT_EQ(ShapeTypeName(gap), QStringLiteral("-1")) << gap;
+    EXPECT_EQ(LayerTypeCode(QStringLiteral("feature")), -1);
+}
+
+TEST(LayerCodes, SelectionScanLandsOnLastEntryWhenNothingMatches)
+{
+    const QStringList shapes = shapeTypeEntries();
+    EXPECT_EQ(selectionScanIndex(shapes, QStringLiteral("Polygon")), 2);
+    EXPECT_EQ(shapes[selectionScanIndex(shapes, ShapeTypeName(8))], QStringLiteral("Null"));
+    EXPECT_EQ(allowNullEntries()[selectionScanIndex(allowNullEntries(), QStringLiteral("yes"))], QStringLiteral("No"));
+    EXPECT_EQ(zmFlagEntries()[selectionScanIndex(zmFlagEntries(), QString())], QStringLiteral("1"));
+    EXPECT_EQ(selectionScanIndex({}, QStringLiteral("x")), -1);
+}
+
+TEST(LayerNumbers, WhatCountsAsANumber)
+{
+    for (const char* yes : {"10", " 10 ", "-1.5", "+2", ".5", "5.", "1e3", "1.5E-2", "\t7"})
+        EXPECT_TRUE(isNumber(QLatin1String(yes))) << yes;
+    for (const char* no : {"", " ", "abc", "1,5", "1.2.3", "inf", "nan", "1e", "--1", "0x10", "1 2"})
+        EXPECT_FALSE(isNumber(QLatin1String(no))) << no;
+}
+
+TEST(LayerNumbers, IntegersRoundHalvesToEvenAndStayInSixteenBits)
+{
+    const struct {
+        const char* text;
+        int expected;
+    } cases[] = {{"10", 10}, {"2.5", 2}, {"3.5", 4}, {"-2.5", -2}, {"2.51", 3}, {" 32767 ", 32767},
+                 {"-32768", -32768}, {"1e2", 100}};
+    for (const auto& c : cases)
+        EXPECT_EQ(toInt16(QLatin1String(c.text)), c.expected) << c.text;
+
+    const struct {
+        const char* text;
+        long number;
+    } failures[] = {{"", LayerFailure::TypeMismatch}, {"abc", LayerFailure::TypeMismatch},
+                    {"32768", LayerFailure::Overflow}, {"32767.5", LayerFailure::Overflow},
+                    {"-32769", LayerFailure::Overflow}, {"1e400", LayerFailure::Overflow}};
+    for (const auto& f : failures) {
+        try {
+            toInt16(QLatin1String(f.text));
+            ADD_FAILURE() << f.text << " converted";
+        } catch (const LayerFailure& e) {
+            EXPECT_EQ(e.number(), f.number) << f.text;
+        }
+    }
+}
+
+TEST(LayerNumbers, ShortestPlainDecimal)
+{
+    const struct {
+        const char* text;
+        const char* expected;
+    } cases[] = {{"2.00", "2"}, {"2.50", "2.5"}, {"0.1", "0.1"}, {"-0", "0"}, {"1e20", "100000000000000000000"},
+                 {"1.5e-3", "0.0015"}, {"-3.25", "-3.25"}};
+    for (const auto& c : cases)
+        EXPECT_EQ(shortestDecimal(toDouble(QLatin1String(c.text))), QLatin1String(c.expected)) << c.text;
+}
+
+TEST(ConfigurationTextTest, RoadsExampleByteForByte)
+{
+    const LayerRecord layers[] = {roads()};
+    expectGolden("roads_clipboard.txt", ConfigurationText(layers).toUtf8());
+}
+
+TEST(ConfigurationTextTest, CodesFlagsEscapingAndLayersWithoutFields)
+{
+    LayerRecord cad;
+    cad.Name = QStringLiteral("A&B");
+    cad.TagName = QStringLiteral("T<1>");
+    cad.Alias = QStringLiteral("not written");
+    cad.Desc = QStringLiteral("say \"hi\"");
+    cad.LayerType = QStringLiteral("Cad");
+    cad.FeatureType = QStringLiteral("Dimension");
+    cad.ShapeType = QStringLiteral("Sphere");
+    cad.SubtypeName = QStringLiteral("sub");
+    cad.CanCreate = QStringLiteral("True");
+    cad.Fields.field(1) = field("Y", "Y", "Blob", "2.5", "0.50", "Yes");
+    cad.Fields.field(2) = field("N", "N", "Nonsense", "3.5", "-1", "No");
+    cad.Fields.FieldCount = 2;
+    LayerRecord bare; // nothing chosen: every code is -1
+    bare.Fields.field(1) = field("ignored", "", "", "", "", ""); // beyond the count
+    const LayerRecord layers[] = {cad, bare};
+
+    const QStringList lines = ConfigurationText(layers).split(QStringLiteral("\r\n"));
+    const QStringList expected = {
+        R"(  <ApLayer Name="A&amp;B" TagName="T&lt;1>" Alias="A&amp;B" Desc="say &quot;hi&quot;" FeatureType="13" ShapeType="21" Creation="0" LayerType="9" TargetLocation="" TargetDatasets="">)",
+        R"(    <ApFields>)",
+        R"(      <ApField Name="Y" TagName="Y" Alias="Y" Desc="" Type="8" Length="2" Precision="0.5" AllowNull="1">)",
+        R"(      </ApField>)",
+        R"(      <ApField Name="N" TagName="N" Alias="N" Desc="" Type="-1" Length="4" Precision="-1" AllowNull="0">)",
+        R"(      </ApField>)",
+        R"(    </ApFields>)",
+        R"(  </ApLayer>)",
+        R"(  <ApLayer Name="" TagName="" Alias="" Desc="" FeatureType="-1" ShapeType="-1" Creation="0" LayerType="-1" TargetLocation="" TargetDatasets="">)",
+        R"(  </ApLayer>)",
+        "",
+    };
+    EXPECT_EQ(lines, expected);
+    EXPECT_TRUE(ConfigurationText({}).isEmpty());
+}
+
+TEST(ConfigurationTextTest, BadWidthOrDecimalsStopsTheText)
+{
+    const struct {
+        const char* width;
+        const char* decimals;
+        long number;
+    } cases[] = {{"", "0", LayerFailure::TypeMismatch}, {"wide", "0", LayerFailure::TypeMismatch},
+                 {"40000", "0", LayerFailure::Overflow}, {"10", "", LayerFailure::TypeMismatch},
+                 {"10", "two", LayerFailure::TypeMismatch}};
+    for (const auto& c : cases) {
+        LayerRecord l = roads();
+        l.Fields.field(1).FieldWidth = QLatin1String(c.width);
+        l.Fields.field(1).Decimals = QLatin1String(c.decimals);
+        const LayerRecord layers[] = {l};
+        try {
+            ConfigurationText(layers);
+            ADD_FAILURE() << c.width << "/" << c.decimals << " accepted";
+        } catch (const LayerFailure& e) {
+            EXPECT_EQ(e.number(), c.number) << c.width << "/" << c.decimals;
+        }
+    }
+}
+
+TEST_F(LayerModel, ReadsTheLayerAndOnlyItsFirstApFields)
+{
+    const DOMDocumentPtr doc = parsed(golden("edit_before.xml"));
+    const LayerRecord l = ReadLayerNode(doc->selectSingleNode(QStringLiteral("//ApLayer")));
+    EXPECT_TRUE(script->asked().isEmpty());
+    EXPECT_EQ(l.Name, QStringLiteral("Main roads"));
+    EXPECT_EQ(l.TagName, QStringLiteral("Roads"));
+    EXPECT_EQ(l.LayerType, QStringLiteral("Raster"));
+    EXPECT_EQ(l.ShapeType, QStringLiteral("Polyline"));
+    EXPECT_EQ(l.FeatureType, QString()); // absent
+    EXPECT_EQ(l.CanCreate, QStringLiteral("True"));
+    EXPECT_EQ(l.TargetLocation, QStringLiteral("db1"));
+    ASSERT_EQ(l.Fields.FieldCount, 3);
+    EXPECT_EQ(l.Fields.field(1).Desc, QStringLiteral("Street"));
+    EXPECT_EQ(l.Fields.field(1).Type, QStringLiteral("String"));
+    EXPECT_EQ(l.Fields.field(2).Desc, QString()); // nothing carried over from field 1
+    EXPECT_EQ(l.Fields.field(2).Type, QStringLiteral("SmallInteger"));
+    EXPECT_EQ(l.Fields.field(3).DomainName, QStringLiteral("Surfaces"));
+
+    const LayerRecord second = ReadLayerNode(parsed("<ApLayer><ApFields><ApField TagName='a'/></ApFields>"
+                                                    "<ApFields><ApField/><ApField/></ApFields></ApLayer>")
+                                                 ->documentElement());
+    EXPECT_EQ(second.Fields.FieldCount, 1);
+    EXPECT_EQ(ReadLayerNode(parsed("<ApLayer ShapeType='8'/>")->documentElement()).ShapeType, QStringLiteral("-1"));
+    EXPECT_EQ(ReadLayerNode(parsed("<ApLayer/>")->documentElement()).Fields.FieldCount, 0);
+}
+
+TEST_F(LayerModel, ALayerThatCannotBeReadIsReportedAndComesBackEmpty)
+{
+    QByteArray many = "<ApLayer TagName='x'><ApFields>";
+    for (int i = 0; i < 26; ++i)
+        many += "<ApField/>";
+    many += "</ApFields></ApLayer>";
+    QByteArray exactly25 = many;
+    exactly25.replace("<ApField/></ApFields>", "</ApFields>");
+    const struct {
+        QByteArray xml;
+        const char* title;
+    } cases[] = {
+        {"<ApLayer TagName='x'><ApFields><ApField/>text<ApField/></ApFields></ApLayer>", "91"},
+        {"<ApLayer TagName='x'><ApFields><!--c--></ApFields></ApLayer>", "91"},
+        {many, "9"},
+        {"<ApLayer TagName='x' LayerType='abc'/>", "13"},
+        {"<ApLayer TagName='x' FeatureType=''/>", "13"},
+        {"<ApLayer TagName='x' ShapeType='70000'/>", "6"},
+        {"<ApLayer TagName='x'><ApFields><ApField Type='z'/></ApFields></ApLayer>", "13"},
+    };
+    for (const auto& c : cases) {
+        script->clearAsked();
+        const LayerRecord l = ReadLayerNode(parsed(c.xml)->documentElement());
+        EXPECT_EQ(l.TagName, QString()) << c.xml.constData();
+        EXPECT_EQ(l.Fields.FieldCount, 0) << c.xml.constData();
+        ASSERT_EQ(script->asked().size(), 1) << c.xml.constData();
+        EXPECT_EQ(script->asked()[0].title, QLatin1String(c.title)) << c.xml.constData();
+    }
+    script->clearAsked();
+    EXPECT_EQ(ReadLayerNode(parsed(exactly25)->documentElement()).Fields.FieldCount, 25);
+    EXPECT_TRUE(script->asked().isEmpty());
+}
+
+TEST_F(LayerModel, AddModeAppendsNewLayersAfterTheExistingChildren)
+{
+    const DOMDocumentPtr doc = parsed(golden("add_before.xml"));
+    DOMNode layers = doc->selectSingleNode(QStringLiteral("//ApLayers"));
+    LayerRecord bare;
+    bare.TagName = bare.Name = bare.Alias = QStringLiteral("NoFields");
+    bare.LayerType = QStringLiteral("Tin");
+    bare.HasZ = bare.HasM = QStringLiteral("0");
+    for (const LayerRecord& l : {roads(), bare})
+        layers.appendChild(WriteLayerNode(l, DOMNode(), doc));
+    expectGolden("add_after.xml", doc->saveToBytes());
+}
+
+TEST_F(LayerModel, EditModeRewritesInPlace)
+{
+    const DOMDocumentPtr doc = parsed(golden("edit_before.xml"));
+    DOMNode layer = doc->selectSingleNode(QStringLiteral("//ApLayer"));
+    LayerRecord l = ReadLayerNode(layer);
+    // Remove the second of three fields and change a description.
+    l.Fields.field(2) = l.Fields.field(3);
+    l.Fields.FieldCount = 2;
+    l.Desc = QStringLiteral("edited");
+    EXPECT_EQ(WriteLayerNode(l, layer, doc), layer);
+    expectGolden("edit_after.xml", doc->saveToBytes());
+}
+
+TEST_F(LayerModel, WritingBackWhatWasReadAddsAttributesAndRenewsApFields)
+{
+    const DOMDocumentPtr doc = parsed(golden("edit_before.xml"));
+    DOMNode layer = doc->selectSingleNode(QStringLiteral("//ApLayer"));
+    WriteLayerNode(ReadLayerNode(layer), layer, doc);
+    expectGolden("edit_roundtrip.xml", doc->saveToBytes());
+    // A second pass over its own output changes nothing at all.
+    const QByteArray once = doc->saveToBytes();
+    WriteLayerNode(ReadLayerNode(layer), layer, doc);
+    EXPECT_EQ(doc->saveToBytes().toStdString(), once.toStdString());
+}
+
+TEST_F(LayerModel, ALayerWithoutFieldsLeavesItsApFieldsAlone)
+{
+    const DOMDocumentPtr doc = parsed(golden("edit_before.xml"));
+    DOMNode layer = doc->selectSingleNode(QStringLiteral("//ApLayer"));
+    const QString before = doc->selectSingleNode(QStringLiteral("//ApFields")).xml();
+    LayerRecord l = ReadLayerNode(layer);
+    l.Fields.FieldCount = 0;
+    WriteLayerNode(l, layer, doc);
+    EXPECT_EQ(doc->selectSingleNode(QStringLiteral("//ApFields")).xml(), before);
+    EXPECT_EQ(doc->selectNodes(QStringLiteral("//ApFields")).length(), 1);
+}
+
+TEST_F(LayerModel, ARefusedWriteIsReportedAndGivesNothing)
+{
+    EXPECT_TRUE(WriteLayerNode(roads(), DOMNode(), nullptr).isNull());
+    ASSERT_EQ(script->asked().size(), 1);
+    EXPECT_EQ(script->asked()[0].title, QStringLiteral("91"));
+}
