@@ -37,7 +37,8 @@ void frmXmlCreator::cmdWrite_Click()
 
 void frmXmlCreator::writeToClipboard()
 {
-    const QString text = ConfigurationText(std::span<const LayerRecord>(Layers.data(), std::size_t(qBound(0, int(LayerCount), kMaxLayers))));
+    const std::size_t count = std::size_t(qBound(0, int(LayerCount), kMaxLayers));
+    const QString text = ConfigurationText(std::span<const LayerRecord>(Layers.data(), count));
     Clipboard& clipboard = layerClipboard();
     clipboard.clear();
     clipboard.setText(text);
