@@ -598,6 +598,8 @@ void LargeTextView::mouseReleaseEvent(QMouseEvent* event)
     if (event->button() == Qt::LeftButton) {
         m_selecting = false;
         m_autoScroll.stop();
+        event->accept();
+        return;
     }
     QAbstractScrollArea::mouseReleaseEvent(event);
 }

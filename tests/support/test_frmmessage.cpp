@@ -1,0 +1,350 @@
+// The message window and its text view, headless: caption and resize rules, the line
+// index against a plain split, and what a reader does with the text (select, copy, find).
+#include "LargeTextView.h"
+#include "TextFindBar.h"
+#include "TextLineIndex.h"
+#include "Twips.h"
+#include "frmMessage.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace treelark;
+
+namespace {
+
+// The lines of `text` as an editor shows them: split at "\n", a "\r" before it dropped.
+QStringList plainLines(const QByteArray& text)
+{
+    QStringList out;
+    for (QByteArray line : text.split('\n')) {
+        if (line.endsWith('\r'))
+            line.chop(1);
+        out << QString::fromUtf8(line);
+    }
+    return out;
+}
+
+QStringList viewLines(const LargeTextView& view)
+{
+    QStringList out;
+    for (qint64 i = 0; i < view.lineCount(); ++i)
+        out << view.lineText(i);
+    return out;
+}
+
+void waitForIndex(LargeTextView& view)
+{
+    QTRY_VERIFY_WITH_TIMEOUT(view.indexComplete(), 20000);
+}
+
+QRect twipsRect(int l, int t, int w, int h, const QWidget* ref)
+{
+    return QRect(twipsToPixelsX(l, ref), twipsToPixelsY(t, ref), twipsToPixelsX(w, ref), twipsToPixelsY(h, ref));
+}
+
+} // namespace
+
+class FrmMessageTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void captionFollowsOnlyNonEmptyTitles_data()
+    {
+        QTest::addColumn<QStringList>("titles");
+        QTest::addColumn<QString>("caption");
+        QTest::newRow("fresh window") << QStringList{} << "Message";
+        QTest::newRow("no title") << QStringList{""} << "Message";
+        QTest::newRow("a title") << QStringList{"XML Contents"} << "XML Contents";
+        QTest::newRow("empty title keeps the last") << QStringList{"First", ""} << "First";
+        QTest::newRow("a later title replaces") << QStringList{"First", "Second"} << "Second";
+    }
+
+    void captionFollowsOnlyNonEmptyTitles()
+    {
+        QFETCH(QStringList, titles);
+        QFETCH(QString, caption);
+        frmMessage form;
+        for (const QString& t : titles)
+            form.ShowMessage(QStringLiteral("text for ") + t, t);
+        QCOMPARE(form.windowTitle(), caption);
+        QVERIFY(!form.isVisible()); // the caller shows it
+        QVERIFY(form.windowFlags() & Qt::WindowStaysOnTopHint);
+    }
+
+    void laterMessageReplacesTheText()
+    {
+        frmMessage form;
+        form.ShowMessage(QStringLiteral("one\ntwo\nthree"));
+        form.txtMessage->setSelection(2, 6);
+        form.ShowMessage(QStringLiteral("only"));
+        QCOMPARE(viewLines(*form.txtMessage), QStringList{"only"});
+        QCOMPARE(form.txtMessage->selectedText(), QString());
+    }
+
+    // W and H are the outer size in twips; the text box follows only while both exceed
+    // 1000, and a size beyond what 16 bits hold is laid out like any other.
+    void resizeRule_data()
+    {
+        QTest::addColumn<int>("widthTwips");
+        QTest::addColumn<int>("heightTwips");
+        QTest::addColumn<bool>("follows");
+        QTest::newRow("design size") << 11310 << 10965 << true;
+        QTest::newRow("just above the limit") << 1020 << 1020 << true;
+        QTest::newRow("narrow") << 990 << 6000 << false;
+        QTest::newRow("low") << 6000 << 990 << false;
+        QTest::newRow("beyond 16 bits") << 40005 << 36000 << true;
+    }
+
+    void resizeRule()
+    {
+        QFETCH(int, widthTwips);
+        QFETCH(int, heightTwips);
+        QFETCH(bool, follows);
+        frmMessage form;
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        // the rule reads the outer size, frame included
+        auto expected = [&form] {
+            const int W = pixelsToTwipsX(form.frameGeometry().width(), &form);
+            const int H = pixelsToTwipsY(form.frameGeometry().height(), &form);
+            return twipsRect(100, 100, W - 200, H - 500, &form);
+        };
+        const QSize frame = form.frameGeometry().size() - form.size();
+        form.resize(twipsToPixelsX(6000, &form), twipsToPixelsY(5000, &form));
+        const QRect before = form.txtMessage->geometry();
+        QCOMPARE(before, expected());
+
+        form.resize(twipsToPixelsX(widthTwips, &form) - frame.width(), twipsToPixelsY(heightTwips, &form) - frame.height());
+        QCOMPARE(form.frameGeometry().width(), twipsToPixelsX(widthTwips, &form)); // the platform allowed it
+        QCOMPARE(form.txtMessage->geometry(), follows ? expected() : before);
+    }
+
+    void minimizedWindowKeepsTheTextBox()
+    {
+        frmMessage form;
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        const QRect before = form.txtMessage->geometry();
+        form.setWindowState(Qt::WindowMinimized);
+        form.resize(form.width() / 2, form.height() / 2);
+        if (form.isMinimized())
+            QCOMPARE(form.txtMessage->geometry(), before);
+    }
+
+    // The index, built in pieces on a worker, must agree with a plain split whatever the
+    // line endings, characters and sizes.
+    void indexMatchesAPlainSplit_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::newRow("empty") << QByteArray();
+        QTest::newRow("one line, no break") << QByteArray("<a/>");
+        QTest::newRow("trailing break") << QByteArray("<a>\n</a>\n");
+        QTest::newRow("blank lines") << QByteArray("\n\n\n");
+        QTest::newRow("CRLF") << QByteArray("<a>\r\n  <b/>\r\n</a>");
+        QTest::newRow("lone CR stays") << QByteArray("a\rb\n");
+        QTest::newRow("UTF-8") << QByteArray("<n>\xC3\xA9t\xC3\xA9</n>\n<n>\xF0\x9F\x98\x80</n>");
+        QByteArray many;
+        for (int i = 0; i < 300000; ++i)
+            many += "  <row n=\"" + QByteArray::number(i) + "\"/>" + (i % 7 ? "\n" : "\r\n");
+        QTest::newRow("many pieces") << many;
+        QTest::newRow("one huge line") << QByteArray(3 * 1024 * 1024, 'x');
+    }
+
+    void indexMatchesAPlainSplit()
+    {
+        QFETCH(QByteArray, text);
+        LargeTextView view;
+        view.setText(text);
+        waitForIndex(view);
+        QCOMPARE(viewLines(view), plainLines(text));
+    }
+
+    void scansSplitAnywhereAgree()
+    {
+        const QByteArray text = "ab\tc\n\n\t\txyz\n\xC3\xA9\xC3\xA9\n" + QByteArray(100, 'w') + "\nend";
+        const LineScan whole = scanLines(text.constData(), 0, 0, text.size(), true);
+        for (qint64 cut = 0; cut <= text.size(); ++cut) {
+            LineScan a = scanLines(text.constData(), 0, 0, cut, false);
+            const qint64 line = a.starts.empty() ? 0 : a.starts.back();
+            const LineScan b = scanLines(text.constData(), line, cut, text.size(), true);
+            a.starts.insert(a.starts.end(), b.starts.begin(), b.starts.end());
+            QCOMPARE(a.starts, whole.starts);
+            QCOMPARE(std::max(a.widestBound, b.widestBound), whole.widestBound);
+        }
+        QVERIFY(whole.widestBound >= 100);
+    }
+
+    void columnsCountCharactersAndTabStops_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<qint64>("columns");
+        QTest::newRow("ascii") << QByteArray("abc") << qint64(3);
+        QTest::newRow("tab at start") << QByteArray("\tx") << qint64(kTabWidth + 1);
+        QTest::newRow("tab mid stop") << QByteArray("abc\tx") << qint64(kTabWidth + 1);
+        QTest::newRow("tab on a stop") << QByteArray("abcdefgh\tx") << qint64(2 * kTabWidth + 1);
+        QTest::newRow("two-byte chars") << QByteArray("\xC3\xA9\xC3\xA9") << qint64(2);
+        QTest::newRow("four-byte char") << QByteArray("\xF0\x9F\x98\x80!") << qint64(2);
+    }
+
+    void columnsCountCharactersAndTabStops()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(qint64, columns);
+        QCOMPARE(advanceColumns(text.constData(), text.size()), columns);
+        // and every column maps back to a character boundary at or past it
+        for (qint64 c = 0; c <= columns; ++c) {
+            const ColumnHit hit = offsetAtColumn(text.constData(), text.size(), c);
+            QVERIFY(hit.column >= c);
+            QCOMPARE(advanceColumns(text.constData(), hit.offset), hit.column);
+            QVERIFY(hit.offset == text.size() || (static_cast<unsigned char>(text.at(hit.offset)) & 0xC0) != 0x80);
+        }
+    }
+
+    void keyboardSelectionAndCopy()
+    {
+        LargeTextView view;
+        view.resize(400, 300);
+        view.setText(QByteArray("\xC3\xA9l\xC3\xA9ment\nsecond line\nthird"));
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        view.setFocus();
+        // Shift+Right walks characters, not bytes
+        for (int i = 0; i < 3; ++i)
+            QTest::keyClick(&view, Qt::Key_Right, Qt::ShiftModifier);
+        QCOMPARE(view.selectedText(), QString::fromUtf8("\xC3\xA9l\xC3\xA9"));
+        // Shift+Down keeps the column on the next line
+        QTest::keyClick(&view, Qt::Key_Down, Qt::ShiftModifier);
+        QCOMPARE(view.selectedText(), QString::fromUtf8("\xC3\xA9l\xC3\xA9ment\nsec"));
+        QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QGuiApplication::clipboard()->text(), QString::fromUtf8("\xC3\xA9l\xC3\xA9ment\nsec"));
+        QTest::keyClick(&view, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QGuiApplication::clipboard()->text(), QString::fromUtf8("\xC3\xA9l\xC3\xA9ment\nsecond line\nthird"));
+        // End goes to the end of the line, Ctrl+End to the end of the text
+        QTest::keyClick(&view, Qt::Key_Home, Qt::ControlModifier);
+        QTest::keyClick(&view, Qt::Key_End);
+        QCOMPARE(view.cursorPosition(), qint64(QByteArray("\xC3\xA9l\xC3\xA9ment").size()));
+        QTest::keyClick(&view, Qt::Key_End, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(view.selectedText(), QString("\nsecond line\nthird"));
+    }
+
+    void mouseDragSelects()
+    {
+        LargeTextView view;
+        view.resize(400, 300);
+        view.setText(QByteArray("alpha beta\ngamma"));
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        const QFontMetrics fm(view.font());
+        const int cw = fm.horizontalAdvance(QLatin1Char('M'));
+        const int y = fm.height() / 2;
+        QTest::mousePress(view.viewport(), Qt::LeftButton, {}, QPoint(6 * cw, y));
+        QTest::mouseMove(view.viewport(), QPoint(10 * cw, y));
+        QTest::mouseRelease(view.viewport(), Qt::LeftButton, {}, QPoint(10 * cw, y));
+        QCOMPARE(view.selectedText(), QString("beta"));
+        QTest::mouseDClick(view.viewport(), Qt::LeftButton, {}, QPoint(2 * cw, y + fm.height()));
+        QCOMPARE(view.selectedText(), QString("gamma"));
+    }
+
+    void findWrapsAndIgnoresAsciiCase_data()
+    {
+        QTest::addColumn<QString>("what");
+        QTest::addColumn<bool>("backwards");
+        QTest::addColumn<QList<qint64>>("hits"); // successive match starts
+        QTest::addColumn<QList<bool>>("wraps");
+        // text: "<Item/>\n<item/>\n<ITEM/>\n<end/>"  items at 1, 9, 17; end at 24
+        QTest::newRow("forward, every case") << "item" << false << QList<qint64>{1, 9, 17, 1} << QList<bool>{false, false, false, true};
+        QTest::newRow("backward") << "ITEM" << true << QList<qint64>{17, 9, 1, 17} << QList<bool>{true, false, false, true};
+        QTest::newRow("one match finds itself again") << "<END/>" << false << QList<qint64>{24, 24} << QList<bool>{false, true};
+        QTest::newRow("across a line break") << "/>\n<" << false << QList<qint64>{5, 13, 21, 5} << QList<bool>{false, false, false, true};
+    }
+
+    void findWrapsAndIgnoresAsciiCase()
+    {
+        QFETCH(QString, what);
+        QFETCH(bool, backwards);
+        QFETCH(QList<qint64>, hits);
+        QFETCH(QList<bool>, wraps);
+        LargeTextView view;
+        view.setText(QByteArray("<Item/>\n<item/>\n<ITEM/>\n<end/>"));
+        waitForIndex(view);
+        for (int i = 0; i < hits.size(); ++i) {
+            bool wrapped = false;
+            QVERIFY(view.find(what, backwards, &wrapped));
+            QCOMPARE(view.selectionStart(), hits[i]);
+            QCOMPARE(view.selectionEnd() - view.selectionStart(), qint64(what.toUtf8().size()));
+            QCOMPARE(wrapped, wraps[i]);
+        }
+    }
+
+    void findNothingKeepsTheSelection()
+    {
+        LargeTextView view;
+        view.setText(QByteArray("caf\xC3\xA9 CAF\xC3\x89"));
+        view.setSelection(0, 3);
+        QVERIFY(!view.find(QStringLiteral("tea")));
+        QVERIFY(!view.find(QString()));
+        QCOMPARE(view.selectedText(), QString("caf"));
+        // beyond ASCII, case matters
+        QVERIFY(view.find(QString::fromUtf8("CAF\xC3\x89")));
+        QCOMPARE(view.selectionStart(), qint64(6));
+    }
+
+    void findBarFromKeyboard()
+    {
+        LargeTextView view;
+        view.resize(500, 300);
+        QByteArray text;
+        for (int i = 0; i < 2000; ++i)
+            text += "<line n=\"" + QByteArray::number(i) + "\"/>\n";
+        text += "<needle/>\n";
+        view.setText(text);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        waitForIndex(view);
+        view.setFocus();
+        QTest::keyClick(&view, Qt::Key_F, Qt::ControlModifier);
+        TextFindBar* bar = view.findBar();
+        QVERIFY(bar->isVisible());
+        QTest::keyClicks(QApplication::focusWidget(), "NEEDLE");
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QCOMPARE(view.selectedText(), QString("needle"));
+        QCOMPARE(bar->outcome(), QString());
+        // the match is scrolled into view
+        QVERIFY(view.firstVisibleLine() <= 2000 && 2000 < view.firstVisibleLine() + view.visibleLineCount());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QCOMPARE(bar->outcome(), QString("Wrapped"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        QVERIFY(!bar->isVisible());
+        QCOMPARE(QApplication::focusWidget(), &view);
+    }
+
+    // A document written on one line: moving to its end and finding near its end must
+    // reach there without the view laying out the whole line.
+    void hugeSingleLine()
+    {
+        LargeTextView view;
+        view.resize(500, 300);
+        QByteArray text = QByteArray(2 * 1024 * 1024, 'a') + "\tTAIL";
+        view.setText(text);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        waitForIndex(view);
+        view.setFocus();
+        QTest::keyClick(&view, Qt::Key_End);
+        QCOMPARE(view.cursorPosition(), qint64(text.size()));
+        QScrollBar* h = view.horizontalScrollBar();
+        QVERIFY(h->value() > 2 * 1024 * 1024 - 200);
+        QVERIFY(h->maximum() >= h->value());
+        QVERIFY(view.find(QStringLiteral("tail"), true));
+        QCOMPARE(view.selectionStart(), qint64(text.size() - 4));
+        QVERIFY(!view.viewport()->grab().isNull());
+    }
+};
+
+QTEST_MAIN(FrmMessageTest)
+#include "test_frmmessage.moc"
