@@ -27,6 +27,7 @@ class QTreeView;
 namespace treelark {
 
 class frmMessage;
+class frmXmlCreator;
 
 class frmMain : public QMainWindow {
     Q_OBJECT
@@ -181,6 +182,13 @@ private:
     void printClicked(); // Shift held: a preview instead
     void PrintSnapshot();
     void PrintPreview();
+
+    // --- layer builder ---
+    QPointer<frmXmlCreator> oXMLCreatorForm;
+    void ShowAddLayers(const DOMNode& xmlNode);
+    void ShowEditLayer(const DOMNode& xmlNode);
+    void openLayerBuilder(const DOMNode& xmlNode, bool adding);
+    void oXMLCreatorForm_OperationCompleted(bool bCompleted, const DOMNode& written);
 };
 
 // Splits a file name at its last path separator ("/" or "\"): the folder part keeps

@@ -151,10 +151,14 @@ TreeItem* frmMain::clickedItem()
 
 void frmMain::runMenuCommand(const QString& caption)
 {
-    // "Edit", "Add", "EditAttributes", "EditText" and "InsertNode" open windows of
-    // their own and do nothing here.
+    // "EditAttributes", "EditText" and "InsertNode" open windows of their own and do
+    // nothing here.
     try {
-        if (caption == QLatin1String("ShowText")) {
+        if (caption == QLatin1String("Edit")) {
+            ShowEditLayer(liveClickedNode());
+        } else if (caption == QLatin1String("Add")) {
+            ShowAddLayers(pNodeLayers);
+        } else if (caption == QLatin1String("ShowText")) {
             ShowText();
         } else if (caption == QLatin1String("Delete")) {
             const DOMNode node = liveClickedNode();

@@ -1,0 +1,186 @@
+// "Edit" and "Add" on layer nodes open the layer builder; what it writes shows in the
+// tree once it reports back.
+#include "WindowTestBase.h"
+#include "frmMain.h"
+#include "frmXmlCreator.h"
+
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QTest>
+#include <QTreeView>
+
+using namespace treelark;
+
+namespace {
+
+QStringList childTexts(frmMain& w, TreeItem* item)
+{
+    QStringList out;
+    for (qsizetype i = 0; i < w.treeModel()->childCount(item); ++i)
+        out << w.treeModel()->child(item, i)->text;
+    return out;
+}
+
+TreeItem* root(frmMain& w) { return w.treeModel()->topLevelItem(0); }
+
+// The child of `item` whose text starts with `prefix`.
+TreeItem* childNamed(frmMain& w, TreeItem* item, const QString& prefix)
+{
+    for (qsizetype i = 0; i < w.treeModel()->childCount(item); ++i)
+        if (w.treeModel()->child(item, i)->text.startsWith(prefix))
+            return w.treeModel()->child(item, i);
+    return nullptr;
+}
+
+QStringList layerTags(const DOMDocumentPtr& doc)
+{
+    QStringList out;
+    const DOMNodeList layers = doc->selectNodes(QStringLiteral("//ApLayer"));
+    for (qint64 i = 0; i < layers.length(); ++i)
+        out << layers.item(i).attributes().getNamedItem(QStringLiteral("TagName")).text();
+    return out;
+}
+
+} // namespace
+
+class LayerCommandsTest : public WindowTestBase {
+    Q_OBJECT
+
+    QString sample()
+    {
+        return write("layers.xml", "<FrameworkConfig TagName=\"FrameworkConfig\">\n"
+                                   "  <ApLayers>\n"
+                                   "    <ApLayer TagName=\"A\" Name=\"Roads\"><ApFields/></ApLayer>\n"
+                                   "    <ApLayer TagName=\"B\"/>\n"
+                                   "  </ApLayers>\n"
+                                   "  <Note>plain</Note>\n"
+                                   "</FrameworkConfig>\n");
+    }
+
+    static TreeItem* layers(frmMain& w) { return childNamed(w, root(w), QStringLiteral("ApLayers")); }
+
+    static void rightClick(frmMain& w, TreeItem* item)
+    {
+        const QModelIndex idx = w.treeModel()->indexOf(item);
+        for (QModelIndex p = idx.parent(); p.isValid(); p = p.parent())
+            w.TreeView1->expand(p);
+        w.TreeView1->scrollTo(idx);
+        QTest::mouseClick(w.TreeView1->viewport(), Qt::RightButton, {}, w.TreeView1->visualRect(idx).center());
+        w.mnuPopUp->hide();
+    }
+
+    static frmXmlCreator* builder(frmMain& w)
+    {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        const QList<frmXmlCreator*> open = w.findChildren<frmXmlCreator*>();
+        return open.size() == 1 ? open.first() : nullptr;
+    }
+
+    static void showAndWait(frmMain& w)
+    {
+        w.resize(700, 800);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+    }
+
+private slots:
+    void initTestCase() { prepareRun(); }
+    void init() { resetState(); }
+    void cleanup() { dropPrompts(); }
+
+    void editMovesTheLayersItemLastWhileTheElementStays()
+    {
+        frmMain w(sample());
+        showAndWait(w);
+        rightClick(w, childNamed(w, layers(w), QStringLiteral("ApLayer (A")));
+        w.runMenuCommand(QStringLiteral("Edit"));
+        frmXmlCreator* f = builder(w);
+        QVERIFY(f);
+        QCOMPARE(f->windowTitle(), QStringLiteral("Edit ApLayer"));
+        QCOMPARE(f->txtLayerName->text(), QStringLiteral("Roads"));
+        f->txtLayerTagName->setText(QStringLiteral("A2"));
+        f->cmdAddField->click();
+        f->cmdWrite->click();
+
+        QCOMPARE(layerTags(w.document()), QStringList({"A2", "B"}));
+        const QStringList items = childTexts(w, layers(w));
+        QCOMPARE(items.size(), 2);
+        QVERIFY2(items[0].contains(QLatin1String("B")), qPrintable(items.join('|')));
+        QVERIFY2(items[1].contains(QLatin1String("A2")), qPrintable(items.join('|')));
+        // The rebuilt branch shows the new field.
+        TreeItem* edited = w.treeModel()->child(layers(w), 1);
+        QCOMPARE(w.treeModel()->childCount(w.treeModel()->child(edited, 0)), 1);
+    }
+
+    void addRebuildsTheContainerAsTheLastChildOfItsParent()
+    {
+        frmMain w(sample());
+        showAndWait(w);
+        rightClick(w, layers(w));
+        w.runMenuCommand(QStringLiteral("Add"));
+        frmXmlCreator* f = builder(w);
+        QVERIFY(f);
+        QCOMPARE(f->windowTitle(), QStringLiteral("Add ApLayers"));
+        f->cmdAddLayer->click();
+        f->cmdAddField->click();
+        f->cmdAddLayer->click();
+        f->cmdWrite->click();
+
+        QCOMPARE(layerTags(w.document()), QStringList({"A", "B", "NewLayer1", "NewLayer2"}));
+        QVERIFY(childTexts(w, root(w)).last().startsWith(QLatin1String("ApLayers")));
+        QCOMPARE(w.treeModel()->childCount(layers(w)), 4);
+    }
+
+    void addOnALayerMeansItsContainer()
+    {
+        frmMain w(sample());
+        showAndWait(w);
+        rightClick(w, childNamed(w, layers(w), QStringLiteral("ApLayer (B")));
+        w.runMenuCommand(QStringLiteral("Add"));
+        frmXmlCreator* f = builder(w);
+        QVERIFY(f);
+        f->cmdAddLayer->click();
+        f->cmdWrite->click();
+        QCOMPARE(layerTags(w.document()), QStringList({"A", "B", "NewLayer1"}));
+        QCOMPARE(w.treeModel()->childCount(layers(w)), 3);
+    }
+
+    void aSecondOpenClosesTheFirstSilently()
+    {
+        frmMain w(sample());
+        showAndWait(w);
+        const QStringList before = childTexts(w, layers(w));
+        rightClick(w, childNamed(w, layers(w), QStringLiteral("ApLayer (A")));
+        w.runMenuCommand(QStringLiteral("Edit"));
+        QPointer<frmXmlCreator> first = builder(w);
+        QVERIFY(first);
+        rightClick(w, childNamed(w, layers(w), QStringLiteral("ApLayer (B")));
+        w.runMenuCommand(QStringLiteral("Edit"));
+        frmXmlCreator* second = builder(w);
+        QVERIFY(first.isNull());
+        QVERIFY(second);
+        QCOMPARE(second->txtLayerTagName->text(), QStringLiteral("B"));
+        QCOMPARE(childTexts(w, layers(w)), before);
+    }
+
+    void cancelLeavesTreeAndDocumentAlone()
+    {
+        frmMain w(sample());
+        showAndWait(w);
+        const QStringList before = childTexts(w, layers(w));
+        const QByteArray doc = w.document()->saveToBytes();
+        rightClick(w, childNamed(w, layers(w), QStringLiteral("ApLayer (A")));
+        w.runMenuCommand(QStringLiteral("Edit"));
+        frmXmlCreator* f = builder(w);
+        QVERIFY(f);
+        f->txtLayerTagName->setText(QStringLiteral("changed"));
+        f->cmdCancel->click();
+        QVERIFY(!builder(w));
+        QCOMPARE(childTexts(w, layers(w)), before);
+        QCOMPARE(w.document()->saveToBytes(), doc);
+    }
+};
+
+QTEST_MAIN(LayerCommandsTest)
+#include "test_layer_commands.moc"
