@@ -192,6 +192,8 @@ void frmXmlCreator::cmdAddLayer_Click()
     SaveCurrentLayer();
     WorkingFields.FieldCount = 0;
     ResetFieldControls();
+    // Showing the new layer again put the cursor at the end: the user types over the name.
+    txtLayerTagName->selectAll();
 }
 
 void frmXmlCreator::cmdRemoveLayer_Click()
@@ -242,6 +244,7 @@ void frmXmlCreator::cmdAddField_Click()
     txtFieldDesc->clear();
     cboFieldType->setCurrentIndex(0);
     cboNull->setCurrentIndex(0);
+    txtFieldTagName->selectAll();
 }
 
 void frmXmlCreator::cmdRemoveField_Click()

@@ -126,8 +126,10 @@ private slots:
     {
         frmXmlCreator* f = open();
         f->cmdAddLayer->click();
+        QCOMPARE(f->txtLayerTagName->selectedText(), QStringLiteral("NewLayer1")); // ready to be typed over
         for (int i = 0; i < 3; ++i)
             f->cmdAddField->click();
+        QCOMPARE(f->txtFieldTagName->selectedText(), QStringLiteral("NewField3"));
         f->cmdAddLayer->click();
         f->cmdRemoveLayer->click();
         QCOMPARE(f->layerCount(), 1);
