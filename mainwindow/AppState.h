@@ -1,12 +1,11 @@
-// The two program-wide variables every window reads and writes.
+// The program-wide variable every window reads and writes. (Whether the document has
+// unsaved changes is the edit layer's to say: DocumentEditor::isModified.)
 #pragma once
 
 #include <QString>
 
 namespace treelark {
 
-// The open document has edits that were not saved.
-inline bool bDocumentChanged = false;
 // File name of the open document as last reported ready; shown in the close prompt.
 inline QString sDocumentFile;
 

@@ -1,5 +1,9 @@
 #include "DocumentTreeModel.h"
 
+#include <algorithm>
+#include <unordered_map>
+#include <unordered_set>
+
 namespace treelark {
 
 QString treeItemText(const DOMNode& node)
@@ -86,79 +90,230 @@ void DocumentTreeModel::renumber(TreeItem* parent, qsizetype from) const
             parent->rows[i].item->row = qsizetype(i);
 }
 
-void DocumentTreeModel::prepareForEdit(TreeItem* item)
+TreeItem* DocumentTreeModel::addTopLevel(const DOMNode& documentElement)
 {
-    if (item)
-        load(item);
+    const int row = int(m_top.rows.size());
+    beginInsertRows(QModelIndex(), row, row);
+    m_top.rows.push_back({documentElement, nullptr});
+    endInsertRows();
+    return topLevelItem(row);
 }
 
-TreeItem* DocumentTreeModel::AddTreeNode(const DOMNode& xmlNode, TreeItem* tvParent)
+TreeItem* DocumentTreeModel::existingItem(const DOMNode& node) const
 {
-    TreeItem* parent = tvParent ? tvParent : &m_top;
-    const bool wasLoaded = parent->loaded;
-    load(parent);
-    if (!wasLoaded && !xmlNode.isNull()) {
-        // The branch was taken from the document after the node was put there: drop
-        // that row so the new branch stands last, as it would had the branch been built.
-        for (size_t i = 0; i < parent->rows.size(); ++i) {
-            if (parent->rows[i].node == xmlNode) {
-                parent->rows.erase(parent->rows.begin() + qsizetype(i));
-                renumber(parent, qsizetype(i));
+    if (node.isNull())
+        return nullptr;
+    std::vector<DOMNode> chain;
+    for (DOMNode n = node; !n.isNull() && n.nodeType() != NODE_DOCUMENT; n = n.parentNode())
+        chain.push_back(n);
+    if (chain.empty() || chain.back().parentNode().isNull())
+        return nullptr; // not in the document
+    TreeItem* holder = &m_top;
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        if (!holder->loaded)
+            return nullptr;
+        TreeItem* found = nullptr;
+        for (const TreeItem::Slot& slot : holder->rows)
+            if (slot.node == *it) {
+                found = slot.item.get();
                 break;
             }
+        if (!found)
+            return nullptr;
+        holder = found;
+    }
+    return holder;
+}
+
+// The item whose rows show parent's children: the top for the document node.
+TreeItem* DocumentTreeModel::holderOf(const DOMNode& parent) const
+{
+    if (parent.nodeType() == NODE_DOCUMENT)
+        return &m_top;
+    return existingItem(parent);
+}
+
+namespace {
+
+std::vector<DOMNode> shownChildren(const DOMNode& parent)
+{
+    std::vector<DOMNode> out;
+    // the tree shows the document from its element down
+    const bool top = parent.nodeType() == NODE_DOCUMENT;
+    for (DOMNode c = parent.firstChild(); !c.isNull(); c = c.nextSibling())
+        if (!top || c.nodeType() == NODE_ELEMENT)
+            out.push_back(c);
+    return out;
+}
+
+} // namespace
+
+void DocumentTreeModel::follow(const DocumentChange& change)
+{
+    // Rows that left one branch for another move with their items (and so with what the
+    // view knows of them: expansion, selection); the rest are removed or inserted.
+    struct Branch {
+        TreeItem* holder;
+        DOMNode parent;
+        std::vector<DOMNode> wanted;
+    };
+    std::vector<Branch> synced;
+    for (const DOMNode& parent : change.parents)
+        if (TreeItem* holder = holderOf(parent)) {
+            if (holder->loaded)
+                synced.push_back({holder, parent, shownChildren(parent)});
+            else if (holder != &m_top) {
+                const QModelIndex idx = indexOf(holder); // the expander may come or go
+                emit dataChanged(idx, idx);
+            }
+        }
+    std::unordered_map<DOMNode, TreeItem*> leaving; // rows whose nodes are no longer there
+    for (const auto& [holder, parent, wanted] : synced) {
+        const std::unordered_set<DOMNode> wantedSet(wanted.begin(), wanted.end());
+        for (const TreeItem::Slot& slot : holder->rows)
+            if (slot.item && !wantedSet.count(slot.node))
+                leaving.emplace(slot.node, holder);
+    }
+    for (const auto& [holder, parent, wanted] : synced)
+        adoptMovedRows(holder, wanted, leaving);
+    // A branch can go with an ancestor's row: each is looked up again before its turn.
+    for (const auto& [holder, parent, wanted] : synced)
+        if (TreeItem* still = holderOf(parent); still && still->loaded)
+            syncRows(still, wanted);
+    if (TreeItem* last = existingItem(change.movedToEnd)) {
+        TreeItem* holder = last->parent ? last->parent : &m_top;
+        const qsizetype from = last->row, end = qsizetype(holder->rows.size());
+        const QModelIndex parentIndex = indexOf(last->parent);
+        if (from + 1 < end && beginMoveRows(parentIndex, int(from), int(from), parentIndex, int(end))) {
+            TreeItem::Slot slot = std::move(holder->rows[size_t(from)]);
+            holder->rows.erase(holder->rows.begin() + from);
+            holder->rows.push_back(std::move(slot));
+            renumber(holder, from);
+            endMoveRows();
         }
     }
-    const int row = int(parent->rows.size());
-    beginInsertRows(indexOf(asParent(parent)), row, row);
-    parent->rows.push_back({xmlNode, makeItem(xmlNode, parent, row)});
-    endInsertRows();
-    return parent->rows.back().item.get();
+    for (const DOMNode& node : change.nodes)
+        if (TreeItem* item = existingItem(node)) {
+            item->text = treeItemText(node);
+            const QModelIndex idx = indexOf(item);
+            emit dataChanged(idx, idx, {Qt::DisplayRole});
+        }
 }
 
-void DocumentTreeModel::removeItem(TreeItem* item)
+void DocumentTreeModel::adoptMovedRows(TreeItem* holder, const std::vector<DOMNode>& wanted,
+                                       std::unordered_map<DOMNode, TreeItem*>& leaving)
 {
-    if (!item)
-        return;
-    TreeItem* parent = item->parent ? item->parent : &m_top;
-    const qsizetype row = item->row;
-    beginRemoveRows(indexOf(item->parent), int(row), int(row));
-    m_itemCount -= countItems(*item);
-    parent->rows.erase(parent->rows.begin() + row);
-    renumber(parent, row);
-    endRemoveRows();
+    std::unordered_set<DOMNode> present;
+    for (const TreeItem::Slot& slot : holder->rows)
+        present.insert(slot.node);
+
+    // New rows that are items elsewhere (moved nodes) come over whole.
+    for (size_t i = 0; i < wanted.size(); ++i) {
+        const DOMNode& node = wanted[i];
+        if (present.count(node))
+            continue;
+        if (auto found = leaving.find(node); found != leaving.end() && found->second != holder) {
+            TreeItem* other = found->second;
+            leaving.erase(found);
+            const qsizetype from = [&] {
+                for (size_t r = 0; r < other->rows.size(); ++r)
+                    if (other->rows[r].node == node)
+                        return qsizetype(r);
+                return qsizetype(-1);
+            }();
+            if (from < 0)
+                continue;
+            bool inside = false; // an item cannot go under its own branch
+            for (TreeItem* a = holder; a && a != &m_top; a = a->parent ? a->parent : &m_top)
+                if (a == other->rows[size_t(from)].item.get()) {
+                    inside = true;
+                    break;
+                }
+            if (inside)
+                continue;
+            qsizetype dest = 0;
+            for (size_t k = i; k-- > 0;) {
+                auto it = std::find_if(holder->rows.begin(), holder->rows.end(),
+                                       [&](const TreeItem::Slot& s) { return s.node == wanted[k]; });
+                if (it != holder->rows.end()) {
+                    dest = qsizetype(it - holder->rows.begin()) + 1;
+                    break;
+                }
+            }
+            if (!beginMoveRows(indexOf(asParent(other)), int(from), int(from), indexOf(asParent(holder)), int(dest)))
+                continue;
+            TreeItem::Slot slot = std::move(other->rows[size_t(from)]);
+            other->rows.erase(other->rows.begin() + from);
+            renumber(other, from);
+            slot.item->parent = asParent(holder);
+            holder->rows.insert(holder->rows.begin() + dest, std::move(slot));
+            renumber(holder, dest);
+            endMoveRows();
+            present.insert(node);
+        }
+    }
 }
 
-void DocumentTreeModel::setParent(TreeItem* item, TreeItem* newParent)
+void DocumentTreeModel::syncRows(TreeItem* holder, const std::vector<DOMNode>& wanted)
 {
-    if (!item || item == newParent)
-        return;
-    for (TreeItem* a = newParent; a; a = a->parent)
-        if (a == item)
-            return; // an item cannot go under its own branch
-    TreeItem* target = newParent ? newParent : &m_top;
-    load(target);
-    TreeItem* oldParent = item->parent ? item->parent : &m_top;
-    const qsizetype row = item->row;
-    const int dest = int(target->rows.size());
-    const QModelIndex from = indexOf(item->parent), to = indexOf(newParent);
-    if (!beginMoveRows(from, int(row), int(row), to, dest))
-        return;
-    TreeItem::Slot slot = std::move(oldParent->rows[size_t(row)]);
-    oldParent->rows.erase(oldParent->rows.begin() + row);
-    renumber(oldParent, row);
-    slot.item->parent = newParent;
-    slot.item->row = qsizetype(target->rows.size());
-    target->rows.push_back(std::move(slot));
-    endMoveRows();
-}
+    const std::unordered_set<DOMNode> wantedSet(wanted.begin(), wanted.end());
+    // Rows whose nodes left, in runs from the end so earlier row numbers hold.
+    // (The empty top item a failed load leaves is no node's: it stays.)
+    auto gone = [&](qsizetype r) {
+        const DOMNode& node = holder->rows[size_t(r)].node;
+        return !node.isNull() && !wantedSet.count(node);
+    };
+    for (qsizetype r = qsizetype(holder->rows.size()); r-- > 0;) {
+        if (!gone(r))
+            continue;
+        qsizetype first = r;
+        while (first > 0 && gone(first - 1))
+            --first;
+        beginRemoveRows(indexOf(asParent(holder)), int(first), int(r));
+        for (qsizetype k = first; k <= r; ++k)
+            if (holder->rows[size_t(k)].item)
+                m_itemCount -= countItems(*holder->rows[size_t(k)].item);
+        holder->rows.erase(holder->rows.begin() + first, holder->rows.begin() + r + 1);
+        renumber(holder, first);
+        endRemoveRows();
+        r = first;
+    }
 
-void DocumentTreeModel::setItemText(TreeItem* item, const QString& text)
-{
-    if (!item)
-        return;
-    item->text = text;
-    const QModelIndex idx = indexOf(item);
-    emit dataChanged(idx, idx, {Qt::DisplayRole});
+    // New nodes, each run after the row of the node before it in the document.
+    std::unordered_map<DOMNode, qsizetype> rowOf;
+    for (size_t r = 0; r < holder->rows.size(); ++r)
+        rowOf.emplace(holder->rows[r].node, qsizetype(r));
+    struct Run {
+        qsizetype at;
+        std::vector<DOMNode> nodes;
+    };
+    std::vector<Run> runs;
+    qsizetype anchor = 0;
+    bool inRun = false;
+    for (const DOMNode& node : wanted) {
+        if (auto it = rowOf.find(node); it != rowOf.end()) {
+            anchor = it->second + 1;
+            inRun = false;
+            continue;
+        }
+        if (!inRun)
+            runs.push_back({anchor, {}});
+        runs.back().nodes.push_back(node);
+        inRun = true;
+    }
+    std::stable_sort(runs.begin(), runs.end(), [](const Run& a, const Run& b) { return a.at > b.at; });
+    for (const Run& run : runs) {
+        const qsizetype n = qsizetype(run.nodes.size());
+        beginInsertRows(indexOf(asParent(holder)), int(run.at), int(run.at + n - 1));
+        std::vector<TreeItem::Slot> fresh;
+        fresh.reserve(size_t(n));
+        for (const DOMNode& node : run.nodes)
+            fresh.push_back({node, nullptr});
+        holder->rows.insert(holder->rows.begin() + run.at, std::make_move_iterator(fresh.begin()),
+                            std::make_move_iterator(fresh.end()));
+        renumber(holder, run.at);
+        endInsertRows();
+    }
 }
 
 qint64 DocumentTreeModel::countItems(const TreeItem& item)

@@ -7,16 +7,18 @@
 // that row is shown or asked for. What a user sees is the same as building every item up
 // front, while opening a document of millions of nodes costs one item.
 //
-// Code that changes the document under an item and then patches the tree must call
-// prepareForEdit(item) before changing the document, so the branch is taken from the
-// document as it was.
+// The model never changes the document. It follows the edit layer's reports of what
+// changed (follow()), branch by branch, with the row signals views expect, so items the
+// user expanded or selected stay as they were wherever their nodes still are.
 #pragma once
 
+#include "DocumentEditor.h"
 #include "treelark/dom.h"
 
 #include <QAbstractItemModel>
 
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 namespace treelark {
@@ -49,15 +51,13 @@ public:
     ~DocumentTreeModel() override;
 
     void clear();
-    // Adds the item for xmlNode (and, lazily, its whole branch) as the last child of
-    // tvParent, or as a new top-level item when tvParent is nullptr.
-    TreeItem* AddTreeNode(const DOMNode& xmlNode, TreeItem* tvParent);
-    // Removes the item and its branch.
-    void removeItem(TreeItem* item);
-    // Moves the item and its branch to the end of newParent's children.
-    void setParent(TreeItem* item, TreeItem* newParent);
-    void setItemText(TreeItem* item, const QString& text);
-    void prepareForEdit(TreeItem* item);
+    // The one way the tree is built: a top-level item for a document element (an empty
+    // one for nothing), its branch made as it is shown.
+    TreeItem* addTopLevel(const DOMNode& documentElement);
+    // Brings the loaded branches in line with the document after a change.
+    void follow(const DocumentChange& change);
+    // The item showing node, if one has been made; never makes one.
+    TreeItem* existingItem(const DOMNode& node) const;
 
     TreeItem* itemFromIndex(const QModelIndex& index) const;
     QModelIndex indexOf(const TreeItem* item) const;
@@ -85,6 +85,10 @@ private:
     TreeItem* materialise(TreeItem* parent, qsizetype row) const;
     std::unique_ptr<TreeItem> makeItem(const DOMNode& node, TreeItem* parent, qsizetype row) const;
     void renumber(TreeItem* parent, qsizetype from) const;
+    TreeItem* holderOf(const DOMNode& parent) const;
+    void adoptMovedRows(TreeItem* holder, const std::vector<DOMNode>& wanted,
+                        std::unordered_map<DOMNode, TreeItem*>& leaving);
+    void syncRows(TreeItem* holder, const std::vector<DOMNode>& wanted);
     static qint64 countItems(const TreeItem& item);
     TreeItem* asParent(TreeItem* item) const { return item == &m_top ? nullptr : item; }
 

@@ -1,6 +1,7 @@
 #include "frmMain.h"
 
 #include "AppState.h"
+#include "DocumentEditor.h"
 #include "Twips.h"
 #include "modUtils.h"
 #include "treelark/Busy.h"
@@ -75,6 +76,7 @@ frmMain::frmMain(const QString& commandLine, QWidget* parent) : QMainWindow(pare
     registerForm(this);
     setWindowTitle(QStringLiteral("Treelark"));
     setWindowIcon(QIcon::fromTheme(QStringLiteral("text-xml"), style()->standardIcon(QStyle::SP_FileIcon)));
+    m_editor = new DocumentEditor(this);
     buildControls();
     windowLoad(commandLine);
 }
@@ -128,6 +130,8 @@ void frmMain::buildControls()
     layout->addWidget(Frame1);
 
     m_model = new DocumentTreeModel(this);
+    connect(m_editor, &DocumentEditor::changed, m_model, &DocumentTreeModel::follow);
+    connect(m_editor, &DocumentEditor::stepReplayed, this, &frmMain::SetMsg);
     TreeView1 = new QTreeView(central);
     TreeView1->setObjectName(QStringLiteral("TreeView1"));
     TreeView1->setModel(m_model);
@@ -180,6 +184,7 @@ void frmMain::buildToolbar()
         connect(a, &QAction::triggered, this, [this, key] { toolbarClick(key); });
         m_buttons.append(a);
     }
+    buildHistoryButtons();
     // the validation switch sits at the toolbar's right end
     auto* spacer = new QWidget(Toolbar1);
     spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
@@ -253,9 +258,56 @@ void frmMain::windowLoad(const QString& commandLine)
         for (const char* attr : {"TagName", "Name", "Alias"})
             root.setAttribute(QLatin1String(attr), QStringLiteral("FrameworkConfig"));
         oDoc->setDocumentElement(root);
+        m_editor->setDocument(oDoc);
         AddTreeNode(oDoc->documentElement(), nullptr);
         oXMLMgr->setDOMDoc(oDoc);
     }
+}
+
+// "Undo" and "Redo" follow the six buttons. A text box keeps Ctrl+Z for its own typing
+// while it has the focus; everywhere else the keys go to the document's history.
+void frmMain::buildHistoryButtons()
+{
+    struct History {
+        const char* caption;
+        const char* key;
+        const char* themeIcon;
+        QStyle::StandardPixmap fallback;
+        QList<QKeySequence> keys;
+    };
+    const History buttons[] = {
+        {"Undo", "undo", "edit-undo", QStyle::SP_ArrowBack, {QKeySequence(Qt::CTRL | Qt::Key_Z)}},
+        {"Redo", "redo", "edit-redo", QStyle::SP_ArrowForward,
+         {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)}},
+    };
+    for (const History& b : buttons) {
+        QAction* a = Toolbar1->addAction(QIcon::fromTheme(QLatin1String(b.themeIcon), style()->standardIcon(b.fallback)),
+                                         QLatin1String(b.caption));
+        a->setObjectName(QLatin1String(b.key));
+        a->setData(QLatin1String(b.key));
+        a->setShortcuts(b.keys);
+        a->setShortcutContext(Qt::WindowShortcut);
+        const QString key = QLatin1String(b.key);
+        connect(a, &QAction::triggered, this, [this, key] { toolbarClick(key); });
+        m_buttons.append(a);
+    }
+    connect(m_editor, &DocumentEditor::historyChanged, this, &frmMain::updateHistoryButtons);
+    updateHistoryButtons();
+}
+
+void frmMain::updateHistoryButtons()
+{
+    auto show = [](QAction* a, bool enabled, const QString& verb, const QString& step, const QString& keys) {
+        if (!a)
+            return;
+        a->setEnabled(enabled);
+        a->setToolTip(enabled ? verb + QLatin1Char(' ') + step + QStringLiteral(" (") + keys + QLatin1Char(')')
+                              : verb + QStringLiteral(" (") + keys + QLatin1Char(')'));
+    };
+    show(toolbarButton(QStringLiteral("undo")), m_editor->canUndo(), QStringLiteral("Undo"), m_editor->undoText(),
+         QStringLiteral("Ctrl+Z"));
+    show(toolbarButton(QStringLiteral("redo")), m_editor->canRedo(), QStringLiteral("Redo"), m_editor->redoText(),
+         QStringLiteral("Ctrl+Shift+Z"));
 }
 
 void frmMain::SetMsg(const QString& strMsg) { m_status->setText(strMsg); }
@@ -264,10 +316,11 @@ QString frmMain::statusText() const { return m_status->text(); }
 
 void frmMain::SetValidation() { bValidation = optOn->isChecked(); }
 
-TreeItem* frmMain::AddTreeNode(const DOMNode& xmlNode, TreeItem* tvParent)
+TreeItem* frmMain::AddTreeNode(const DOMNode& xmlNode, TreeItem* /*tvParent*/)
 {
-    TreeItem* item = m_model->AddTreeNode(xmlNode, tvParent);
-    TreeView1->setExpanded(m_model->indexOf(item), tvParent == nullptr);
+    TreeItem* item = m_model->addTopLevel(xmlNode);
+    if (item)
+        TreeView1->setExpanded(m_model->indexOf(item), true);
     return item;
 }
 
@@ -293,6 +346,7 @@ void frmMain::oXMLMgr_DOMReady(DOMDocumentPtr oXmlDoc)
     m_matches = DOMNodeList();
     m_matchIndex = -1;
     oDoc = oXmlDoc;
+    m_editor->setDocument(oDoc);
     m_model->clear();
     try {
         AddTreeNode(oDoc->documentElement(), nullptr);
@@ -343,6 +397,10 @@ void frmMain::toolbarClick(const QString& key)
         MergeDocument();
     } else if (key == QLatin1String("next")) {
         selectNextMatch();
+    } else if (key == QLatin1String("undo")) {
+        m_editor->undo();
+    } else if (key == QLatin1String("redo")) {
+        m_editor->redo();
     } else if (key == QLatin1String("print")) {
         printClicked();
     }
@@ -351,7 +409,7 @@ void frmMain::toolbarClick(const QString& key)
 bool frmMain::SaveDocument()
 {
     if (!oDoc || oDoc->parseError().errorCode != 0)
-        return !bDocumentChanged;
+        return !m_editor->isModified();
     FileDialogRequest request{QStringLiteral("Save to an XML file."), kXmlFilter, QString(), QString()};
     sDocumentFile = sLoadedFile;
     if (sDocumentFile.isEmpty())
@@ -363,7 +421,7 @@ bool frmMain::SaveDocument()
     for (;;) {
         std::optional<QString> chosen = prompts().saveFile(request);
         if (!chosen || chosen->isEmpty())
-            return !bDocumentChanged;
+            return !m_editor->isModified();
         const QString name = *chosen;
         bool write = false;
         if (!prompts().fileExists(name)) {
@@ -385,17 +443,17 @@ bool frmMain::SaveDocument()
             // Nothing was written and the old file is whole: say so, and keep the
             // document marked changed so closing still asks.
             prompts().message(oXMLMgr->lastSaveError(), MsgButtons::OK);
-            return !bDocumentChanged;
+            return !m_editor->isModified();
         }
         break;
     }
-    bDocumentChanged = false;
-    return !bDocumentChanged;
+    m_editor->markSaved();
+    return !m_editor->isModified();
 }
 
 bool frmMain::queryUnload()
 {
-    if (!bDocumentChanged)
+    if (!m_editor->isModified())
         return true;
     QString folder, name;
     splitAtLastSeparator(sDocumentFile, folder, name);
@@ -406,7 +464,7 @@ bool frmMain::queryUnload()
     switch (prompts().message(prompt, MsgButtons::YesNoCancel, title)) {
     case MsgResult::Yes:
         SaveDocument();
-        return !bDocumentChanged;
+        return !m_editor->isModified();
     case MsgResult::No:
         return true;
     default:
@@ -505,10 +563,5 @@ void frmMain::treeMouseDown(Qt::MouseButton button, const QPoint& pos)
         treeRightClick(pos);
 }
 
-void frmMain::rebuildTree()
-{
-    m_model->clear();
-    AddTreeNode(oXMLMgr->DOMDoc()->documentElement(), nullptr);
-}
-
+void frmMain::rebuildTree() { AddTreeNode(oXMLMgr->DOMDoc()->documentElement(), nullptr); }
 } // namespace treelark

@@ -40,9 +40,9 @@ public:
     void SetMsg(const QString& strMsg);
     QString statusText() const;
 
-    // Adds the item for xmlNode (with its branch) under tvParent, or as a new top-level
-    // item, expanded when top-level and collapsed otherwise.
-    TreeItem* AddTreeNode(const DOMNode& xmlNode, TreeItem* tvParent);
+    // Builds the tree from xmlNode (the document element) down, its top item expanded.
+    // The tree is only ever built this way; edits reach it through the edit layer.
+    TreeItem* AddTreeNode(const DOMNode& xmlNode, TreeItem* tvParent = nullptr);
 
     // Toolbar actions by key: "browse", "load", "save", "merge", "next", "print".
     void toolbarClick(const QString& key);
@@ -74,6 +74,7 @@ public:
     ApXmlMgr* xmlMgr() const { return oXMLMgr; }
     DOMDocumentPtr document() const { return oDoc; }
     DocumentTreeModel* treeModel() const { return m_model; }
+    DocumentEditor* editor() const { return m_editor; }
     QString currentUrl() const { return sURL; }
     QString loadedFile() const { return sLoadedFile; }
     bool validation() const { return bValidation; }
@@ -143,6 +144,9 @@ private:
     qint64 m_matchIndex = -1;
 
     DocumentTreeModel* m_model = nullptr;
+    DocumentEditor* m_editor = nullptr;
+    void buildHistoryButtons();
+    void updateHistoryButtons();
     QLabel* m_status = nullptr;
     // shown while a load has taken longer than half a second
     QProgressBar* m_progress = nullptr;

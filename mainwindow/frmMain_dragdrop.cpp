@@ -4,7 +4,6 @@
 
 #include "DroppedFiles.h"
 
-#include "AppState.h"
 
 #include <QApplication>
 #include <QDragEnterEvent>
@@ -252,10 +251,10 @@ void frmMain::treeDrop(TreeItem* dropItem)
         const DOMNode sourceNode = source->tag;
         DOMNode target = dropItem->tag;
         if (target.nodeType() == NODE_ELEMENT) {
-            bDocumentChanged = true;
-            m_model->prepareForEdit(dropItem);
-            target.insertBefore(sourceNode, target.firstChild());
-            m_model->setParent(source, dropItem);
+            m_editor->setModified(true);
+            // The drop item's branch as it was, so the moved item can join it at the end.
+            m_model->childCount(dropItem);
+            m_editor->moveToFirstChild(sourceNode, target);
         }
     } catch (const DOMException& e) {
         SetMsg(QStringLiteral("From TreeView_DragDrop: ") + QString::number(e.number()) + QStringLiteral(", ")

@@ -27,10 +27,9 @@ void frmMain::openLayerBuilder(const DOMNode& xmlNode, bool adding)
     connect(oXMLCreatorForm, &frmXmlCreator::OperationCompleted, this,
             [this, xmlNode](bool bCompleted) { oXMLCreatorForm_OperationCompleted(bCompleted, xmlNode); });
     oXMLCreatorForm->setApplyEdit(
-        [this](const QString& /*stepName*/, const DOMNode& target, const std::function<void()>& change) {
-            // The branch under the target is taken from the document as it was.
-            m_model->prepareForEdit(itemShowing(target));
-            change();
+        [this](const QString& stepName, const DOMNode& target, const std::function<void()>& change) {
+            // The written branch shows last among its siblings, wherever the element stands.
+            m_editor->perform(stepName, change, target);
         });
     if (adding)
         oXMLCreatorForm->AddLayers(xmlNode);
@@ -40,19 +39,9 @@ void frmMain::openLayerBuilder(const DOMNode& xmlNode, bool adding)
     bAddLayers = adding;
 }
 
-// The written node's branch (the ApLayers element when adding, the ApLayer when editing)
-// is built again from the document and becomes the last child of its parent item; the
-// element itself keeps its place in the document.
-void frmMain::oXMLCreatorForm_OperationCompleted(bool bCompleted, const DOMNode& written)
-{
-    if (!bCompleted)
-        return;
-    TreeItem* item = itemShowing(written);
-    if (!item)
-        return; // the node left the document (or another was loaded) meanwhile
-    TreeItem* parent = item->parent;
-    m_model->removeItem(item);
-    AddTreeNode(written, parent);
-}
+// The tree already shows what the builder wrote: the edit layer reported the step, and
+// the written branch (the ApLayers element when adding, the ApLayer when editing) went
+// last among its parent item's rows while the element keeps its place in the document.
+void frmMain::oXMLCreatorForm_OperationCompleted(bool /*bCompleted*/, const DOMNode& /*written*/) {}
 
 } // namespace treelark

@@ -168,7 +168,7 @@ void frmMain::runMenuCommand(const QString& caption)
                                   MsgButtons::YesNoCancel)
                 == MsgResult::Yes) {
                 DeleteNode(node);
-                bDocumentChanged = true;
+                m_editor->setModified(true);
             }
         } else if (caption == QLatin1String("Copy")) {
             const DOMNode node = liveClickedNode();
@@ -187,17 +187,11 @@ void frmMain::runMenuCommand(const QString& caption)
                 prompts().message(QStringLiteral("Nothing to copy."), MsgButtons::OK);
                 return;
             }
-            // The tree follows the document: the branch goes under the item of the node
-            // it went into.
-            TreeItem* parentItem = clickedItem();
-            m_model->prepareForEdit(parentItem);
             // The node in memory lives in a document of its own, so appending it puts a
             // fresh copy in and leaves it there to be pasted again. A node that takes no
             // children refuses it, and nothing changes.
-            const DOMNode newNode = node.appendChild(pNodeCopied);
-            if (parentItem)
-                AddTreeNode(newNode, parentItem);
-            bDocumentChanged = true;
+            m_editor->appendCopy(node, pNodeCopied);
+            m_editor->setModified(true);
         } else if (caption == QLatin1String("SaveToFile")) {
             const DOMNode node = liveClickedNode();
             if (node.isNull())
@@ -224,18 +218,11 @@ void frmMain::EnableLayerCommands(bool bEdit, bool bAdd)
 void frmMain::DeleteNode(const DOMNode& xmlNode)
 {
     try {
-        DOMNode parent = xmlNode.parentNode();
-        if (parent.isNull())
+        if (xmlNode.parentNode().isNull())
             return;
-        // Found before the node leaves: afterwards no ancestor chain leads to it.
-        TreeItem* item = xmlNode == pNodeClicked ? clickedItem() : itemShowing(xmlNode);
-        if (parent.childNodes().isNull())
-            return;
-        parent.removeChild(xmlNode);
-        if (item)
-            m_model->removeItem(item);
+        m_editor->removeNode(xmlNode);
     } catch (const DOMException&) {
-        // The node stays, and so does its item.
+        // refused: nothing changed
     }
 }
 

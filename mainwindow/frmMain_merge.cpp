@@ -35,13 +35,12 @@ void frmMain::pXMLMgr_DOMReady(DOMDocumentPtr oXmlDoc)
     // A file that did not parse has nothing to give: it is not merged at all, and the
     // open document stays exactly as it was.
     const bool parsed = oXmlDoc && oXmlDoc->parseError().errorCode == 0 && !oXmlDoc->documentElement().isNull();
-    if (parsed)
-        oXMLMgr->MergeAll(oXmlDoc, nullptr, QStringLiteral("TagName"));
-
-    oDoc = oXMLMgr->DOMDoc();
-    try {
-        rebuildTree();
-    } catch (const DOMException&) {
+    if (parsed) {
+        try {
+            m_editor->perform(QStringLiteral("Merge ") + oXmlDoc->parseError().url,
+                              [&] { oXMLMgr->MergeAll(oXmlDoc, nullptr, QStringLiteral("TagName")); });
+        } catch (const DOMException&) {
+        }
     }
     SetMsg(QStringLiteral("TotalNodes=") + QString::number(oXMLMgr->TotalNodes()));
     QString info = sURL + QStringLiteral(" loaded.");

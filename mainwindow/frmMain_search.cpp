@@ -52,11 +52,9 @@ void frmMain::cmdGetNode_MouseDown(Qt::KeyboardModifiers shift)
                 if (!spec.isEmpty())
                     parseAttributeList(spec, attrs);
             }
-            oXMLMgr->InsertNodeWithFullPath(path, attrs.Count() == 0 ? nullptr : &attrs);
-        } catch (const DOMException&) {
-        }
-        try {
-            rebuildTree();
+            m_editor->perform(QStringLiteral("Insert ") + path, [&] {
+                oXMLMgr->InsertNodeWithFullPath(path, attrs.Count() == 0 ? nullptr : &attrs);
+            });
         } catch (const DOMException&) {
         }
     } else {

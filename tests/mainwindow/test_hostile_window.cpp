@@ -158,10 +158,10 @@ private:
         QVERIFY(w.selectedItem() && w.selectedItem()->text == "ApLayer (A,Roads)");
         const QString copy = dir.filePath("good-copy.xml");
         QFile::remove(copy);
-        bDocumentChanged = true;
+        w.editor()->setModified(true);
         script->queueSave(copy);
         QVERIFY(w.SaveDocument());
-        QVERIFY(!bDocumentChanged);
+        QVERIFY(!w.editor()->isModified());
         QCOMPARE(readAll(copy), readAll(good));
     }
 
@@ -172,7 +172,6 @@ private slots:
     {
         script = std::make_shared<ScriptedPrompts>();
         setPrompts(script);
-        bDocumentChanged = false;
         sDocumentFile.clear();
     }
 
@@ -335,7 +334,7 @@ private slots:
         // saved and loaded again, the insertion is there, 257 levels down
         const QString saved = dir.filePath("deep-saved.xml");
         QFile::remove(saved);
-        bDocumentChanged = true;
+        w.editor()->setModified(true);
         script->queueSave(saved);
         QVERIFY(w.SaveDocument());
         expectLoaded(w, saved, "257 levels, reloaded (window)", "n0(level 0)");
@@ -383,11 +382,11 @@ private slots:
         frmMain w;
         stillUsable(w);
         const QString blocker = write("plain-file", "not a folder");
-        bDocumentChanged = true;
+        w.editor()->setModified(true);
         script->clearAsked();
         script->queueSave(blocker + "/x.xml");
         QVERIFY(!w.SaveDocument());
-        QVERIFY(bDocumentChanged);
+        QVERIFY(w.editor()->isModified());
         QCOMPARE(script->messagesShown().size(), 1);
         QVERIFY(script->messagesShown().first().contains(blocker));
         QCOMPARE(readAll(blocker), QByteArray("not a folder"));
@@ -407,12 +406,12 @@ private slots:
         frmMain w;
         w.optOff->click();
         expectLoaded(w, write("two-mb.xml", "<r>" + QByteArray(2 << 20, 'x') + "</r>"), "2 MB (window)", "r");
-        bDocumentChanged = true;
+        w.editor()->setModified(true);
         script->clearAsked();
         script->queueSave(old.fileName());
         script->queueMessage(MsgResult::Yes); // overwrite
         QVERIFY(!w.SaveDocument());
-        QVERIFY(bDocumentChanged);
+        QVERIFY(w.editor()->isModified());
         QCOMPARE(script->messagesShown().size(), 2); // the overwrite question, then the failure
         QCOMPARE(readAll(old.fileName()), QByteArray("<old>kept</old>\n"));
         QCOMPARE(QDir(small.path).entryList(QDir::Files | QDir::Hidden), QStringList{"old.xml"});
@@ -424,7 +423,7 @@ private slots:
         frmMain w;
         w.optOff->click();
         expectLoaded(w, write("two-mb.xml", "<r>" + QByteArray(2 << 20, 'x') + "</r>"), "2 MB (window)", "r");
-        bDocumentChanged = true;
+        w.editor()->setModified(true);
         script->clearAsked();
         script->queueSave(target);
         script->queueMessage(MsgResult::Yes);
@@ -432,14 +431,14 @@ private slots:
             FileSizeLimit limit(64 * 1024);
             QVERIFY(!w.SaveDocument());
         }
-        QVERIFY(bDocumentChanged);
+        QVERIFY(w.editor()->isModified());
         QCOMPARE(script->messagesShown().size(), 2);
         QCOMPARE(readAll(target), QByteArray("<old>kept</old>\n"));
         // and once the disk has room again, the same save goes through
         script->queueSave(target);
         script->queueMessage(MsgResult::Yes);
         QVERIFY(w.SaveDocument());
-        QVERIFY(!bDocumentChanged);
+        QVERIFY(!w.editor()->isModified());
         QCOMPARE(QFileInfo(target).size(), (2 << 20) + 7); // the bytes it was read from
     }
 };

@@ -127,7 +127,7 @@ private slots:
         QCOMPARE(created.getAttribute("Key1"), QString("Value1"));
         QCOMPARE(created.getAttribute("Key2"), QString("Value2"));
         QCOMPARE(created.attributes().item(0).name(), QString("Key1"));
-        QVERIFY(!bDocumentChanged);
+        QVERIFY(!w.editor()->isModified());
         // the tree was rebuilt from the document: the new node has an item, root expanded
         TreeItem* root = w.treeModel()->topLevelItem(0);
         QCOMPARE(w.treeModel()->topLevelCount(), 1);

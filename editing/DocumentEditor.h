@@ -1,0 +1,101 @@
+// The one way the windows change the open document. Every change is a step on an undo
+// history: the step records what the DOM did (see DOMChangeSet) and so can be taken back
+// and made again exactly. After each change, undo or redo the editor says which nodes
+// changed, so views follow node by node instead of rebuilding.
+//
+// The history keeps at most kMaxSteps steps and about kMemoryBudget bytes of what the
+// steps hold (removed subtrees, old values); past either, the oldest steps are forgotten:
+// undo stops where the history now begins.
+#pragma once
+
+#include "treelark/dom.h"
+
+#include <QObject>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QUndoStack;
+
+namespace treelark {
+
+// What one change, undo or redo did, for views that show the document.
+struct DocumentChange {
+    std::vector<DOMNode> parents; // nodes whose children changed
+    std::vector<DOMNode> nodes;   // nodes whose attributes, name or value changed
+    // A node the tree shows last among its siblings whatever its place in the document
+    // (a node moved by a tree drag, a branch the layer builder wrote), until the tree is
+    // built again.
+    DOMNode movedToEnd;
+};
+
+class DocumentEditor : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kMaxSteps = 500;
+    static constexpr qint64 kMemoryBudget = qint64(1) << 30;
+
+    explicit DocumentEditor(QObject* parent = nullptr);
+    ~DocumentEditor() override;
+
+    // A newly loaded document: the history starts empty and the document unchanged.
+    void setDocument(DOMDocumentPtr doc);
+    DOMDocumentPtr document() const { return m_doc; }
+
+    // Runs `change` on the document as one step named `name`. What it did stays done and
+    // is one step even when it throws part way (the exception goes on to the caller).
+    // Returns whether the document changed. `shownLast`: a node the tree is to show last
+    // among its siblings after this change (see DocumentChange::movedToEnd).
+    bool perform(const QString& name, const std::function<void()>& change, const DOMNode& shownLast = DOMNode());
+
+    // The window's changes.
+    void removeNode(const DOMNode& node);
+    DOMNode appendCopy(const DOMNode& parent, const DOMNode& copy);
+    void moveToFirstChild(const DOMNode& node, const DOMNode& target);
+    void setAttribute(const DOMNode& element, const QString& name, const QString& value);
+    void removeAttribute(const DOMNode& element, const QString& name);
+    void setText(const DOMNode& node, const QString& text);
+
+    void undo();
+    void redo();
+    bool canUndo() const;
+    bool canRedo() const;
+    QString undoText() const;
+    QString redoText() const;
+    int stepCount() const;
+
+    // The document-changed flag: set by the actions that change the document (as each
+    // says), set by undo and redo unless they return to the state last loaded or saved,
+    // which clears it.
+    bool isModified() const { return m_modified; }
+    void setModified(bool modified);
+    // The document was just written out: this state is the clean one.
+    void markSaved();
+
+    // Bytes the history holds now.
+    qint64 historyCost() const { return m_cost; }
+
+signals:
+    void changed(const treelark::DocumentChange& change);
+    void historyChanged();
+    void modifiedChanged(bool modified);
+    // After an undo or redo: "Undo: <step>" / "Redo: <step>".
+    void stepReplayed(const QString& message);
+
+private:
+    class Step;
+    friend class Step;
+    void announce(const DOMChangeSet& set, DOMNode movedToEnd = DOMNode());
+    void keepWithinBudget();
+
+    DOMDocumentPtr m_doc;
+    QUndoStack* m_stack;
+    bool m_modified = false;
+    qint64 m_cost = 0;
+    int m_horizon = 0; // steps below this index are forgotten
+};
+
+} // namespace treelark
+
+Q_DECLARE_METATYPE(treelark::DocumentChange)
