@@ -155,6 +155,7 @@ void LargeTextView::takeScan(quint64 generation, LineScan scan, qint64 scannedTo
 {
     if (generation != m_generation)
         return;
+    const qint64 known = lineCount();
     m_starts.insert(m_starts.end(), scan.starts.begin(), scan.starts.end());
     m_indexed = scannedTo;
     m_widest = std::max(m_widest, scan.widestBound);
@@ -162,10 +163,9 @@ void LargeTextView::takeScan(quint64 generation, LineScan scan, qint64 scannedTo
         m_indexDone = true;
         m_starts.shrink_to_fit();
     }
-    const qint64 before = verticalScrollBar()->maximum();
     updateScrollBars();
     // repaint only when the new lines can be on screen
-    if (before < firstVisibleLine() + visibleLineCount() || done)
+    if (known < firstVisibleLine() + visibleLineCount() || done)
         viewport()->update();
     if (done)
         emit indexingFinished();
