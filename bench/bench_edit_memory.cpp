@@ -1,7 +1,9 @@
 // Memory while the user edits: Copy, Paste and Delete of a large subtree, repeated, on the
 // real main window (offscreen), through the node menu's own commands. The document does
-// not grow, so neither may the process: resident memory after the cycles is compared
-// with resident memory after the first one (the allocator's working set, set up once).
+// not grow; the undo history does, by what its steps keep (reported, and bounded by its
+// budget). Once the history is let go, the process must be back where it was: resident
+// memory after the cycles is compared with resident memory after the first one (the
+// allocator's working set, set up once), both without history.
 //
 //   bench_edit_memory [ELEMENTS] [CYCLES]        (defaults: 20000, 100)
 #include "AppState.h"
@@ -73,16 +75,22 @@ int main(int argc, char** argv)
         app.processEvents();
     };
     cycle();
+    w.editor()->setDocument(w.document()); // history let go, document kept
     malloc_trim(0);
     const qint64 start = residentKb();
     QElapsedTimer t;
     t.start();
     for (int i = 1; i < cycles; ++i)
         cycle();
+    const qint64 held = w.editor()->historyCost() / 1024;
+    const int steps = w.editor()->stepCount();
+    w.editor()->setDocument(w.document());
     malloc_trim(0);
     const qint64 end = residentKb();
     const bool sane = w.document()->documentElement().lastChild().childCount() == 0;
     std::printf("copy-paste-delete of %d elements, %d cycles (%.2f s)\n", elements, cycles, t.elapsed() / 1000.0);
+    std::printf("undo history after the cycles    %8lld KB in %d steps (budget %lld KB)\n",
+                static_cast<long long>(held), steps, static_cast<long long>(DocumentEditor::kMemoryBudget / 1024));
     std::printf("resident after the first cycle   %8lld KB\n", static_cast<long long>(start));
     std::printf("resident after the last cycle    %8lld KB   | ratio %.3f (target <= 1.10)\n",
                 static_cast<long long>(end), double(end) / double(start));

@@ -34,7 +34,7 @@ class DocumentEditor : public QObject {
     Q_OBJECT
 public:
     static constexpr int kMaxSteps = 500;
-    static constexpr qint64 kMemoryBudget = qint64(1) << 30;
+    static constexpr qint64 kMemoryBudget = qint64(256) << 20;
 
     explicit DocumentEditor(QObject* parent = nullptr);
     ~DocumentEditor() override;

@@ -389,20 +389,59 @@ void DOMChangeSet::redo()
     j.undone = false;
 }
 
+namespace detail {
+namespace {
+
+// Where a node read from the file starts there, if the loader noted it.
+qint64 sourceStart(const DocCore& core, xmlNodePtr n)
+{
+    quint64 offset = 0, length = 0;
+    if (!core.tagSpans || n->type != XML_ELEMENT_NODE || !tagSpan(n, &offset, &length))
+        return -1;
+    return qint64(offset);
+}
+
+// The bytes a node held out of the tree costs, about: a tree costs some ten times the
+// text it was read from, so a subtree read from the file is priced by the stretch of
+// the file it came from (where the next node read from the file starts), which takes no
+// walk over a subtree of a million nodes. Nodes made in memory are counted one by one.
+qint64 heldBytes(const DocCore& core, const Note& note)
+{
+    constexpr qint64 kNodeBytes = 120, kTreePerSourceByte = 10;
+    if (const qint64 start = sourceStart(core, note.node); start >= 0) {
+        qint64 end = -1;
+        for (xmlNodePtr next = note.next, parent = note.parent; end < 0;) {
+            for (; next && end < 0; next = next->next)
+                end = sourceStart(core, next);
+            if (end >= 0 || !parent || parent->type != XML_ELEMENT_NODE)
+                break;
+            next = parent->next;
+            parent = parent->parent;
+        }
+        if (end < 0)
+            end = core.rootEnd;
+        if (end > start)
+            return (end - start) * kTreePerSourceByte;
+    }
+    qint64 bytes = 0;
+    for (xmlNodePtr n = note.node; n; n = nextInSubtree(n, note.node))
+        bytes += kNodeBytes + (n->content ? xmlStrlen(n->content) : 0);
+    return bytes;
+}
+
+} // namespace
+} // namespace detail
+
 qint64 DOMChangeSet::cost() const
 {
     if (!d->journal)
         return 0;
     const detail::Journal& j = *d->journal;
     qint64 bytes = qint64(sizeof(detail::Journal)) + qint64(j.notes.size() * sizeof(detail::Note));
-    // A node this set holds out of the tree costs about what libxml2 spends on it.
-    constexpr qint64 kNodeBytes = 120;
     for (const detail::Note& note : j.notes) {
         bytes += note.text.size() + qint64(note.defs.size() * sizeof(void*));
-        if (note.kind != detail::Note::Link || (note.node->parent != nullptr))
-            continue;
-        for (xmlNodePtr n = note.node; n; n = detail::nextInSubtree(n, note.node))
-            bytes += kNodeBytes + (n->content ? xmlStrlen(n->content) : 0);
+        if (note.kind == detail::Note::Link && !note.node->parent)
+            bytes += detail::heldBytes(*j.core, note);
     }
     return bytes;
 }

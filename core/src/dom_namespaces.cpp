@@ -309,8 +309,17 @@ void unlinkKeepingNamespaces(xmlNodePtr n)
         if (a->atype == XML_ATTRIBUTE_ID)
             xmlRemoveID(n->doc, a);
     }
+    xmlNodePtr oldParent = n->parent;
     unlink(n);
     if (n->type != XML_ELEMENT_NODE && n->type != XML_ATTRIBUTE_NODE)
+        return;
+    // Nothing above declares anything: no name inside can lean on a declaration it
+    // leaves behind (xml: is the document's own), and a subtree of a million nodes
+    // needs no walk.
+    bool declaredAbove = false;
+    for (xmlNodePtr a = oldParent; a && a->type == XML_ELEMENT_NODE && !declaredAbove; a = a->parent)
+        declaredAbove = a->nsDef != nullptr;
+    if (!declaredAbove)
         return;
     std::unordered_set<xmlNsPtr> inside;
     auto keep = [&](xmlNodePtr named) {
