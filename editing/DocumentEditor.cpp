@@ -160,7 +160,7 @@ void DocumentEditor::announce(const DOMChangeSet& set, DOMNode movedToEnd)
 void DocumentEditor::keepWithinBudget()
 {
     // The newest step always stays, however big: it is the one a user most wants back.
-    for (int i = 0; m_cost > kMemoryBudget && i + 1 < m_stack->index(); ++i) {
+    for (int i = 0; m_cost > m_budget && i + 1 < m_stack->index(); ++i) {
         auto* step = static_cast<Step*>(const_cast<QUndoCommand*>(m_stack->command(i)));
         if (step->forgotten())
             continue;

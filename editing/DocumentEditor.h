@@ -73,8 +73,9 @@ public:
     // The document was just written out: this state is the clean one.
     void markSaved();
 
-    // Bytes the history holds now.
+    // Bytes the history holds now, and the most it may hold (kMemoryBudget unless set).
     qint64 historyCost() const { return m_cost; }
+    void setMemoryBudget(qint64 bytes) { m_budget = bytes; }
 
 signals:
     void changed(const treelark::DocumentChange& change);
@@ -93,7 +94,7 @@ private:
     QUndoStack* m_stack;
     bool m_modified = false;
     qint64 m_cost = 0;
-    int m_horizon = 0; // steps below this index are forgotten
+    qint64 m_budget = kMemoryBudget;
 };
 
 } // namespace treelark
