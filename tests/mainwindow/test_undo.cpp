@@ -1,0 +1,273 @@
+// Undo and redo on the real window: buttons, keys, status line, the changed flag and
+// the close prompt, the tree keeping what the user had open, and a long run of random
+// edits after each of which the tree's loaded rows are exactly the document's children.
+#include "WindowTestBase.h"
+#include "frmMain.h"
+#include "treelark/ScriptedPrompts.h"
+#include "treelark/dCollection.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QLineEdit>
+#include <QMenu>
+#include <QToolBar>
+#include <QTest>
+#include <QTreeView>
+
+#include <algorithm>
+#include <random>
+#include <unordered_set>
+
+using namespace treelark;
+
+namespace {
+
+const QByteArray kSample = "<FrameworkConfig TagName=\"FrameworkConfig\">\n"
+                           "  <ApLayers>\n"
+                           "    <ApLayer TagName=\"A\" Name=\"Roads\"><ApFields><ApField TagName=\"F\"/></ApFields></ApLayer>\n"
+                           "    <ApLayer TagName=\"B\"/>\n"
+                           "  </ApLayers>\n"
+                           "  <Note>plain</Note>\n"
+                           "  <Target/>\n"
+                           "</FrameworkConfig>\n";
+
+// Every loaded branch of the tree against the document: same nodes, same order (except
+// a row a drag or the layer builder showed last), same texts. Returns the first mismatch.
+QString treeMismatch(DocumentTreeModel* m, TreeItem* item, const DOMNode& node,
+                     const std::unordered_set<DOMNode>& shownLast = {})
+{
+    if (item->tag != node)
+        return "item " + item->text + " shows another node";
+    if (item->text != treeItemText(node))
+        return "item text " + item->text + " is not " + treeItemText(node);
+    std::vector<DOMNode> children;
+    for (DOMNode c = node.firstChild(); !c.isNull(); c = c.nextSibling())
+        children.push_back(c);
+    if (m->childCount(item) != qsizetype(children.size()))
+        return QString("%1 has %2 rows for %3 children").arg(item->text).arg(m->childCount(item)).arg(children.size());
+    // rows in document order, apart from rows a drag showed last: those may stand anywhere
+    std::vector<DOMNode> inOrder;
+    for (const DOMNode& c : children)
+        if (!shownLast.count(c))
+            inOrder.push_back(c);
+    size_t next = 0;
+    for (qsizetype i = 0; i < m->childCount(item); ++i) {
+        TreeItem* row = m->child(item, i);
+        DOMNode expected;
+        if (shownLast.count(row->tag)) {
+            if (std::find(children.begin(), children.end(), row->tag) == children.end())
+                return item->text + ": a row shows a node that is not a child";
+            expected = row->tag;
+        } else if (next < inOrder.size()) {
+            expected = inOrder[next++];
+        }
+        if (row->tag != expected)
+            return QString("%1: row %2 is %3, the document has %4 there")
+                .arg(item->text).arg(i).arg(row->text, expected.isNull() ? QString("nothing") : treeItemText(expected));
+        if (QString deeper = treeMismatch(m, row, expected, shownLast); !deeper.isEmpty())
+            return deeper;
+    }
+    return QString();
+}
+
+} // namespace
+
+class UndoTest : public WindowTestBase {
+    Q_OBJECT
+
+    static TreeItem* root(frmMain& w) { return w.treeModel()->topLevelItem(0); }
+    static TreeItem* row(frmMain& w, TreeItem* parent, int i) { return w.treeModel()->child(parent, i); }
+
+    void rightClick(frmMain& w, TreeItem* item)
+    {
+        const QModelIndex idx = w.treeModel()->indexOf(item);
+        for (QModelIndex p = idx.parent(); p.isValid(); p = p.parent())
+            w.TreeView1->expand(p);
+        w.TreeView1->scrollTo(idx);
+        w.treeMouseDown(Qt::RightButton, w.TreeView1->visualRect(idx).center());
+    }
+
+private slots:
+    void initTestCase() { prepareRun(); }
+    void init() { resetState(); }
+    void cleanup() { dropPrompts(); }
+
+    void deleteUndoneByKeysAndButtons()
+    {
+        frmMain w(write("s.xml", kSample));
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QAction* undo = w.toolbarButton("undo");
+        QAction* redo = w.toolbarButton("redo");
+        QVERIFY(undo && redo);
+        QCOMPARE(w.Toolbar1->actions().indexOf(undo), w.Toolbar1->actions().indexOf(w.toolbarButton("print")) + 1);
+        QVERIFY(!undo->isEnabled() && !redo->isEnabled());
+
+        TreeItem* layers = row(w, root(w), 0);
+        const DOMNode a = row(w, layers, 0)->tag;
+        w.TreeView1->expand(w.treeModel()->indexOf(layers));
+        rightClick(w, row(w, layers, 0));
+        script->queueMessage(MsgResult::Yes);
+        w.runMenuCommand("Delete");
+        QCOMPARE(w.treeModel()->childCount(layers), 1);
+        QVERIFY(undo->isEnabled());
+        QCOMPARE(undo->toolTip(), QString("Undo Delete ApLayer (Ctrl+Z)"));
+        QVERIFY(w.editor()->isModified());
+
+        w.mnuPopUp->hide(); // the right-click's menu
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        w.TreeView1->setFocus();
+        QTest::keyClick(w.TreeView1, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(w.treeModel()->childCount(layers), 2);
+        QCOMPARE(row(w, layers, 0)->tag, a); // the same node, back at its place
+        QCOMPARE(row(w, layers, 0)->text, QString("ApLayer (A,Roads)"));
+        QCOMPARE(w.statusText(), QString("Undo: Delete ApLayer"));
+        QVERIFY(!w.editor()->isModified()); // back where it was loaded
+        QVERIFY(!undo->isEnabled() && redo->isEnabled());
+        QCOMPARE(redo->toolTip(), QString("Redo Delete ApLayer (Ctrl+Shift+Z)"));
+
+        QTest::keyClick(w.TreeView1, Qt::Key_Y, Qt::ControlModifier);
+        QCOMPARE(w.treeModel()->childCount(layers), 1);
+        QCOMPARE(w.statusText(), QString("Redo: Delete ApLayer"));
+        QVERIFY(w.editor()->isModified());
+        undo->trigger();
+        QTest::keyClick(w.TreeView1, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(w.treeModel()->childCount(layers), 1);
+
+        // the history ends where it was loaded: closing asks; undone to that point, it does not
+        script->clearAsked();
+        script->queueMessage(MsgResult::Cancel);
+        QVERIFY(!w.close());
+        QCOMPARE(script->asked().size(), 1);
+        undo->trigger();
+        QVERIFY(w.close());
+        QCOMPARE(script->asked().size(), 1);
+    }
+
+    void undoKeepsExpansionAndSelectionWhereNodesStay()
+    {
+        frmMain w(write("s.xml", kSample));
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        TreeItem* layers = row(w, root(w), 0);
+        TreeItem* a = row(w, layers, 0);
+        w.TreeView1->expand(w.treeModel()->indexOf(layers));
+        w.TreeView1->expand(w.treeModel()->indexOf(a));
+        w.selectItem(a);
+        // a path insertion and a merge change the tree without building it again
+        w.txtNodeName->setText("FrameworkConfig/Services/Service");
+        w.cmdGetNode_MouseDown(Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(w.treeModel()->childCount(root(w)), 4);
+        QVERIFY(w.TreeView1->isExpanded(w.treeModel()->indexOf(a)));
+        QCOMPARE(w.selectedItem(), a);
+        w.editor()->undo();
+        QCOMPARE(w.treeModel()->childCount(root(w)), 3);
+        QVERIFY(w.TreeView1->isExpanded(w.treeModel()->indexOf(layers)));
+        QVERIFY(w.TreeView1->isExpanded(w.treeModel()->indexOf(a)));
+        QCOMPARE(w.selectedItem(), a);
+
+        // a loaded document starts a fresh history
+        w.editor()->redo();
+        w.txtNodeName->setText(write("other.xml", "<r/>"));
+        w.toolbarClick("load");
+        QVERIFY(!w.toolbarButton("undo")->isEnabled());
+        QVERIFY(!w.toolbarButton("redo")->isEnabled());
+    }
+
+    // Random steps through the window's edit layer; after each, every branch the tree has
+    // loaded matches the document. Undoing all gives the file as loaded, redoing all the
+    // document as edited. The seed is fixed: every run takes the same steps.
+    void randomEditsKeepTheTreeInStepWithTheDocument()
+    {
+        QByteArray text = "<FrameworkConfig>\n";
+        for (int i = 0; i < 6; ++i) {
+            text += "  <ApLayers TagName=\"L" + QByteArray::number(i) + "\">\n";
+            for (int j = 0; j < 4; ++j)
+                text += "    <ApLayer TagName=\"T" + QByteArray::number(j) + "\" Name=\"n\"><ApFields/>text</ApLayer>\n";
+            text += "  </ApLayers>\n";
+        }
+        text += "</FrameworkConfig>\n";
+        frmMain w(write("random.xml", text));
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        DocumentEditor* e = w.editor();
+        const DOMDocumentPtr doc = w.document();
+        const QByteArray loaded = doc->saveToBytes();
+        std::mt19937 rng(20261206);
+        auto pick = [&](int n) { return int(rng() % unsigned(n)); };
+        auto anyNode = [&] {
+            std::vector<DOMNode> all;
+            for (DOMNode n = doc->documentElement(); !n.isNull();) {
+                all.push_back(n);
+                DOMNode next = n.firstChild();
+                for (DOMNode up = n; next.isNull() && !up.isNull(); up = up.parentNode())
+                    next = up.nextSibling();
+                n = next;
+            }
+            return all[size_t(pick(int(all.size())))];
+        };
+        int steps = 0;
+        std::unordered_set<DOMNode> shownLast; // nodes a drag moved
+        for (int i = 0; i < 300; ++i) {
+            DOMNode n = anyNode(), other = anyNode();
+            try {
+                switch (pick(8)) {
+                case 0:
+                    if (n != doc->documentElement())
+                        e->removeNode(n);
+                    break;
+                case 1:
+                    e->appendCopy(other, n.cloneNode(true));
+                    break;
+                case 2:
+                    e->moveToFirstChild(n, other);
+                    shownLast.insert(n);
+                    break;
+                case 3:
+                    e->setAttribute(n, pick(2) ? "Name" : "TagName", QString::number(i));
+                    break;
+                case 4:
+                    e->removeAttribute(n, "Name");
+                    break;
+                case 5:
+                    e->setText(n, QString::number(i));
+                    break;
+                case 6: {
+                    dCollection attrs;
+                    attrs.Add(QString::number(i), "Name");
+                    e->perform("path", [&] {
+                        w.xmlMgr()->InsertNodeWithFullPath(w.xmlMgr()->GetFullPath(n) + "/Added", &attrs);
+                    });
+                    break;
+                }
+                default: // the user opens a branch, so the tree has more to keep in step
+                    if (TreeItem* item = w.treeModel()->existingItem(n))
+                        w.TreeView1->expand(w.treeModel()->indexOf(item));
+                    else if (TreeItem* top = root(w))
+                        w.treeModel()->childCount(top);
+                    break;
+                }
+            } catch (const DOMException&) {
+                // refused steps change nothing the tree shows
+            }
+            const QString mismatch = treeMismatch(w.treeModel(), root(w), doc->documentElement(), shownLast);
+            if (!mismatch.isEmpty())
+                QFAIL(qPrintable(QString("after step %1: %2").arg(i).arg(mismatch)));
+            steps = e->stepCount();
+        }
+        QVERIFY(steps > 100);
+        const QByteArray edited = doc->saveToBytes();
+        while (e->canUndo())
+            e->undo();
+        QCOMPARE(doc->saveToBytes(), loaded);
+        QCOMPARE(treeMismatch(w.treeModel(), root(w), doc->documentElement(), shownLast), QString());
+        while (e->canRedo())
+            e->redo();
+        QCOMPARE(doc->saveToBytes(), edited);
+        QCOMPARE(treeMismatch(w.treeModel(), root(w), doc->documentElement(), shownLast), QString());
+    }
+};
+
+QTEST_MAIN(UndoTest)
+#include "test_undo.moc"
