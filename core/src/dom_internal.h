@@ -97,6 +97,10 @@ struct DocCore : std::enable_shared_from_this<DocCore> {
     bool prologKnown = false;
     bool prologChanged = false;
     bool tagSpans = false; // elements carry where their start tags stand in the source
+    // Counted while reading, good until the first change: the nodes "//" lists, and the
+    // UTF-16 length of the text as read (UTF-8 sources).
+    qint64 loadedNodes = -1;
+    qint64 sourceChars = -1;
     qint64 rootEnd = -1;   // where the document element ends in the source: the epilog follows
     // A tree read from a large source is freed on a worker thread: freeing hundreds
     // of megabytes of nodes takes seconds the user should not wait for.

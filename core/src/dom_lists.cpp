@@ -104,6 +104,9 @@ qint64 NodeListImpl::length()
     if (kind == Kind::Children) {
         for (xmlNodePtr c = visible(root->children, true); c; c = visible(c->next, true))
             ++count;
+    } else if (core->loadedNodes >= 0 && core->generation == 0 && !core->modified && pathSteps.empty()
+               && nameFilter.isEmpty() && root == reinterpret_cast<xmlNodePtr>(core->doc)) {
+        count = core->loadedNodes; // every node of a document as read: counted while reading
     } else {
         for (xmlNodePtr n = walkFirst(); n; n = walkNext(n))
             if ((++count & 0xFFFF) == 0)

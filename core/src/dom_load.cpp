@@ -68,6 +68,12 @@ struct LoadState {
     // Elements open right now, counted across the nested parses of entity contents.
     int openDepth = 0;
     std::unordered_map<xmlEntityPtr, int> entityDepth;
+    // What the document holds as it is read, so the window's first counts cost no walk:
+    // its nodes (as "//" lists them; unknown once an entity's content is copied in, which
+    // happens without callbacks) and the UTF-16 length of its text.
+    qint64 nodes = 0;
+    bool nodesKnown = true;
+    qint64 chars = 0;
 };
 
 constexpr qsizetype kHeadBytes = 64 * 1024;
@@ -272,6 +278,8 @@ xmlEntityPtr budgetedGetEntity(void* ctx, const xmlChar* name)
     auto* ctxt = static_cast<xmlParserCtxtPtr>(ctx);
     xmlEntityPtr ent = xmlSAX2GetEntity(ctx, name);
     auto* st = static_cast<LoadState*>(ctxt->_private);
+    if (ent && st && ent->etype != XML_INTERNAL_PREDEFINED_ENTITY)
+        st->nodesKnown = false;
     if (ent && st && ent->etype == XML_EXTERNAL_GENERAL_PARSED_ENTITY && ctxt->inSubset == 0
         && ctxt->instate == XML_PARSER_CONTENT) // in an attribute value it is an error the parser reports
         return keptReference(*st, ctxt, ent);
@@ -378,6 +386,32 @@ void closeText(LoadState& st, xmlParserCtxtPtr ctxt, qint64 tagAt)
     detail::setTagSpan(last, quint64(st.textFrom), quint64(tagAt - st.textFrom));
 }
 
+// Runs one of the tree builder's own steps and counts the node it added to the document,
+// if it added one (text joins the text before it where it can).
+template <typename Step>
+void counted(void* ctx, Step&& step)
+{
+    auto* ctxt = static_cast<xmlParserCtxtPtr>(ctx);
+    auto* st = static_cast<LoadState*>(ctxt->_private);
+    xmlNodePtr parent = ctxt->node ? ctxt->node : reinterpret_cast<xmlNodePtr>(ctxt->myDoc);
+    xmlNodePtr before = parent ? parent->last : nullptr;
+    step();
+    if (st && ctxt == st->ctxt && parent && parent->last != before && ctxt->inSubset == 0)
+        ++st->nodes;
+}
+
+void countedCharacters(void* ctx, const xmlChar* ch, int len)
+{
+    counted(ctx, [&] { xmlSAX2Characters(ctx, ch, len); });
+}
+
+void countedReference(void* ctx, const xmlChar* name)
+{
+    if (auto* st = static_cast<LoadState*>(static_cast<xmlParserCtxtPtr>(ctx)->_private))
+        st->nodesKnown = false;
+    xmlSAX2Reference(ctx, name);
+}
+
 // Comments, instructions and CDATA sections end text whose end the parser does not show.
 void lostTextEnd(void* ctx)
 {
@@ -387,17 +421,17 @@ void lostTextEnd(void* ctx)
 void commentEndingText(void* ctx, const xmlChar* value)
 {
     lostTextEnd(ctx);
-    xmlSAX2Comment(ctx, value);
+    counted(ctx, [&] { xmlSAX2Comment(ctx, value); });
 }
 void instructionEndingText(void* ctx, const xmlChar* target, const xmlChar* data)
 {
     lostTextEnd(ctx);
-    xmlSAX2ProcessingInstruction(ctx, target, data);
+    counted(ctx, [&] { xmlSAX2ProcessingInstruction(ctx, target, data); });
 }
 void cdataEndingText(void* ctx, const xmlChar* value, int len)
 {
     lostTextEnd(ctx);
-    xmlSAX2CDataBlock(ctx, value, len);
+    counted(ctx, [&] { xmlSAX2CDataBlock(ctx, value, len); });
 }
 
 void depthCheckedStartElement(void* ctx, const xmlChar* localname, const xmlChar* prefix, const xmlChar* URI,
@@ -426,8 +460,11 @@ void depthCheckedStartElement(void* ctx, const xmlChar* localname, const xmlChar
         closeText(*st, ctxt, sourceOffset(ctxt->input, lt));
     if (st)
         st->textFrom = -1;
+    xmlNodePtr parent = ctxt->node;
     xmlSAX2StartElementNs(ctx, localname, prefix, URI, nb_namespaces, namespaces, nb_attributes, nb_defaulted,
                           attributes);
+    if (st && ctxt == st->ctxt && ctxt->node != parent)
+        ++st->nodes;
     if (st)
         ++st->openDepth;
     if (close && ctxt->node) {
@@ -455,7 +492,7 @@ void keptWhitespace(void* ctx, const xmlChar* ch, int len)
     // Blanks on one line between elements (<b>bold</b> <i>italic</i>) are words' space,
     // not layout: text like any other.
     if (!memchr(ch, '\n', size_t(len)) && !memchr(ch, '\r', size_t(len))) {
-        xmlSAX2Characters(ctx, ch, len);
+        countedCharacters(ctx, ch, len);
         return;
     }
     xmlNodePtr f = xmlNewDocComment(ctxt->myDoc, nullptr);
@@ -537,6 +574,13 @@ int readChunk(void* ctx, char* buffer, int len)
         st->head.append(buffer, qMin<qsizetype>(qsizetype(n), kHeadBytes - st->head.size()));
     st->offset += n;
     st->hash.add(buffer, qsizetype(n));
+    // UTF-16 code units of UTF-8 text: one per lead byte, two for 4-byte sequences.
+    qint64 chars = 0;
+    for (qint64 i = 0; i < n; ++i) {
+        const auto c = static_cast<unsigned char>(buffer[i]);
+        chars += ((c & 0xC0) != 0x80) + (c >= 0xF0);
+    }
+    st->chars += chars;
     busyTick();
     if (st->progress && (st->offset - st->lastReported >= (1 << 20) || n == 0)) {
         st->lastReported = st->offset;
@@ -808,6 +852,8 @@ xmlDocPtr parseWith(LoadState& st, const QString& url, bool validate, DOMParseEr
     ctxt->sax->endElementNs = depthCountedEndElement;
     ctxt->sax->startDocument = startDocumentKeepingBlanks;
     ctxt->sax->comment = commentEndingText;
+    ctxt->sax->characters = countedCharacters;
+    ctxt->sax->reference = countedReference;
     ctxt->sax->processingInstruction = instructionEndingText;
     ctxt->sax->cdataBlock = cdataEndingText;
     int options = XML_PARSE_HUGE | XML_PARSE_NOENT | XML_PARSE_NONET | XML_PARSE_NOBLANKS | XML_PARSE_COMPACT | XML_PARSE_BIG_LINES
@@ -923,6 +969,8 @@ bool DOMDocument::load(const QString& url)
     learnLayout(*core, st.head);
     core->tagSpans = st.spans;
     core->rootEnd = st.rootEnd;
+    core->loadedNodes = st.nodesKnown && !st.refused ? st.nodes : -1;
+    core->sourceChars = st.spans ? st.chars : -1;
     if (file.isOpen()) {
         core->sourcePath = file.fileName();
         core->sourceSize = st.offset;
@@ -952,6 +1000,8 @@ bool DOMDocument::loadXML(const QByteArray& text)
     learnLayout(*core, st.head);
     core->tagSpans = st.spans;
     core->rootEnd = st.rootEnd;
+    core->loadedNodes = st.nodesKnown && !st.refused ? st.nodes : -1;
+    core->sourceChars = st.spans ? st.chars : -1;
     core->sourceBytes = text; // shared, not copied
     return finishLoad(std::move(core), err);
 }

@@ -249,6 +249,8 @@ qint64 DOMNode::xmlLength() const
         }
         return true;
     };
+    if (detail::readAsText(*m_core, n) && m_core->sourceChars >= 0)
+        return m_core->sourceChars - (m_core->hadBom ? 1 : 0);
     if (detail::readAsText(*m_core, n)) {
         bool bom = false, first = true;
         const bool ok = detail::writeSource(*m_core, [&](const char* b, int len) {
