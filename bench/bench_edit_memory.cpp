@@ -8,7 +8,7 @@
 //   bench_edit_memory [ELEMENTS] [CYCLES]        (defaults: 20000, 100)
 #include "AppState.h"
 #include "frmMain.h"
-#include "treelark/ScriptedPrompts.h"
+#include "ScriptedPrompts.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

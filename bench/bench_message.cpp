@@ -11,7 +11,7 @@
 #include "LargeTextView.h"
 #include "frmMain.h"
 #include "frmMessage.h"
-#include "treelark/ScriptedPrompts.h"
+#include "ScriptedPrompts.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -10,7 +10,7 @@
 //   bench_open FILE [--name ELEMENT] [--wide WIDEFILE] [--runs N]
 #include "AppState.h"
 #include "frmMain.h"
-#include "treelark/ScriptedPrompts.h"
+#include "ScriptedPrompts.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

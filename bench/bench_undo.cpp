@@ -5,7 +5,7 @@
 //
 //   bench_undo FILE [--runs N]
 #include "frmMain.h"
-#include "treelark/ScriptedPrompts.h"
+#include "ScriptedPrompts.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

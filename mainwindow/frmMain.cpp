@@ -439,10 +439,10 @@ bool frmMain::SaveDocument()
         if (!write)
             continue;
         oXMLMgr->Save(name);
-        if (!oXMLMgr->lastSaveError().isEmpty()) {
+        if (!oXMLMgr->lastError().isEmpty()) {
             // Nothing was written and the old file is whole: say so, and keep the
             // document marked changed so closing still asks.
-            prompts().message(oXMLMgr->lastSaveError(), MsgButtons::OK);
+            prompts().message(oXMLMgr->lastError(), MsgButtons::OK);
             return !m_editor->isModified();
         }
         break;

@@ -1,12 +1,17 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the screenshot check need.
 # Does nothing (and needs no network) when everything is already there.
+#   install-deps.sh        what building and testing need
+#   install-deps.sh docs   that, and Doxygen for the API reference (scripts/docs.sh)
 set -euo pipefail
 pkgs=(build-essential cmake ninja-build pkg-config
       qt6-base-dev qt6-qpa-plugins libqt6svg6
       libxml2-dev libxml2-utils libgtest-dev libcurl4-openssl-dev
       clang libclang-rt-14-dev
       xvfb xdotool imagemagick fonts-dejavu-core python3)
+if [ "${1:-}" = docs ]; then
+  pkgs+=(doxygen)
+fi
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

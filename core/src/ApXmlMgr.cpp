@@ -96,21 +96,19 @@ qint32 ApXmlMgr::LoadXml(QString& sFileName, bool bValidate)
 
 void ApXmlMgr::Save(const QString& sFileName, DOMDocumentPtr oDomIn)
 {
-    m_lastSaveError.clear();
     m_lastError.clear();
     try {
         DOMDocumentPtr doc = target(oDomIn);
         if (!doc) {
-            m_lastSaveError = QStringLiteral("There is no document to save.");
+            m_lastError = QStringLiteral("There is no document to save.");
             return;
         }
         doc->save(sFileName.isEmpty() ? QStringLiteral("XMLTest.xml") : sFileName);
     } catch (const DOMException& e) {
-        m_lastSaveError = e.description();
+        m_lastError = e.description();
     } catch (const std::bad_alloc&) {
-        m_lastSaveError = QStringLiteral("Out of memory");
+        m_lastError = QStringLiteral("Out of memory");
     }
-    m_lastError = m_lastSaveError;
 }
 
 qint32 ApXmlMgr::GetPathAndFileName(const QString& FullPath, QString& FilePath, QString& FileName,

@@ -69,21 +69,27 @@ QString ApXmlMgr::GetFullPath(const DOMNode& pNode) const
 DOMNode ApXmlMgr::CreateNode(const QString& sNodeName, const dCollection* dAttributes, qint32 intNodeType,
                              DOMDocumentPtr oDomIn)
 {
+    m_lastError.clear();
     const DOMDocumentPtr doc = target(oDomIn);
     if (intNodeType == NODE_TEXT) {
         try {
             return required(doc)->createTextNode(kEmpty);
-        } catch (const DOMException&) {
+        } catch (const DOMException& e) {
+            m_lastError = e.description();
             return DOMNode();
         }
     }
     // Only an element is ever handed back, so nothing else is made in the first place.
-    if (intNodeType != NODE_ELEMENT)
+    if (intNodeType != NODE_ELEMENT) {
+        m_lastError = QStringLiteral("CreateNode makes elements (type 1) and text nodes (type 3) only, not type ")
+            + QString::number(intNodeType) + QLatin1Char('.');
         return DOMNode();
+    }
     DOMNode element;
     try {
         element = required(doc)->createNode(NODE_ELEMENT, sNodeName, kEmpty);
-    } catch (const DOMException&) {
+    } catch (const DOMException& e) {
+        m_lastError = e.description();
         return DOMNode();
     }
     // One bad attribute name costs that attribute only.
@@ -155,6 +161,24 @@ DOMNode ApXmlMgr::InsertNodeWithFullPath(const QString& sPath, const dCollection
 
 DOMNode ApXmlMgr::InsertNodeWithFullPath(const QString& sPath, const dCollection* dAttributes, DOMDocumentPtr& pDoc)
 {
+    m_lastError.clear();
+    try {
+        DOMNode node = insertAlongPath(sPath, dAttributes, pDoc);
+        if (node.isNull() && m_lastError.isEmpty())
+            m_lastError = QStringLiteral("Nothing was inserted for the path \"") + sPath
+                + QStringLiteral("\": it names no element, or the document has no element to hold it.");
+        return node;
+    } catch (const DOMException& e) {
+        // The innermost reason wins: a name CreateNode refused says more than the empty
+        // node that then could not be appended.
+        if (m_lastError.isEmpty())
+            m_lastError = e.description();
+        throw;
+    }
+}
+
+DOMNode ApXmlMgr::insertAlongPath(const QString& sPath, const dCollection* dAttributes, DOMDocumentPtr& pDoc)
+{
     if (!pDoc)
         pDoc = m_oXmlDoc;
     QString parentPath;
@@ -168,7 +192,7 @@ DOMNode ApXmlMgr::InsertNodeWithFullPath(const QString& sPath, const dCollection
         // exist are found and only the missing ones are made (bare: no attributes).
         DOMNode parent = GetNodeByName(parentPath, pDoc);
         if (parent.isNull())
-            parent = InsertNodeWithFullPath(parentPath, nullptr, pDoc);
+            parent = insertAlongPath(parentPath, nullptr, pDoc);
         if (!parent.isNull()) {
             node = CreateNode(name, dAttributes, NODE_ELEMENT, pDoc);
             node = InsertNodeUnder(parent, node, false);

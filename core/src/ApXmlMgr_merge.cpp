@@ -315,13 +315,17 @@ bool ApXmlMgr::HasDuplicateNodeNames(const DOMNode& pNode) const
 
 void ApXmlMgr::MergeAll(DOMDocumentPtr SourceDOM, DOMDocumentPtr TargetDOM, const QString& KeyName)
 {
+    m_lastError.clear();
     try {
         const DOMDocumentPtr targetDoc = target(TargetDOM);
-        if (!targetDoc || !SourceDOM)
+        if (!targetDoc || !SourceDOM) {
+            m_lastError = QStringLiteral("There is no document to merge.");
             return;
+        }
         UpdateAllNodes(targetDoc->documentElement(), SourceDOM->documentElement(), KeyName);
-    } catch (const DOMException&) {
+    } catch (const DOMException& e) {
         // Never raises: whatever merged before a failure stays merged.
+        m_lastError = e.description();
     }
 }
 

@@ -24,17 +24,23 @@ bool hasAttributeValue(const DOMNode& node, const QString& name, const QString& 
     return !a.isNull() && a.value() == value;
 }
 
+QString noDocument() { return QStringLiteral("There is no document."); }
+
 } // namespace
 
 qint64 ApXmlMgr::TotalNodes(DOMDocumentPtr oDomIn) const
 {
+    m_lastError.clear();
     try {
         DOMDocumentPtr doc = target(oDomIn);
-        if (!doc)
+        if (!doc) {
+            m_lastError = noDocument();
             return -1;
+        }
         DOMNodeList all = doc->selectNodes(QStringLiteral("//"));
         return all.isNull() ? -1 : all.length();
-    } catch (const DOMException&) {
+    } catch (const DOMException& e) {
+        m_lastError = e.description();
         return -1;
     }
 }
@@ -47,10 +53,13 @@ qint64 ApXmlMgr::TotalNodesByName(const QString& sNodeName, DOMDocumentPtr oDomI
 
 qint64 ApXmlMgr::TotalNodesByName(QString& sNodeName, DOMDocumentPtr oDomIn) const
 {
+    m_lastError.clear();
     try {
         DOMDocumentPtr doc = target(oDomIn);
-        if (!doc)
+        if (!doc) {
+            m_lastError = noDocument();
             return -1;
+        }
         if (!sNodeName.contains(QLatin1String("//")))
             sNodeName.prepend(QLatin1String("//"));
         DOMNode first = doc->selectNodes(sNodeName).nextNode();
@@ -58,7 +67,8 @@ qint64 ApXmlMgr::TotalNodesByName(QString& sNodeName, DOMDocumentPtr oDomIn) con
             return -1;
         DOMNodeList children = first.childNodes();
         return children.isNull() ? -1 : children.length();
-    } catch (const DOMException&) {
+    } catch (const DOMException& e) {
+        m_lastError = e.description();
         return -1;
     }
 }
@@ -96,9 +106,11 @@ QList<DOMNode> ApXmlMgr::GetNodesByAttributeValue(QString RootSection, const QSt
 
 DOMNodeList ApXmlMgr::GetChildNodesByName(const DOMNode& pNode, const QString& sName) const
 {
+    m_lastError.clear();
     try {
         return pNode.selectNodes(sName);
-    } catch (const DOMException&) {
+    } catch (const DOMException& e) {
+        m_lastError = e.description();
         return DOMNodeList();
     }
 }
@@ -116,13 +128,17 @@ DOMNode ApXmlMgr::GetChildNodeByName(const DOMNode& pNode, const QString& sName)
 
 DOMNode ApXmlMgr::GetNodeByName(const QString& sNodeName, DOMDocumentPtr oDomIn) const
 {
+    m_lastError.clear();
     try {
         DOMDocumentPtr doc = target(oDomIn);
-        if (!doc)
+        if (!doc) {
+            m_lastError = noDocument();
             return DOMNode();
+        }
         // The first item is all that is wanted: no need to count every match first.
         return doc->getElementsByTagName(sNodeName).item(0);
-    } catch (const DOMException&) {
+    } catch (const DOMException& e) {
+        m_lastError = e.description();
         return DOMNode();
     }
 }
@@ -135,14 +151,18 @@ DOMNodeList ApXmlMgr::GetNodesByName(const QString& sNodeName, DOMDocumentPtr oD
 
 DOMNodeList ApXmlMgr::GetNodesByName(QString& sNodeName, DOMDocumentPtr oDomIn) const
 {
+    m_lastError.clear();
     try {
         if (!sNodeName.startsWith(QLatin1String("//")))
             sNodeName.prepend(sNodeName.startsWith(QLatin1Char('/')) ? QStringLiteral("/") : QStringLiteral("//"));
         DOMDocumentPtr doc = target(oDomIn);
-        if (!doc)
+        if (!doc) {
+            m_lastError = noDocument();
             return DOMNodeList();
+        }
         return doc->selectNodes(sNodeName);
-    } catch (const DOMException&) {
+    } catch (const DOMException& e) {
+        m_lastError = e.description();
         return DOMNodeList();
     }
 }

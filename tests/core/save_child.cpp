@@ -19,5 +19,5 @@ int main(int argc, char** argv)
     if (::write(STDOUT_FILENO, "S", 1) != 1)
         return 64;
     mgr.Save(QString::fromLocal8Bit(argv[2]));
-    return mgr.lastSaveError().isEmpty() ? 0 : 66;
+    return mgr.lastError().isEmpty() ? 0 : 66;
 }

@@ -117,7 +117,7 @@ TEST(ApXmlMgrSave, WritesTheTargetOrTheFixedNameAndNeverRaises)
     ASSERT_EQ(mgr.LoadXml(writeFile(dir, "in.xml", kConfig), false), 0);
     const QString out = dir.filePath("out.xml");
     mgr.Save(out);
-    EXPECT_TRUE(mgr.lastSaveError().isEmpty());
+    EXPECT_TRUE(mgr.lastError().isEmpty());
     EXPECT_EQ(readFile(out), QByteArray(kConfig));
 
     DOMDocumentPtr other = DOMDocument::create();
@@ -132,7 +132,7 @@ TEST(ApXmlMgrSave, WritesTheTargetOrTheFixedNameAndNeverRaises)
     EXPECT_EQ(readFile(dir.filePath("XMLTest.xml")), QByteArray(kConfig));
 
     mgr.Save(dir.filePath("missing/folder/x.xml"));
-    EXPECT_FALSE(mgr.lastSaveError().isEmpty());
+    EXPECT_FALSE(mgr.lastError().isEmpty());
 }
 
 TEST(ApXmlMgrQueries, CountsAndNameLookups)

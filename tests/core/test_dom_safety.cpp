@@ -236,8 +236,7 @@ TEST(DomSafety, FailedLoadsAndRootlessDocumentsAreNotSaved)
     QTemporaryDir dir;
     const QString out = dir.filePath("out.xml");
     mgr.Save(out);
-    EXPECT_FALSE(mgr.lastSaveError().isEmpty());
-    EXPECT_EQ(mgr.lastError(), mgr.lastSaveError());
+    EXPECT_FALSE(mgr.lastError().isEmpty());
     EXPECT_FALSE(QFile::exists(out));
 
     DOMDocumentPtr d = parsed("<r/>");

@@ -319,7 +319,7 @@ TEST(HostileBytes, OtherEncodingsLoadAndSurviveASaveAndReload)
             ApXmlMgr mgr;
             const QString copy = dir.filePath("copy.xml");
             mgr.Save(copy, o.doc);
-            ASSERT_EQ(mgr.lastSaveError(), "") << c.name;
+            ASSERT_EQ(mgr.lastError(), "") << c.name;
             mgr.LoadXml(copy, false);
             ASSERT_EQ(mgr.DOMDoc()->parseError().errorCode, 0) << c.name;
             EXPECT_EQ(mgr.DOMDoc()->documentElement().text(), c.expected) << c.name;
@@ -390,7 +390,7 @@ TEST(HostileShapes, TwoHundredFiftySixLevelsWorkForEveryOperation)
         // save and reload: the same document comes back, 512 levels and all
         const QString saved = dir.filePath("saved.xml");
         mgr.Save(saved);
-        ASSERT_EQ(mgr.lastSaveError(), "");
+        ASSERT_EQ(mgr.lastError(), "");
         ApXmlMgr again;
         again.LoadXml(saved, validate);
         ASSERT_EQ(again.DOMDoc()->parseError().errorCode, 0) << again.DOMDoc()->parseError().reason.toStdString();

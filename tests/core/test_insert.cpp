@@ -1,7 +1,7 @@
 // Node creation and insertion: paths of nodes, new nodes of each kind, appending under a
 // parent, inserting by parent path, and whole paths of names created in one gesture.
 #include "treelark/ApXmlMgr.h"
-#include "treelark/ScriptedPrompts.h"
+#include "ScriptedPrompts.h"
 #include "treelark/dCollection.h"
 
 #include <gtest/gtest.h>

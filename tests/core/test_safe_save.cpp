@@ -196,13 +196,13 @@ TEST(SafeSave, APathUnderARegularFileFailsAndTouchesNothing)
     ApXmlMgr mgr;
     mgr.setDOMDoc(documentOf("<new/>"));
     mgr.Save(blocker + "/x.xml");
-    EXPECT_FALSE(mgr.lastSaveError().isEmpty());
-    EXPECT_TRUE(mgr.lastSaveError().contains(blocker)) << mgr.lastSaveError().toStdString();
+    EXPECT_FALSE(mgr.lastError().isEmpty());
+    EXPECT_TRUE(mgr.lastError().contains(blocker)) << mgr.lastError().toStdString();
     EXPECT_EQ(readFile(blocker), "not a folder");
     EXPECT_EQ(strays(dir.path(), "plain"), QStringList());
     // a later save to a good place works: the failure left nothing half-done
     mgr.Save(dir.filePath("good.xml"));
-    EXPECT_EQ(mgr.lastSaveError(), "");
+    EXPECT_EQ(mgr.lastError(), "");
     EXPECT_EQ(readFile(dir.filePath("good.xml")), "<new/>");
 }
 
@@ -219,7 +219,7 @@ TEST(SafeSave, AReadOnlyFileSystemFailsAndKeepsTheOldFile)
     ApXmlMgr mgr;
     mgr.setDOMDoc(documentOf("<new/>"));
     mgr.Save(target);
-    EXPECT_FALSE(mgr.lastSaveError().isEmpty());
+    EXPECT_FALSE(mgr.lastError().isEmpty());
     EXPECT_EQ(readFile(target), "<old>kept</old>\n");
     EXPECT_EQ(strays(dir.path(), "old.xml"), QStringList());
 }
@@ -236,14 +236,14 @@ TEST(SafeSave, AFullDiskFailsAndKeepsTheOldFileAndItsSpace)
     ApXmlMgr mgr;
     mgr.setDOMDoc(documentOf("<r>" + QByteArray(2 << 20, 'x') + "</r>"));
     mgr.Save(target);
-    EXPECT_FALSE(mgr.lastSaveError().isEmpty());
+    EXPECT_FALSE(mgr.lastError().isEmpty());
     EXPECT_EQ(readFile(target), "<old>kept</old>\n");
     EXPECT_EQ(strays(dir.path(), "old.xml"), QStringList());
     EXPECT_EQ(fs.freeBytes(), freeBefore); // the partial copy is gone, not just hidden
     // a document that fits still saves there
     mgr.setDOMDoc(documentOf("<small/>"));
     mgr.Save(target);
-    EXPECT_EQ(mgr.lastSaveError(), "");
+    EXPECT_EQ(mgr.lastError(), "");
     EXPECT_EQ(readFile(target), "<small/>");
 }
 
@@ -259,11 +259,11 @@ TEST(SafeSave, AWriteThatFailsHalfwayKeepsTheOldFile)
         FileSizeLimit limit(256 * 1024);
         mgr.Save(target);
     }
-    EXPECT_FALSE(mgr.lastSaveError().isEmpty());
+    EXPECT_FALSE(mgr.lastError().isEmpty());
     EXPECT_EQ(readFile(target), "<old>kept</old>\n");
     EXPECT_EQ(strays(dir.path(), "old.xml"), QStringList());
     mgr.Save(target);
-    EXPECT_EQ(mgr.lastSaveError(), "");
+    EXPECT_EQ(mgr.lastError(), "");
     EXPECT_EQ(QFileInfo(target).size(), (2 << 20) + 7); // the bytes it was read from
 }
 
@@ -276,7 +276,7 @@ TEST(SafeSave, PermissionsOwnerAndLinksSurviveASave)
         const QString target = writeFile(dir, "perm.xml", "<old/>\n");
         ASSERT_EQ(::chmod(QFile::encodeName(target).constData(), mode), 0);
         mgr.Save(target);
-        EXPECT_EQ(mgr.lastSaveError(), "") << std::oct << mode;
+        EXPECT_EQ(mgr.lastError(), "") << std::oct << mode;
         struct stat st {};
         ASSERT_EQ(::stat(QFile::encodeName(target).constData(), &st), 0);
         EXPECT_EQ(st.st_mode & 07777, mode) << "mode " << std::oct << mode << " became " << (st.st_mode & 07777);
@@ -289,7 +289,7 @@ TEST(SafeSave, PermissionsOwnerAndLinksSurviveASave)
     const QString link = dir.filePath("link.xml");
     ASSERT_TRUE(QFile::link(real, link));
     mgr.Save(link);
-    EXPECT_EQ(mgr.lastSaveError(), "");
+    EXPECT_EQ(mgr.lastError(), "");
     EXPECT_TRUE(QFileInfo(link).isSymLink());
     EXPECT_EQ(readFile(real), "<new/>");
 
@@ -299,7 +299,7 @@ TEST(SafeSave, PermissionsOwnerAndLinksSurviveASave)
         const QByteArray native = QFile::encodeName(theirs);
         ASSERT_EQ(::chown(native.constData(), 4321, 8765), 0);
         mgr.Save(theirs);
-        EXPECT_EQ(mgr.lastSaveError(), "");
+        EXPECT_EQ(mgr.lastError(), "");
         struct stat st {};
         ASSERT_EQ(::stat(native.constData(), &st), 0);
         EXPECT_EQ(st.st_uid, 4321u);
@@ -317,7 +317,7 @@ TEST(SafeSave, EveryEditTheDomAcceptsSavesToAFileThatLoads)
     const auto reloads = [&](const DOMDocumentPtr& doc) {
         ApXmlMgr mgr;
         mgr.Save(path, doc);
-        EXPECT_EQ(mgr.lastSaveError(), "");
+        EXPECT_EQ(mgr.lastError(), "");
         mgr.LoadXml(path, false);
         EXPECT_EQ(mgr.DOMDoc()->parseError().errorCode, 0) << mgr.DOMDoc()->parseError().reason.toStdString();
         return mgr.DOMDoc();

@@ -2,7 +2,7 @@
 // name mirroring, the number checks, and what each mode's Ok and Cancel leave behind.
 #include "Clipboard.h"
 #include "frmXmlCreator.h"
-#include "treelark/ScriptedPrompts.h"
+#include "ScriptedPrompts.h"
 
 #include <QComboBox>
 #include <QFile>

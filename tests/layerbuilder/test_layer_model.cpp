@@ -6,7 +6,7 @@
 #include "LayerNumbers.h"
 #include "ReadLayerNode.h"
 #include "WriteLayerNode.h"
-#include "treelark/ScriptedPrompts.h"
+#include "ScriptedPrompts.h"
 
 #include <QFile>
 

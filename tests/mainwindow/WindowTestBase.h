@@ -4,7 +4,7 @@
 #pragma once
 
 #include "AppState.h"
-#include "treelark/ScriptedPrompts.h"
+#include "ScriptedPrompts.h"
 
 #include <QFile>
 #include <QObject>

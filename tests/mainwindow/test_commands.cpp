@@ -3,7 +3,7 @@
 #include "WindowTestBase.h"
 #include "../shared/dom_meaning.h"
 #include "frmMain.h"
-#include "treelark/ScriptedPrompts.h"
+#include "ScriptedPrompts.h"
 
 #include <QAction>
 #include <QApplication>

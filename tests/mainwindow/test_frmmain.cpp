@@ -3,7 +3,7 @@
 #include "WindowTestBase.h"
 #include "frmMain.h"
 #include "modUtils.h"
-#include "treelark/ScriptedPrompts.h"
+#include "ScriptedPrompts.h"
 
 #include <QAbstractItemModelTester>
 #include <QAction>

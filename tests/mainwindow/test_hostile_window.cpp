@@ -6,7 +6,7 @@
 #include "../core/hostile_docs.h"
 #include "AppState.h"
 #include "frmMain.h"
-#include "treelark/ScriptedPrompts.h"
+#include "ScriptedPrompts.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -4,7 +4,7 @@
 #include "WindowTestBase.h"
 #include "frmMain.h"
 #include "frmMessage.h"
-#include "treelark/ScriptedPrompts.h"
+#include "ScriptedPrompts.h"
 
 #include <QDir>
 #include <QFile>

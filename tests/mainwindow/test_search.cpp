@@ -2,7 +2,7 @@
 // drop, on a real window with scripted prompts.
 #include "WindowTestBase.h"
 #include "frmMain.h"
-#include "treelark/ScriptedPrompts.h"
+#include "ScriptedPrompts.h"
 
 #include <QFile>
 #include <QLineEdit>

@@ -3,7 +3,7 @@
 // edits after each of which the tree's loaded rows are exactly the document's children.
 #include "WindowTestBase.h"
 #include "frmMain.h"
-#include "treelark/ScriptedPrompts.h"
+#include "ScriptedPrompts.h"
 #include "treelark/dCollection.h"
 
 #include <QAction>

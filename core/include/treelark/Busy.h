@@ -1,14 +1,17 @@
-// Long operations of the core (loading, serializing, walking a whole document) call
-// busyTick() as they go. A program can install a handler that keeps its windows
-// painted; the handler runs at most every few tens of milliseconds, so the cost to the
-// operation is nothing when no one listens and next to nothing when someone does.
+/// \file
+/// Long operations of the core (loading, serializing, walking a whole document) call
+/// busyTick() as they go. A program can install a handler that keeps its windows
+/// painted; the handler runs at most every few tens of milliseconds, so the cost to the
+/// operation is nothing when no one listens and next to nothing when someone does.
 #pragma once
+
+#include "treelark/export.h"
 
 #include <functional>
 
 namespace treelark {
 
-void setBusyHandler(std::function<void()> handler);
-void busyTick();
+TREELARK_CORE_EXPORT void setBusyHandler(std::function<void()> handler);
+TREELARK_CORE_EXPORT void busyTick();
 
-} // namespace treelark
+} ///< namespace treelark
