@@ -74,6 +74,17 @@ void DocumentEditor::setDocument(DOMDocumentPtr doc)
 
 bool DocumentEditor::perform(const QString& name, const std::function<void()>& change, const DOMNode& movedToEnd)
 {
+    return run(name, change, movedToEnd, false);
+}
+
+bool DocumentEditor::performWhole(const QString& name, const std::function<void()>& change)
+{
+    return run(name, change, DOMNode(), true);
+}
+
+bool DocumentEditor::run(const QString& name, const std::function<void()>& change, const DOMNode& movedToEnd,
+                         bool whole)
+{
     if (!m_doc)
         return false;
     m_doc->beginChanges();
@@ -84,6 +95,12 @@ bool DocumentEditor::perform(const QString& name, const std::function<void()>& c
         failure = std::current_exception();
     }
     std::unique_ptr<DOMChangeSet> set = m_doc->endChanges();
+    if (failure && whole) {
+        // Views were never told of the half-made change, so taking it back is silent.
+        if (!set->isEmpty())
+            set->undo();
+        std::rethrow_exception(failure);
+    }
     const bool changedSomething = !set->isEmpty();
     if (changedSomething) {
         announce(*set, movedToEnd);

@@ -48,6 +48,9 @@ public:
     // Returns whether the document changed. `shownLast`: a node the tree is to show last
     // among its siblings after this change (see DocumentChange::movedToEnd).
     bool perform(const QString& name, const std::function<void()>& change, const DOMNode& shownLast = DOMNode());
+    // As perform, but all or nothing: when `change` throws, what it did is taken back
+    // first, no step is recorded, and the exception goes on to the caller.
+    bool performWhole(const QString& name, const std::function<void()>& change);
 
     // The window's changes.
     void removeNode(const DOMNode& node);
@@ -87,6 +90,7 @@ signals:
 private:
     class Step;
     friend class Step;
+    bool run(const QString& name, const std::function<void()>& change, const DOMNode& movedToEnd, bool whole);
     void announce(const DOMChangeSet& set, DOMNode movedToEnd = DOMNode());
     void keepWithinBudget();
 

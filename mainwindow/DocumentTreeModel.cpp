@@ -446,6 +446,16 @@ QVariant DocumentTreeModel::data(const QModelIndex& index, int role) const
     return item->text;
 }
 
+bool DocumentTreeModel::setData(const QModelIndex& index, const QVariant& value, int role)
+{
+    TreeItem* item = itemFromIndex(index);
+    if (!item || (role != Qt::DisplayRole && role != Qt::EditRole))
+        return false;
+    item->text = value.toString();
+    emit dataChanged(index, index, {Qt::DisplayRole});
+    return true;
+}
+
 Qt::ItemFlags DocumentTreeModel::flags(const QModelIndex& index) const
 {
     if (!index.isValid())

@@ -78,6 +78,9 @@ public:
     bool hasChildren(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
+    // An item's text set from outside (the attribute editor labels its element by its
+    // own rule on OK); it holds until the node changes again.
+    bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
 
 private:
     TreeItem* container(const QModelIndex& parent) const;

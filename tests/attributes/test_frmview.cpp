@@ -1,0 +1,349 @@
+// The attribute editor window, headless: its list and popup, the in-place editor, each
+// popup command with its questions, sorting, the resize rule and closing, with every
+// change checked against the document and the undo history.
+#include "AttributeTestBase.h"
+#include "Twips.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStandardItemModel>
+
+using namespace treelark;
+
+Q_DECLARE_METATYPE(treelark::MsgResult)
+
+namespace {
+
+const char* kDoc = "<r xmlns:p='urn:p' Name='Rn' TagName='Rt' p:Alias='pa' Desc='rd'>"
+                   "<c Name='c1' Desc='cd'><g Desc='gd' Name='g1'/></c><c Name='c2'/></r>";
+
+} // namespace
+
+class FrmViewTest : public AttributeTestBase {
+    Q_OBJECT
+
+private slots:
+    void init() { begin(kDoc); }
+    void cleanup() { end(); }
+
+    void opensAsAnAlwaysOnTopToolWindowListingTheElement()
+    {
+        frmView v(nullptr, editor.get());
+        v.FilllvwInfo(root());
+        QCOMPARE(v.windowTitle(), QString("Attribute Editor"));
+        QVERIFY(v.windowFlags() & Qt::WindowStaysOnTopHint);
+        QCOMPARE(v.windowType(), Qt::Tool);
+        QCOMPARE(v.lvwInfo->headerItem()->text(0), QString("FIELD"));
+        QCOMPARE(v.lvwInfo->headerItem()->text(1), QString("VALUE"));
+        QCOMPARE(v.lvwInfo->selectionBehavior(), QAbstractItemView::SelectRows);
+        QVERIFY(!v.txtEditor->isVisible());
+        QCOMPARE(v.cmdClose->text(), QString("OK"));
+        QCOMPARE(v.cmdCancel->text(), QString("CANCEL"));
+        // in the element's order; a prefixed name without its prefix; tags are the attributes
+        QCOMPARE(column(v.lvwInfo, 0), (QStringList{"p", "Name", "TagName", "Alias", "Desc"}));
+        QCOMPARE(column(v.lvwInfo, 1), (QStringList{"urn:p", "Rn", "Rt", "pa", "rd"}));
+        QCOMPARE(v.lvwInfo->topLevelItem(3)->data(0, Qt::UserRole).value<DOMNode>(),
+                 GetAttr("p:Alias"));
+        QStringList captions;
+        for (QAction* a : v.mnuCommands)
+            captions << a->text();
+        QCOMPARE(captions,
+                 (QStringList{"Edit", "Add", "Delete", "-", "CopyNameValue", "-", "ToUpper", "ToLower"}));
+        QVERIFY(v.mnuCommands[3]->isSeparator() && v.mnuCommands[5]->isSeparator());
+    }
+
+    void rightClickEnablesEditAndDeleteOnlyOnNamedRows()
+    {
+        frmView v(nullptr, editor.get());
+        v.FilllvwInfo(root());
+        showView(v);
+        QVERIFY(rightClick(v, 1));
+        QCOMPARE(v.selectedRow(), v.lvwInfo->topLevelItem(1));
+        QCOMPARE(v.selectedAttribute(), GetAttr("Name"));
+        QVERIFY(entry(v, "Edit")->isEnabled() && entry(v, "Delete")->isEnabled());
+        const QPoint at = v.lvwInfo->viewport()->mapTo(v.lvwInfo, rowCentre(v.lvwInfo, 1));
+        QCOMPARE(v.popupPosition(), QPoint(pixelsToTwipsX(at.x(), &v), pixelsToTwipsY(at.y(), &v)));
+
+        new QTreeWidgetItem(v.lvwInfo); // an empty row, as "Add" leaves while its dialog is open
+        QVERIFY(rightClick(v, 5));
+        QVERIFY(v.selectedAttribute().isNull());
+        QVERIFY(!entry(v, "Edit")->isEnabled() && !entry(v, "Delete")->isEnabled());
+        for (const char* other : {"Add", "CopyNameValue", "ToUpper", "ToLower"})
+            QVERIFY(entry(v, other)->isEnabled());
+
+        // empty space: nothing selected, no menu, no editor
+        QVERIFY(!rightClick(v, -1));
+        QVERIFY(!v.lvwInfo->currentItem());
+        doubleClick(v, -1);
+        QVERIFY(!v.txtEditor->isVisible());
+    }
+
+    void inPlaceEditCommitsOnEnterOrLeavingAsOneStep()
+    {
+        frmView v(nullptr, editor.get());
+        v.FilllvwInfo(root());
+        showView(v);
+        const QByteArray before = doc->saveToBytes();
+
+        doubleClick(v, 4);
+        QVERIFY(v.txtEditor->isVisible());
+        QCOMPARE(v.txtEditor->text(), QString("rd"));
+        // over the VALUE cell of that row
+        const QRect cell = v.lvwInfo->visualItemRect(v.lvwInfo->topLevelItem(4));
+        const QPoint cellTop = v.lvwInfo->viewport()->mapTo(&v, QPoint(v.lvwInfo->columnViewportPosition(1), cell.top()));
+        QCOMPARE(v.txtEditor->geometry(), QRect(cellTop.x() + twipsToPixelsX(40, &v), cellTop.y(),
+                                                v.lvwInfo->columnWidth(1), cell.height()));
+        v.txtEditor->setText("new desc");
+        QTest::keyClick(v.txtEditor, Qt::Key_Return);
+        QVERIFY(!v.txtEditor->isVisible());
+        QCOMPARE(root().getAttribute("Desc"), QString("new desc"));
+        QCOMPARE(v.lvwInfo->topLevelItem(4)->text(1), QString("new desc"));
+        QCOMPARE(editor->stepCount(), 1);
+        QVERIFY(!editor->isModified()); // a commit alone does not mark the document
+
+        // leaving the box commits too; a second double-click toggles it away
+        doubleClick(v, 1);
+        v.txtEditor->setText("Other");
+        v.lvwInfo->setFocus();
+        QVERIFY(!v.txtEditor->isVisible());
+        QCOMPARE(root().getAttribute("Name"), QString("Other"));
+        QCOMPARE(editor->stepCount(), 2);
+
+        editor->undo();
+        editor->undo();
+        QCOMPARE(doc->saveToBytes(), before);
+    }
+
+    void inPlaceCommitOnAPrefixedRowSetsTheUnprefixedName()
+    {
+        frmView v(nullptr, editor.get());
+        v.FilllvwInfo(root());
+        showView(v);
+        doubleClick(v, 3);
+        v.txtEditor->setText("plain");
+        QTest::keyClick(v.txtEditor, Qt::Key_Return);
+        QCOMPARE(root().getAttribute("Alias"), QString("plain"));
+        QCOMPARE(root().getAttribute("p:Alias"), QString("pa"));
+    }
+
+    void aRefusedCommitIsExplainedAndChangesNothing()
+    {
+        frmView v(nullptr, editor.get());
+        v.FilllvwInfo(root());
+        showView(v);
+        v.lvwInfo->topLevelItem(4)->setText(0, "bad name");
+        const QByteArray before = doc->saveToBytes();
+        doubleClick(v, 4);
+        v.txtEditor->setText("x");
+        QTest::keyClick(v.txtEditor, Qt::Key_Return);
+        QCOMPARE(script->messagesShown().size(), 1);
+        const QString shown = script->messagesShown().first();
+        QVERIFY2(shown.contains("bad name") && shown.contains("not a valid attribute name"), qPrintable(shown));
+        QCOMPARE(doc->saveToBytes(), before);
+        QCOMPARE(v.lvwInfo->topLevelItem(4)->text(1), QString("rd"));
+        QCOMPARE(editor->stepCount(), 0);
+        QVERIFY(v.isVisible());
+    }
+
+    void deleteAsksThenRemovesHereOrDownTheSubtree_data()
+    {
+        QTest::addColumn<MsgResult>("answer");
+        QTest::addColumn<QString>("descs"); // Desc on r, c, g
+        QTest::addColumn<int>("rows");
+        QTest::newRow("yes: recursive") << MsgResult::Yes << "|||" << 4;
+        QTest::newRow("no: this element") << MsgResult::No << "|cd|gd|" << 4;
+        QTest::newRow("cancel") << MsgResult::Cancel << "rd|cd|gd|" << 5;
+    }
+    void deleteAsksThenRemovesHereOrDownTheSubtree()
+    {
+        QFETCH(MsgResult, answer);
+        QFETCH(QString, descs);
+        QFETCH(int, rows);
+        frmView v(nullptr, editor.get());
+        v.FilllvwInfo(root());
+        showView(v);
+        const QByteArray before = doc->saveToBytes();
+        rightClick(v, 4);
+        script->queueMessage(answer);
+        v.mnuCommands_Click("Delete");
+        const auto& asked = script->asked().last();
+        QCOMPARE(asked.title, QString("Deleting attribute Desc(=rd)"));
+        QCOMPARE(asked.text, QString("Apply the delete attribute operation recursively to its child-nodes?\r\n"
+                                     "Yes - apply the delete operation to child-nodes.\r\n"
+                                     "No - apply the delete operation to current node only.\r\n"
+                                     "Cancel - do not delete."));
+        QCOMPARE(asked.buttons, MsgButtons::YesNoCancel);
+        const DOMNode c = root().firstChild();
+        QCOMPARE(root().getAttribute("Desc") + "|" + c.getAttribute("Desc") + "|" + c.firstChild().getAttribute("Desc")
+                     + "|",
+                 descs);
+        QCOMPARE(v.lvwInfo->topLevelItemCount(), rows);
+        QCOMPARE(editor->stepCount(), answer == MsgResult::Cancel ? 0 : 1);
+        QVERIFY(!editor->isModified());
+        editor->undo();
+        QCOMPARE(doc->saveToBytes(), before);
+    }
+
+    void caseChangeAsksAndMarksTheDocument_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<MsgResult>("answer");
+        QTest::addColumn<QString>("names"); // Name on r, c (first), g
+        QTest::newRow("upper, recursive") << "ToUpper" << MsgResult::Yes << "RN C1 G1";
+        QTest::newRow("upper, here") << "ToUpper" << MsgResult::No << "RN c1 g1";
+        QTest::newRow("lower, recursive") << "ToLower" << MsgResult::Yes << "rn c1 g1";
+        QTest::newRow("cancel") << "ToUpper" << MsgResult::Cancel << "Rn c1 g1";
+    }
+    void caseChangeAsksAndMarksTheDocument()
+    {
+        QFETCH(QString, command);
+        QFETCH(MsgResult, answer);
+        QFETCH(QString, names);
+        frmView v(nullptr, editor.get());
+        v.FilllvwInfo(root());
+        showView(v);
+        const QByteArray before = doc->saveToBytes();
+        rightClick(v, 1);
+        script->queueMessage(answer);
+        v.mnuCommands_Click(command);
+        QCOMPARE(script->asked().last().title, QString("Attribute Editing"));
+        QCOMPARE(script->asked().last().text, QString("Apply the operation recursively to its child-nodes?"));
+        const DOMNode c = root().firstChild();
+        QCOMPARE(root().getAttribute("Name") + " " + c.getAttribute("Name") + " " + c.firstChild().getAttribute("Name"),
+                 names);
+        QCOMPARE(v.lvwInfo->topLevelItem(1)->text(1), root().getAttribute("Name"));
+        QCOMPARE(editor->isModified(), answer != MsgResult::Cancel);
+        QVERIFY(editor->stepCount() <= 1);
+        editor->undo();
+        QCOMPARE(doc->saveToBytes(), before);
+    }
+
+    void copyNameValueFillsTheExistingAliasesAndRelists()
+    {
+        frmView v(nullptr, editor.get());
+        v.FilllvwInfo(root());
+        showView(v);
+        rightClick(v, 0);
+        v.mnuCommands_Click("CopyNameValue");
+        QCOMPARE(attrNames(root()), QString("xmlns:p=urn:p Name=Rn TagName=Rn p:Alias=pa Desc=Rn"));
+        QCOMPARE(column(v.lvwInfo, 1), (QStringList{"urn:p", "Rn", "Rn", "pa", "Rn"}));
+        QCOMPARE(editor->stepCount(), 1);
+        QVERIFY(!editor->isModified());
+    }
+
+    void headerClicksSortAscendingThenToggle()
+    {
+        frmView v(nullptr, editor.get());
+        v.FilllvwInfo(root());
+        showView(v);
+        auto click = [&](int section) {
+            const int x = v.lvwInfo->header()->sectionViewportPosition(section) + 5;
+            QTest::mouseClick(v.lvwInfo->header()->viewport(), Qt::LeftButton, {}, QPoint(x, 5));
+        };
+        click(0);
+        QCOMPARE(column(v.lvwInfo, 0), (QStringList{"Alias", "Desc", "Name", "p", "TagName"}));
+        click(0);
+        QCOMPARE(column(v.lvwInfo, 0), (QStringList{"TagName", "p", "Name", "Desc", "Alias"}));
+        click(1); // another column: ascending again
+        QCOMPARE(column(v.lvwInfo, 1), (QStringList{"pa", "rd", "Rn", "Rt", "urn:p"}));
+        click(0);
+        QCOMPARE(column(v.lvwInfo, 0).first(), QString("Alias"));
+        // a refill keeps the order the user chose
+        v.FilllvwInfo(root());
+        QCOMPARE(column(v.lvwInfo, 0).first(), QString("Alias"));
+    }
+
+    void resizeSnapsToTheSmallestSizeAndLaysOutTheList()
+    {
+        frmView v(nullptr, editor.get());
+        v.FilllvwInfo(root());
+        showView(v);
+        const QSize snapped(twipsToPixelsX(500, &v), twipsToPixelsY(1600, &v));
+        for (QSize tooSmall : {QSize(10, 400), QSize(400, 20), QSize(5, 5)}) {
+            v.resize(tooSmall);
+            QTRY_COMPARE(v.frameGeometry().size(), snapped);
+        }
+        v.resize(twipsToPixelsX(6000, &v), twipsToPixelsY(4000, &v));
+        QTRY_COMPARE(v.lvwInfo->width(), twipsToPixelsX(pixelsToTwipsX(v.frameGeometry().width(), &v) - 400, &v));
+        const int listWidth = pixelsToTwipsX(v.lvwInfo->width(), &v);
+        QCOMPARE(v.lvwInfo->columnWidth(0), twipsToPixelsX(listWidth / 3, &v));
+        QCOMPARE(v.Frame1->y(), twipsToPixelsY(pixelsToTwipsY(v.lvwInfo->height(), &v) + 100, &v));
+    }
+
+    void okRelabelsTheRowMarksTheDocumentAndReportsANewElement()
+    {
+        QStandardItemModel tree;
+        tree.appendRow(new QStandardItem("old"));
+        auto* v = new frmView(nullptr, editor.get());
+        QSignalSpy added(v, &frmView::NodeAdded);
+        v->FilllvwInfo(root().childNodes().item(1), QPersistentModelIndex(tree.index(0, 0)));
+        v->show();
+        v->cmdClose_Click();
+        QCOMPARE(tree.item(0)->text(), QString("c")); // a Name but no TagName: the bare name
+        QVERIFY(editor->isModified());
+        QCOMPARE(added.size(), 0);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+        // a new element: NodeAdded(true) with it
+        editor->setModified(false);
+        DOMNode fresh = doc->createElement("n");
+        v = new frmView(nullptr, editor.get());
+        QSignalSpy added2(v, &frmView::NodeAdded);
+        v->bAddingNode = true;
+        v->FilllvwInfo(fresh);
+        v->cmdClose_Click();
+        QCOMPARE(added2.size(), 1);
+        QCOMPARE(added2[0][0].toBool(), true);
+        QCOMPARE(added2[0][1].value<DOMNode>(), fresh);
+        QVERIFY(editor->isModified());
+    }
+
+    void cancelReportsDroppingANewElementAndLeavesTheFlag()
+    {
+        auto* v = new frmView(nullptr, editor.get());
+        QSignalSpy added(v, &frmView::NodeAdded);
+        DOMNode fresh = doc->createElement("n");
+        fresh.setAttribute("Name", "");
+        v->bAddingNode = true;
+        v->FilllvwInfo(fresh);
+        v->show();
+        // editing a new element changes nothing of the document, so nothing to undo
+        v->lvwInfo->setCurrentItem(v->lvwInfo->topLevelItem(0));
+        doubleClick(*v, 0);
+        v->txtEditor->setText("N1");
+        QTest::keyClick(v->txtEditor, Qt::Key_Return);
+        QCOMPARE(fresh.getAttribute("Name"), QString("N1"));
+        QCOMPARE(editor->stepCount(), 0);
+        v->cmdCancel_Click();
+        QCOMPARE(added.size(), 1);
+        QCOMPARE(added[0][0].toBool(), false);
+        QVERIFY(!editor->isModified());
+    }
+
+    void closingTakesTheEditDialogAlong()
+    {
+        auto* v = new frmView(nullptr, editor.get());
+        v->FilllvwInfo(root());
+        showView(*v);
+        rightClick(*v, 1);
+        v->mnuCommands_Click("Edit");
+        QPointer<frmEdit> dialog = frmEdit::openInstance();
+        QVERIFY(dialog && dialog->isVisible());
+        QCOMPARE(dialog->txtName->text(), QString("Name"));
+        // placed at the right-click, from this window's corner
+        const QPoint corner = v->frameGeometry().topLeft();
+        QCOMPARE(dialog->pos(),
+                 QPoint(twipsToPixelsX(pixelsToTwipsX(corner.x(), v) + v->popupPosition().x(), v),
+                        twipsToPixelsY(pixelsToTwipsY(corner.y(), v) + v->popupPosition().y(), v)));
+        v->cmdCancel_Click();
+        QTRY_VERIFY(!dialog);
+        QCOMPARE(root().getAttribute("Name"), QString("Rn")); // nothing of the dialog ran
+    }
+
+private:
+    DOMNode GetAttr(const QString& name) const { return root().attributes().getNamedItem(name); }
+};
+
+QTEST_MAIN(FrmViewTest)
+#include "test_frmview.moc"

@@ -1,0 +1,244 @@
+// The node commands that open the attribute windows, on a real window with scripted
+// prompts: "EditAttributes", "InsertNode" (and the element arriving through NodeAdded)
+// and "EditText"; where each window opens, and that each change is one undo step.
+#include "WindowTestBase.h"
+#include "frmEdit.h"
+#include "frmMain.h"
+#include "frmView.h"
+#include "Twips.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QMenu>
+#include <QTest>
+#include <QTreeView>
+#include <QTreeWidget>
+
+using namespace treelark;
+
+class AttributeCommandsTest : public WindowTestBase {
+    Q_OBJECT
+
+    QString sample()
+    {
+        return write("sample.xml", "<FrameworkConfig TagName=\"FrameworkConfig\">\n"
+                                   "  <ApLayers>\n"
+                                   "    <ApLayer TagName=\"A\" Name=\"Roads\"><ApField Name=\"f\"/></ApLayer>\n"
+                                   "  </ApLayers>\n"
+                                   "  <Note>plain</Note>\n"
+                                   "  <Target/>\n"
+                                   "</FrameworkConfig>\n");
+    }
+
+    static TreeItem* root(frmMain& w) { return w.treeModel()->topLevelItem(0); }
+    static TreeItem* layers(frmMain& w) { return w.treeModel()->child(root(w), 0); }
+    static TreeItem* layerA(frmMain& w) { return w.treeModel()->child(layers(w), 0); }
+    static TreeItem* note(frmMain& w) { return w.treeModel()->child(root(w), 1); }
+    static TreeItem* target(frmMain& w) { return w.treeModel()->child(root(w), 2); }
+
+    // Right-clicks the item; returns where, in the tree's viewport.
+    static QPoint rightClick(frmMain& w, TreeItem* item)
+    {
+        const QModelIndex idx = w.treeModel()->indexOf(item);
+        for (QModelIndex p = idx.parent(); p.isValid(); p = p.parent())
+            w.TreeView1->expand(p);
+        w.TreeView1->scrollTo(idx);
+        const QPoint at = w.TreeView1->visualRect(idx).center();
+        QTest::mouseClick(w.TreeView1->viewport(), Qt::RightButton, {}, at);
+        w.mnuPopUp->hide();
+        return at;
+    }
+
+    static void showAndWait(frmMain& w)
+    {
+        w.resize(700, 800);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+    }
+
+    static int twX(int px, QWidget* w) { return pixelsToTwipsX(px, w); }
+    static int twY(int px, QWidget* w) { return pixelsToTwipsY(px, w); }
+
+private slots:
+    void initTestCase() { prepareRun(); }
+    void init() { resetState(); }
+    void cleanup() { dropPrompts(); }
+
+    void editAttributesOnANodeWithoutAttributes()
+    {
+        frmMain w(sample());
+        showAndWait(w);
+        rightClick(w, note(w));
+        w.runMenuCommand("EditAttributes");
+        QCOMPARE(script->messagesShown(), QStringList{"Node Note has no attributes."});
+        QVERIFY(!w.attributeEditor());
+    }
+
+    void editAttributesOpensBesideTheClickAndOkRelabels()
+    {
+        frmMain w(sample());
+        showAndWait(w);
+        const QPoint at = rightClick(w, layerA(w));
+        w.runMenuCommand("EditAttributes");
+        frmView* v = w.attributeEditor();
+        QVERIFY(v && v->isVisible());
+        QCOMPARE(v->lvwInfo->topLevelItemCount(), 2);
+        const QPoint corner = w.frameGeometry().topLeft();
+        QCOMPARE(v->pos(), QPoint(twipsToPixelsX(twX(corner.x(), &w) + twX(at.x(), w.TreeView1), &w),
+                                  twipsToPixelsY(twY(corner.y(), &w) + twY(at.y(), w.TreeView1), &w)));
+
+        // TagName emptied in place, then OK: the window's own label rule
+        const QByteArray before = w.document()->saveToBytes();
+        v->lvwInfo->setCurrentItem(v->lvwInfo->topLevelItem(0));
+        const QPoint row0 = v->lvwInfo->visualItemRect(v->lvwInfo->topLevelItem(0)).center();
+        QTest::mouseClick(v->lvwInfo->viewport(), Qt::LeftButton, {}, row0);
+        QMouseEvent dbl(QEvent::MouseButtonDblClick, QPointF(row0), QPointF(v->lvwInfo->viewport()->mapToGlobal(row0)),
+                        Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(v->lvwInfo->viewport(), &dbl);
+        QVERIFY(v->txtEditor->isVisible());
+        v->txtEditor->clear();
+        QTest::keyClick(v->txtEditor, Qt::Key_Return);
+        QCOMPARE(layerA(w)->text, QString("ApLayer(Roads)")); // the tree follows the edit
+        v->cmdClose_Click();
+        QCOMPARE(layerA(w)->text, QString("ApLayer"));
+        QVERIFY(w.editor()->isModified());
+        QCOMPARE(w.editor()->stepCount(), 1);
+        w.editor()->undo();
+        QCOMPARE(w.document()->saveToBytes(), before);
+    }
+
+    void insertNodeProposesANameAndInsertsOnlyOnOk()
+    {
+        frmMain w(sample());
+        showAndWait(w);
+        const QByteArray before = w.document()->saveToBytes();
+
+        rightClick(w, layerA(w));
+        script->queueInput(QString()); // an empty answer ends the command
+        w.runMenuCommand("InsertNode");
+        QCOMPARE(script->asked().last().text, QString("Enter the NodeName:"));
+        QCOMPARE(script->asked().last().title, QString());
+        QVERIFY(!w.attributeEditor());
+
+        rightClick(w, target(w));
+        script->queueInput(QString("Fresh"));
+        w.runMenuCommand("InsertNode");
+        frmView* v = w.attributeEditor();
+        QVERIFY(v && v->bAddingNode);
+        QCOMPARE(v->lvwInfo->topLevelItem(0)->text(0) + "," + v->lvwInfo->topLevelItem(1)->text(0),
+                 QString("Name,TagName"));
+        v->cmdCancel_Click(); // dropped
+        QCOMPARE(w.document()->saveToBytes(), before);
+        QCOMPARE(w.treeModel()->childCount(target(w)), 0);
+        QVERIFY(!w.editor()->isModified());
+
+        rightClick(w, layerA(w));
+        script->queueInput(QString("ApField"));
+        w.runMenuCommand("InsertNode");
+        v = w.attributeEditor();
+        QTRY_VERIFY(v);
+        v->cmdClose_Click();
+        const DOMNode a = layerA(w)->tag;
+        QCOMPARE(a.lastChild().nodeName(), QString("ApField"));
+        QCOMPARE(a.lastChild().xml(), QString("<ApField Name=\"\" TagName=\"\"/>"));
+        QCOMPARE(w.treeModel()->child(layerA(w), 1)->tag, a.lastChild());
+        QVERIFY(w.editor()->isModified());
+        QCOMPARE(w.editor()->stepCount(), 1);
+        QCOMPARE(w.editor()->undoText(), QString("Insert ApField"));
+        w.editor()->undo();
+        QCOMPARE(w.document()->saveToBytes(), before);
+        QCOMPARE(w.treeModel()->childCount(layerA(w)), 1);
+    }
+
+    void insertNodeDefaults_data()
+    {
+        QTest::addColumn<int>("item"); // 0 ApLayer (a child), 1 Target (none)
+        QTest::addColumn<QString>("proposed");
+        QTest::newRow("first child's name") << 0 << "ApField";
+        QTest::newRow("no children") << 1 << "NewNode";
+    }
+    void insertNodeDefaults()
+    {
+        QFETCH(int, item);
+        QFETCH(QString, proposed);
+        auto seen = std::make_shared<DefaultsSeen>();
+        setPrompts(seen);
+        frmMain w(sample());
+        showAndWait(w);
+        rightClick(w, item == 0 ? layerA(w) : target(w));
+        w.runMenuCommand("InsertNode"); // no answer queued: cancelled, nothing made
+        QCOMPARE(seen->defaults, QStringList{proposed});
+        QVERIFY(!w.attributeEditor());
+    }
+
+    void insertNodeWithABadNameIsExplained()
+    {
+        frmMain w(sample());
+        showAndWait(w);
+        const QByteArray before = w.document()->saveToBytes();
+        rightClick(w, target(w));
+        script->queueInput(QString("1bad"));
+        w.runMenuCommand("InsertNode");
+        QCOMPARE(script->messagesShown().size(), 1);
+        QVERIFY(script->messagesShown().first().contains("1bad"));
+        QVERIFY(!w.attributeEditor());
+        QCOMPARE(w.document()->saveToBytes(), before);
+    }
+
+    void editTextOpensBelowTheItemAndIsOneStep()
+    {
+        frmMain w(sample());
+        showAndWait(w);
+        const QByteArray before = w.document()->saveToBytes();
+        const QPoint at = rightClick(w, note(w));
+        w.runMenuCommand("EditText");
+        frmEdit* d = frmEdit::openInstance();
+        QVERIFY(d && d->isVisible() && d->nodeTextMode());
+        QCOMPARE(d->txtValue->text(), QString("plain"));
+        const QPoint corner = w.frameGeometry().topLeft();
+        const QPoint tree = w.TreeView1->mapTo(&w, QPoint(0, 0));
+        QCOMPARE(d->pos(),
+                 QPoint(twipsToPixelsX(twX(corner.x(), &w) + twX(tree.x(), &w) + twX(at.x(), w.TreeView1), &w),
+                        twipsToPixelsY(twY(corner.y(), &w) + twY(tree.y(), &w) + twY(at.y(), w.TreeView1)
+                                           + twY(d->frameGeometry().height(), &w),
+                                       &w)));
+        d->txtValue->setText("changed");
+        d->cmdOK_Click();
+        QCOMPARE(note(w)->tag.text(), QString("changed"));
+        QVERIFY(w.editor()->isModified());
+        QCOMPARE(w.editor()->stepCount(), 1);
+        w.editor()->undo();
+        QCOMPARE(w.document()->saveToBytes(), before);
+    }
+
+    void loadingAnotherDocumentClosesTheWindows()
+    {
+        frmMain w(sample());
+        showAndWait(w);
+        rightClick(w, layerA(w));
+        w.runMenuCommand("EditAttributes");
+        QPointer<frmView> v = w.attributeEditor();
+        rightClick(w, note(w));
+        w.runMenuCommand("EditText");
+        QPointer<frmEdit> d = frmEdit::openInstance();
+        QVERIFY(v && d);
+        w.txtNodeName->setText(sample());
+        w.toolbarClick("load");
+        QTRY_VERIFY(!v && !d);
+    }
+
+private:
+    // The scripted prompts, also keeping the text each input box proposed.
+    struct DefaultsSeen : ScriptedPrompts {
+        QStringList defaults;
+        std::optional<QString> input(const QString& prompt, const QString& title, const QString& defaultText) override
+        {
+            defaults << defaultText;
+            return ScriptedPrompts::input(prompt, title, defaultText);
+        }
+    };
+};
+
+QTEST_MAIN(AttributeCommandsTest)
+#include "test_attribute_commands.moc"
