@@ -78,6 +78,11 @@ frmEdit::frmEdit(QWidget* owner, DocumentEditor* editor) : QWidget(owner, Qt::To
         b->setAutoDefault(false);
         b->setDefault(false);
     }
+    // The designed widths assume the designer's font; a caption never gets cut.
+    if (chkChildNodes->sizeHint().width() > chkChildNodes->width()) {
+        chkChildNodes->resize(chkChildNodes->sizeHint().width(), chkChildNodes->height());
+        chkAdd->move(qMax(chkAdd->x(), chkChildNodes->geometry().right() + twipsToPixelsX(60, this)), chkAdd->y());
+    }
     resize(twipsToPixelsX(5430, this), twipsToPixelsY(1245, this));
 
     clsWin32API().SetTopMost(this, -1);

@@ -31,7 +31,10 @@ int clsWin32API::SetListViewExtendedAttrib(QAbstractItemView* list, int style)
         list->setEditTriggers(list->editTriggers() | QAbstractItemView::SelectedClicked);
     if (auto* tree = qobject_cast<QTreeView*>(list); tree && (style & 1))
         tree->setStyleSheet(QStringLiteral("QTreeView::item { border-bottom: 1px solid palette(mid); "
-                                           "border-right: 1px solid palette(mid); }"));
+                                           "border-right: 1px solid palette(mid); }"
+                                           // a styled item paints no selection of its own
+                                           "QTreeView::item:selected { background: palette(highlight); "
+                                           "color: palette(highlighted-text); }"));
     return 0;
 }
 
