@@ -27,6 +27,7 @@ class QTreeView;
 namespace treelark {
 
 class frmMessage;
+class frmView;
 class frmXmlCreator;
 
 class frmMain : public QMainWindow {
@@ -193,6 +194,17 @@ private:
     void ShowEditLayer(const DOMNode& xmlNode);
     void openLayerBuilder(const DOMNode& xmlNode, bool adding);
     void oXMLCreatorForm_OperationCompleted(bool bCompleted, const DOMNode& written);
+
+    // --- attribute editor and edit dialog ---
+    QPointer<frmView> oViewForm;
+    void EditAttributes();
+    void InsertNode();
+    void EditText();
+    frmView* openViewForm();
+    void oViewForm_NodeAdded(bool bOK, const DOMNode& pNodeNew);
+
+public:
+    frmView* attributeEditor() const;
 };
 
 // Splits a file name at its last path separator ("/" or "\"): the folder part keeps

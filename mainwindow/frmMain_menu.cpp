@@ -151,8 +151,6 @@ TreeItem* frmMain::clickedItem()
 
 void frmMain::runMenuCommand(const QString& caption)
 {
-    // "EditAttributes", "EditText" and "InsertNode" open windows of their own and do
-    // nothing here.
     try {
         if (caption == QLatin1String("Edit")) {
             ShowEditLayer(liveClickedNode());
@@ -160,6 +158,12 @@ void frmMain::runMenuCommand(const QString& caption)
             ShowAddLayers(pNodeLayers);
         } else if (caption == QLatin1String("ShowText")) {
             ShowText();
+        } else if (caption == QLatin1String("EditAttributes")) {
+            EditAttributes();
+        } else if (caption == QLatin1String("InsertNode")) {
+            InsertNode();
+        } else if (caption == QLatin1String("EditText")) {
+            EditText();
         } else if (caption == QLatin1String("Delete")) {
             const DOMNode node = liveClickedNode();
             if (node.isNull())

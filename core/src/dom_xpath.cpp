@@ -14,7 +14,43 @@ namespace treelark {
 
 namespace {
 
-void silentXPathError(void*, xmlErrorPtr) {}
+// Where an expression went wrong, as libxml2 reports it: its message and the position
+// in the expression (in bytes of its UTF-8 form).
+struct XPathFault {
+    QString message;
+    int position = -1;
+};
+
+void noteXPathError(void* data, xmlErrorPtr error)
+{
+    auto* fault = static_cast<XPathFault*>(data);
+    if (!fault || !error || fault->position >= 0)
+        return;
+    fault->message = error->message ? QString::fromUtf8(error->message).trimmed() : QString();
+    fault->position = error->int1;
+}
+
+// The prefixes an expression may use are those declared where it is asked: on the node
+// and its ancestors (on the document, those of its element).
+std::vector<xmlNsPtr> prefixesInScope(xmlNodePtr n)
+{
+    std::vector<xmlNsPtr> out;
+    if (n->type == XML_DOCUMENT_NODE)
+        n = xmlDocGetRootElement(reinterpret_cast<xmlDocPtr>(n));
+    else if (n->type == XML_ATTRIBUTE_NODE)
+        n = n->parent;
+    for (; n && n->type == XML_ELEMENT_NODE; n = n->parent)
+        for (xmlNsPtr ns = n->nsDef; ns; ns = ns->next) {
+            if (!ns->prefix)
+                continue; // XPath 1.0 has no default namespace for names
+            bool hidden = false;
+            for (xmlNsPtr seen : out)
+                hidden = hidden || xmlStrEqual(seen->prefix, ns->prefix);
+            if (!hidden)
+                out.push_back(ns);
+        }
+    return out;
+}
 
 } // namespace
 
@@ -33,12 +69,29 @@ DOMNodeList DOMNode::selectNodes(const QString& expression) const
     if (!ctx)
         detail::raise(DOMError::OutOfMemory, QStringLiteral("Out of memory"));
     ctx->node = n;
-    ctx->error = silentXPathError;
+    XPathFault fault;
+    ctx->error = noteXPathError;
+    ctx->userData = &fault;
+    std::vector<xmlNsPtr> prefixes = prefixesInScope(n);
+    ctx->namespaces = prefixes.empty() ? nullptr : prefixes.data();
+    ctx->nsNr = int(prefixes.size());
     const QByteArray expr = expression.toUtf8();
     xmlXPathObjectPtr res = xmlXPathEvalExpression(reinterpret_cast<const xmlChar*>(expr.constData()), ctx);
     ctx->node = nullptr;
-    if (!res)
-        detail::raise(DOMError::BadQuery, QStringLiteral("'%1' is not a valid selection.").arg(expression));
+    ctx->namespaces = nullptr;
+    ctx->nsNr = 0;
+    ctx->userData = nullptr;
+    if (!res) {
+        if (fault.position < 0)
+            detail::raise(DOMError::BadQuery, QStringLiteral("'%1' is not a valid selection.").arg(expression));
+        // The position counts characters, as the user typed them.
+        const qsizetype at = QString::fromUtf8(expr.left(fault.position)).size() + 1;
+        const QString why = fault.message.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(fault.message);
+        detail::raise(DOMError::BadQuery, QStringLiteral("'%1' is not a valid selection: the fault is at character %2%3.")
+                                              .arg(expression)
+                                              .arg(at)
+                                              .arg(why));
+    }
     if (res->type != XPATH_NODESET) {
         xmlXPathFreeObject(res);
         detail::raise(DOMError::BadQuery,

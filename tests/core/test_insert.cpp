@@ -244,7 +244,7 @@ TEST_F(WithPrompts, InsertNodeShowsAnyErrorAndGivesNothing)
     EXPECT_EQ(scripted->asked()[0].text, "From InsertNode:5, createNode: '*' is not a valid element name.");
     EXPECT_EQ(scripted->asked()[0].buttons, MsgButtons::OK);
     EXPECT_EQ(scripted->asked()[0].title, ""); // the program's own title
-    EXPECT_EQ(scripted->asked()[1].text, "From InsertNode:1000, 'Root[' is not a valid selection.");
+    EXPECT_EQ(scripted->asked()[1].text, "From InsertNode:1000, 'Root[' is not a valid selection: the fault is at character 6.");
     EXPECT_FALSE(d.root().hasChildNodes());
 
     // the document keeps what the steps before the error did

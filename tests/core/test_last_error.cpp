@@ -57,7 +57,7 @@ TEST_F(Silent, InsertNodeGivesNothingAndTheReason)
     ApXmlMgr mgr;
     mgr.DOMDoc()->loadXML("<Root/>");
     EXPECT_TRUE(mgr.InsertNode(QString("Root["), "x", false).isNull());
-    EXPECT_EQ(mgr.lastError(), "'Root[' is not a valid selection.");
+    EXPECT_EQ(mgr.lastError(), "'Root[' is not a valid selection: the fault is at character 6.");
     EXPECT_TRUE(mgr.InsertNode(QString("Root"), "bad name", false).isNull());
     EXPECT_TRUE(mgr.lastError().contains("bad name")) << mgr.lastError().toStdString();
     EXPECT_FALSE(mgr.InsertNode(QString("Root"), "good", false).isNull());
