@@ -1,6 +1,6 @@
 # The core library exports its interface and nothing else: each exported name of ours
 # starts with something the public headers declare, no internal namespace leaks, and the
-# rest is what the C++ runtime's templates (or a sanitizer) put there.
+# rest is what the C++ runtime's and Qt's headers (or a sanitizer) put there.
 #   cmake -DLIBRARY=<libtreelark-core.so> -DHEADERS=<folder of treelark/*.h> [-DNM=nm] -P exported_symbols.cmake
 cmake_minimum_required(VERSION 3.25)
 if(NOT NM)
@@ -44,7 +44,9 @@ foreach(line IN LISTS lines)
         break()
       endif()
     endforeach()
-  elseif(NOT sym MATCHES "^((typeinfo|typeinfo name|vtable|guard variable) for )?(std::|__gnu_cxx::)|^(__odr_asan|__asan|__ubsan|__sanitizer|__sancov|_init$|_fini$)")
+  # Copies of the C++ runtime's and Qt's own templates and inline functions: their headers
+  # give them default visibility, so a build that does not inline carries them too.
+  elseif(NOT sym MATCHES "^((typeinfo|typeinfo name|vtable|guard variable) for )?([^ (]+ )?(std::|__gnu_cxx::|Q[A-Za-z0-9_]*(<.*>)?(::|$))|^(__odr_asan|__asan|__ubsan|__sanitizer|__sancov|_init$|_fini$)")
     list(APPEND leaks "${sym}")
   endif()
 endforeach()
