@@ -25,6 +25,8 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QTextEdit>
+#include <QTimer>
+#include <QWindow>
 #include <QToolBar>
 #include <QTreeView>
 #include <QVBoxLayout>
@@ -70,7 +72,8 @@ void splitAtLastSeparator(const QString& name, QString& folder, QString& file)
     }
 }
 
-frmMain::frmMain(const QString& commandLine, QWidget* parent) : QMainWindow(parent)
+frmMain::frmMain(const QString& commandLine, QWidget* parent, StartLoad when)
+    : QMainWindow(parent), m_loadWhenShown(when == StartLoad::WhenShown)
 {
     setObjectName(QStringLiteral("frmMain"));
     registerForm(this);
@@ -78,6 +81,7 @@ frmMain::frmMain(const QString& commandLine, QWidget* parent) : QMainWindow(pare
     setWindowIcon(QIcon::fromTheme(QStringLiteral("text-xml"), style()->standardIcon(QStyle::SP_FileIcon)));
     m_editor = new DocumentEditor(this);
     buildControls();
+    installComforts();
     windowLoad(commandLine);
 }
 
@@ -240,16 +244,54 @@ void frmMain::windowLoad(const QString& commandLine)
     sURL.remove(QLatin1Char('"'));
     if (!sURL.trimmed().isEmpty()) {
         txtInfo->clear();
-        // The first load always validates, whatever the switch will say.
-        oXMLMgr->LoadXml(sURL, true);
-    } else {
-        txtInfo->clear();
-        optOn->setChecked(true);
-        SetValidation();
-        sURL = prompts().setting(QStringLiteral("LastURL"), QStringLiteral("LastURL"), QString());
+        txtNodeName->setText(sURL);
+        if (m_loadWhenShown)
+            return; // showEvent starts the load
+        loadAtStart();
+        return;
     }
+    txtInfo->clear();
+    optOn->setChecked(true);
+    SetValidation();
+    sURL = prompts().setting(QStringLiteral("LastURL"), QStringLiteral("LastURL"), QString());
     txtNodeName->setText(sURL);
+    showStarterIfEmpty();
+}
 
+void frmMain::loadAtStart()
+{
+    // The first load always validates, whatever the switch will say.
+    oXMLMgr->LoadXml(sURL, true);
+    txtNodeName->setText(sURL);
+    showStarterIfEmpty();
+}
+
+void frmMain::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (!m_loadWhenShown)
+        return;
+    m_loadWhenShown = false;
+    startLoadOnceExposed(0);
+}
+
+// The load starts once the window is on screen and painted (the load keeps it painted
+// from then on); a window system that never says so gets the load after a second.
+void frmMain::startLoadOnceExposed(int tries)
+{
+    QTimer::singleShot(tries == 0 ? 0 : 20, this, [this, tries] {
+        const bool exposed = windowHandle() && windowHandle()->isExposed();
+        if (!exposed && tries < 50) {
+            startLoadOnceExposed(tries + 1);
+            return;
+        }
+        QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        loadAtStart();
+    });
+}
+
+void frmMain::showStarterIfEmpty()
+{
     if (oXMLMgr->DOMDoc()->documentElement().isNull()) {
         // A starter configuration document, shown without a ready event: caption,
         // status line and remembered name stay as they are.
@@ -363,6 +405,8 @@ void frmMain::oXMLMgr_DOMReady(DOMDocumentPtr oXmlDoc)
     sDocumentFile = sURL;
     sLoadedFile = sURL;
     prompts().setSetting(QStringLiteral("LastURL"), QStringLiteral("LastURL"), sURL);
+    if (oDoc->parseError().errorCode == 0)
+        rememberRecent(sURL);
     setWindowTitleForLoad();
 }
 

@@ -34,7 +34,12 @@ class frmMain : public QMainWindow {
     Q_OBJECT
 public:
     // `commandLine` is the text the program was started with (file name or address).
-    explicit frmMain(const QString& commandLine = QString(), QWidget* parent = nullptr);
+    // When the document named on the command line is read: before the constructor returns
+    // (what tests want), or once the window is on screen (what a person starting the
+    // program wants: the window first, then the progress bar, then the tree).
+    enum class StartLoad { Now, WhenShown };
+    explicit frmMain(const QString& commandLine = QString(), QWidget* parent = nullptr,
+                     StartLoad when = StartLoad::Now);
     ~frmMain() override;
 
     // The only writer of the status line.
@@ -94,8 +99,13 @@ public:
     QTreeView* TreeView1 = nullptr;
     QMenu* mnuPopUp = nullptr;
 
+    // The documents loaded last, newest first (offered as completions in the name box).
+    QStringList recentDocuments() const;
+    static bool isXPathQuery(const QString& text);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private slots:
@@ -147,6 +157,13 @@ private:
     DocumentTreeModel* m_model = nullptr;
     DocumentEditor* m_editor = nullptr;
     void buildHistoryButtons();
+    // --- comforts: keys, recent documents, loading after the window shows ---
+    void installComforts();
+    void rememberRecent(const QString& url);
+    void loadAtStart();
+    void showStarterIfEmpty();
+    void startLoadOnceExposed(int tries);
+    bool m_loadWhenShown = false;
     void updateHistoryButtons();
     QLabel* m_status = nullptr;
     // shown while a load has taken longer than half a second

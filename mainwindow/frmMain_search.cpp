@@ -1,6 +1,8 @@
 // The search bar: finding nodes by name, path insertion, and walking the matches.
 #include "frmMain.h"
 
+#include "treelark/Prompts.h"
+
 #include "treelark/dCollection.h"
 #include "treelark/modStringHandler.h"
 
@@ -60,7 +62,20 @@ void frmMain::cmdGetNode_MouseDown(Qt::KeyboardModifiers shift)
     } else {
         const QString name = txtNodeName->text().trimmed();
         if (!name.isEmpty()) {
-            m_matches = oXMLMgr->GetNodesByName(QString(txtNodeName->text()));
+            if (isXPathQuery(name)) {
+                // An expression is evaluated as it stands; one that does not compile
+                // says where it goes wrong, and the last search's matches stay.
+                try {
+                    m_matches = oDoc ? oDoc->selectNodes(name) : DOMNodeList();
+                } catch (const DOMException& e) {
+                    prompts().message(e.description(), MsgButtons::OK);
+                    return;
+                }
+                if (!m_matches.isNull() && m_matches.length() == 0)
+                    m_matches = DOMNodeList();
+            } else {
+                m_matches = oXMLMgr->GetNodesByName(QString(txtNodeName->text()));
+            }
             m_matchIndex = -1;
             qint64 count = 0;
             if (m_matches.isNull()) {

@@ -23,7 +23,8 @@ int main(int argc, char** argv)
 
     auto prompts = std::make_shared<treelark::QtPrompts>();
     treelark::setPrompts(prompts);
-    treelark::frmMain window(parser.positionalArguments().join(QLatin1Char(' ')));
+    treelark::frmMain window(parser.positionalArguments().join(QLatin1Char(' ')), nullptr,
+                             treelark::frmMain::StartLoad::WhenShown);
     prompts->setFallbackParent(&window);
     window.show();
     return app.exec();

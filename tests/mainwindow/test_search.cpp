@@ -4,6 +4,8 @@
 #include "frmMain.h"
 #include "ScriptedPrompts.h"
 
+#include <QAction>
+#include <QCompleter>
 #include <QFile>
 #include <QLineEdit>
 #include <QMimeData>
@@ -243,6 +245,90 @@ private slots:
         w.DispAttributes(w.document()->documentElement().selectSingleNode("ApLayers/ApLayer"), "Attributes");
         QCOMPARE(script->asked().last().text, QString("TagName=A\nName=Roads\n"));
         QCOMPARE(script->asked().last().title, QString("Attributes"));
+    }
+
+    // --- comforts beside the name box's own rules ---
+
+    void xpathInTheNameBoxListsMatchesLikeTheNameSearch()
+    {
+        frmMain w(write("ns.xml", "<r xmlns:p=\"urn:p\"><p:a k=\"1\"/><b k=\"2\"/><p:a/></r>"));
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        const struct {
+            const char* text;
+            const char* status;
+        } cases[] = {
+            {"//*[@k]", "nNodes=2"},       // a predicate
+            {"//p:a", "nNodes=2"},         // a prefix the document element declares
+            {"(//p:a)[2]", "nNodes=1"},
+            {"/r/*", "nNodes=3"},          // "*" makes it an expression
+            {"//@k", "nNodes=2"},          // attributes are listed, not selected
+            {"//*[@k='none']", "nNodes=0"},
+        };
+        for (const auto& c : cases) {
+            search(w, c.text, Qt::ShiftModifier);
+            QCOMPARE(w.statusText(), QString(c.status));
+        }
+        search(w, "(//p:a)[2]");
+        QCOMPARE(selected(w)->tag, w.document()->documentElement().lastChild());
+        search(w, "//p:a");
+        QCOMPARE(selected(w)->tag, w.document()->documentElement().firstChild());
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        QTest::keyClick(w.TreeView1, Qt::Key_F3); // Next
+        QCOMPARE(selected(w)->tag, w.document()->documentElement().lastChild());
+
+        // a fault is pointed at, and the last matches stay for Next
+        script->clearAsked();
+        search(w, "//p:a[");
+        QCOMPARE(script->messagesShown(),
+                 QStringList{"'//p:a[' is not a valid selection: the fault is at character 7."});
+        QCOMPARE(w.statusText(), QString("nNodes=2"));
+
+        // Ctrl+F: to the name box, its text selected
+        w.TreeView1->setFocus();
+        QTest::keyClick(w.TreeView1, Qt::Key_F, Qt::ControlModifier);
+        QVERIFY(w.txtNodeName->hasFocus());
+        QCOMPARE(w.txtNodeName->selectedText(), w.txtNodeName->text());
+    }
+
+    void recentDocumentsAndKeysOnTheButtons()
+    {
+        frmMain w;
+        for (int i = 0; i < 12; ++i) {
+            w.txtNodeName->setText(write(QString("r%1.xml").arg(i), "<r/>"));
+            w.toolbarClick("load");
+        }
+        w.txtNodeName->setText(write("broken.xml", "<r>"));
+        w.toolbarClick("load"); // only what loaded is offered again
+        const QStringList recent = w.recentDocuments();
+        QCOMPARE(recent.size(), 10);
+        QCOMPARE(recent.first(), dir.filePath("r11.xml"));
+        QCOMPARE(recent.last(), dir.filePath("r2.xml"));
+        QCOMPARE(w.txtNodeName->completer()->model()->rowCount(), 10);
+        QCOMPARE(script->settings.value("LastURL/LastURL"), dir.filePath("broken.xml"));
+
+        const struct {
+            const char* button;
+            const char* keys;
+        } keys[] = {{"browse", "Ctrl+O"}, {"load", "F5"}, {"save", "Ctrl+S"}, {"next", "F3"}, {"undo", "Ctrl+Z"}};
+        for (const auto& k : keys) {
+            QAction* a = w.toolbarButton(k.button);
+            QVERIFY(a->toolTip().endsWith(QString("(%1)").arg(k.keys)));
+        }
+        QCOMPARE(w.toolbarButton("load")->shortcut(), QKeySequence(Qt::Key_F5));
+    }
+
+    void theWindowComesFirstWhenAskedToLoadOnceShown()
+    {
+        const QString file = write("late.xml", "<FrameworkConfig TagName=\"FrameworkConfig\"/>");
+        frmMain w(file, nullptr, frmMain::StartLoad::WhenShown);
+        QVERIFY(w.document() == nullptr || w.document()->documentElement().isNull());
+        QCOMPARE(w.txtNodeName->text(), file);
+        w.show();
+        QTRY_VERIFY(w.document() && !w.document()->documentElement().isNull());
+        QCOMPARE(w.treeModel()->topLevelItem(0)->text, QString("FrameworkConfig (FrameworkConfig)"));
+        QVERIFY(w.windowTitle().contains(file));
     }
 };
 
