@@ -10,6 +10,7 @@
 #include "AppState.h"
 #include "LargeTextView.h"
 #include "frmMain.h"
+#include "process_memory.h"
 #include "frmMessage.h"
 #include "ScriptedPrompts.h"
 
@@ -32,24 +33,6 @@ using namespace treelark;
 
 namespace {
 
-qint64 procStatusKb(const char* field)
-{
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : f.readAll().split('\n'))
-        if (line.startsWith(field))
-            return line.mid(qstrlen(field)).trimmed().split(' ').first().toLongLong();
-    return 0;
-}
-
-// Lets the peak (VmHWM) start again from the current size.
-void resetPeak()
-{
-    QFile f(QStringLiteral("/proc/self/clear_refs"));
-    if (f.open(QIODevice::WriteOnly))
-        f.write("5");
-}
 
 qint64 settledRssKb()
 {

@@ -11,6 +11,7 @@
 //   bench_open FILE [--name ELEMENT] [--wide WIDEFILE] [--runs N]
 #include "AppState.h"
 #include "frmMain.h"
+#include "process_memory.h"
 #include "ScriptedPrompts.h"
 
 #include <QApplication>
@@ -64,23 +65,6 @@ ChildRun runChild(const std::vector<std::string>& argv)
     return {t.nsecsElapsed() / 1e9, usage.ru_maxrss};
 }
 
-qint64 procStatusKb(const char* field)
-{
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : f.readAll().split('\n'))
-        if (line.startsWith(field))
-            return line.mid(qstrlen(field)).trimmed().split(' ').first().toLongLong();
-    return 0;
-}
-
-void resetPeak()
-{
-    QFile f(QStringLiteral("/proc/self/clear_refs"));
-    if (f.open(QIODevice::WriteOnly))
-        f.write("5");
-}
 
 double median(std::vector<double> v)
 {

@@ -195,23 +195,23 @@ bool shown(xmlNodePtr n)
 
 } // namespace
 
-void recordLinked(xmlNodePtr n)
+namespace {
+
+// Where n stands now (its parent and what follows it), kept for putting it back there.
+void noteLink(xmlNodePtr n, bool linkedAfter)
 {
     Note& note = tJournal->add(Note::Link, n);
-    note.linkedAfter = true;
+    note.linkedAfter = linkedAfter;
     note.parent = n->parent;
     note.next = n->type == XML_ATTRIBUTE_NODE ? reinterpret_cast<xmlNodePtr>(reinterpret_cast<xmlAttrPtr>(n)->next)
                                               : n->next;
 }
 
-void recordUnlinking(xmlNodePtr n)
-{
-    Note& note = tJournal->add(Note::Link, n);
-    note.linkedAfter = false;
-    note.parent = n->parent;
-    note.next = n->type == XML_ATTRIBUTE_NODE ? reinterpret_cast<xmlNodePtr>(reinterpret_cast<xmlAttrPtr>(n)->next)
-                                              : n->next;
-}
+} // namespace
+
+void recordLinked(xmlNodePtr n) { noteLink(n, true); }
+
+void recordUnlinking(xmlNodePtr n) { noteLink(n, false); }
 
 void keepUnlinked(xmlNodePtr n) { tJournal->core->parked.insert(n); }
 
