@@ -33,7 +33,6 @@ using namespace treelark;
 
 namespace {
 
-
 qint64 settledRssKb()
 {
     malloc_trim(0);

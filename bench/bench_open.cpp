@@ -65,7 +65,6 @@ ChildRun runChild(const std::vector<std::string>& argv)
     return {t.nsecsElapsed() / 1e9, usage.ru_maxrss};
 }
 
-
 double median(std::vector<double> v)
 {
     std::sort(v.begin(), v.end());
