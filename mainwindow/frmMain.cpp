@@ -7,7 +7,10 @@
 #include "treelark/Busy.h"
 #include "treelark/Prompts.h"
 
+#include <algorithm>
+
 #include <QAction>
+#include <QResizeEvent>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDateTime>
@@ -158,6 +161,11 @@ void frmMain::buildControls()
     m_status = new QLabel(StatusBar1);
     m_status->setObjectName(QStringLiteral("StatusText"));
     m_status->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // Node texts can look like markup: they are shown as they are. One line, cut to the
+    // width; the whole text is the line's tool tip.
+    m_status->setTextFormat(Qt::PlainText);
+    m_status->setMinimumWidth(1);
+    m_status->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     StatusBar1->addWidget(m_status, 1);
     m_progress = new QProgressBar(StatusBar1);
     m_progress->setObjectName(QStringLiteral("LoadProgress"));
@@ -170,6 +178,10 @@ void frmMain::buildControls()
     installEventHooks();
     setMinimumSize(twipsToPixelsX(1000, this), twipsToPixelsY(5000, this));
     resize(twipsToPixelsX(9885, this), twipsToPixelsY(10830, this));
+    // Where the user left the window last time, if it was ever closed.
+    const QString geometry = prompts().setting(QStringLiteral("Window"), QStringLiteral("Geometry"), QString());
+    if (!geometry.isEmpty())
+        restoreGeometry(QByteArray::fromBase64(geometry.toLatin1()));
 }
 
 void frmMain::buildToolbar()
@@ -352,9 +364,29 @@ void frmMain::updateHistoryButtons()
          QStringLiteral("Ctrl+Shift+Z"));
 }
 
-void frmMain::SetMsg(const QString& strMsg) { m_status->setText(strMsg); }
+void frmMain::SetMsg(const QString& strMsg)
+{
+    m_statusText = strMsg;
+    m_status->setToolTip(strMsg.size() > 4000 ? strMsg.left(4000) + QChar(0x2026) : strMsg);
+    showStatusLine();
+}
 
-QString frmMain::statusText() const { return m_status->text(); }
+void frmMain::showStatusLine()
+{
+    QString line = m_statusText.left(2000);
+    line.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    line.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    const int width = std::max(40, StatusBar1->width() - 24);
+    m_status->setText(m_status->fontMetrics().elidedText(line, Qt::ElideRight, width));
+}
+
+void frmMain::resizeEvent(QResizeEvent* event)
+{
+    QMainWindow::resizeEvent(event);
+    showStatusLine();
+}
+
+QString frmMain::statusText() const { return m_statusText; }
 
 void frmMain::SetValidation() { bValidation = optOn->isChecked(); }
 
@@ -523,6 +555,8 @@ void frmMain::closeEvent(QCloseEvent* event)
         return;
     }
     unloadOtherForms();
+    prompts().setSetting(QStringLiteral("Window"), QStringLiteral("Geometry"),
+                         QString::fromLatin1(saveGeometry().toBase64()));
     event->accept();
 }
 

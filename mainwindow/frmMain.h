@@ -106,6 +106,7 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private slots:
@@ -166,6 +167,8 @@ private:
     bool m_loadWhenShown = false;
     void updateHistoryButtons();
     QLabel* m_status = nullptr;
+    QString m_statusText; // the whole text; the line shows what fits
+    void showStatusLine();
     // shown while a load has taken longer than half a second
     QProgressBar* m_progress = nullptr;
     QElapsedTimer m_loadClock;

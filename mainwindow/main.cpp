@@ -1,24 +1,50 @@
-// Start-up: clears the document-changed flag, installs the real prompts and shows the
-// main window on the file or address named on the command line.
-#include "AppState.h"
+// Start-up: reads the command line, installs the real prompts and shows the main window
+// on the file or address named there.
 #include "QtPrompts.h"
 #include "frmMain.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 
-int main(int argc, char** argv)
-{
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Quenmoor"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Treelark"));
-    QApplication::setApplicationVersion(QStringLiteral(TREELARK_VERSION));
+#include <memory>
 
-    QCommandLineParser parser;
+namespace {
+
+void describe(QCommandLineParser& parser)
+{
     parser.setApplicationDescription(QStringLiteral("Treelark: view and edit XML documents as a tree."));
     parser.addHelpOption();
     parser.addVersionOption();
-    parser.addPositionalArgument(QStringLiteral("document"), QStringLiteral("An XML file or an http:// address."));
+    parser.addPositionalArgument(QStringLiteral("document"), QStringLiteral("An XML file or an http:// address."),
+                                 QStringLiteral("[document]"));
+}
+
+void nameTheProgram()
+{
+    QCoreApplication::setApplicationName(QStringLiteral("Quenmoor"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TREELARK_VERSION));
+    // No display name: the toolkit would append it to every window title, and the
+    // titles are the program's own.
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // --help and --version answer without a display (over ssh, in scripts): the command
+    // line is read before anything graphical is made.
+    {
+        QCoreApplication console(argc, argv);
+        nameTheProgram();
+        QCommandLineParser parser;
+        describe(parser);
+        parser.process(console); // prints and exits for --help, --version and unknown options
+    }
+
+    QApplication app(argc, argv);
+    nameTheProgram();
+    QCommandLineParser parser;
+    describe(parser);
     parser.process(app);
 
     auto prompts = std::make_shared<treelark::QtPrompts>();
