@@ -407,7 +407,7 @@ qint64 sourceStart(const DocCore& core, xmlNodePtr n)
 // walk over a subtree of a million nodes. Nodes made in memory are counted one by one.
 qint64 heldBytes(const DocCore& core, const Note& note)
 {
-    constexpr qint64 kNodeBytes = 120, kTreePerSourceByte = 10;
+    constexpr qint64 kNodeBytes = 140, kTreePerSourceByte = 10;
     if (const qint64 start = sourceStart(core, note.node); start >= 0) {
         qint64 end = -1;
         for (xmlNodePtr next = note.next, parent = note.parent; end < 0;) {
@@ -423,9 +423,15 @@ qint64 heldBytes(const DocCore& core, const Note& note)
         if (end > start)
             return (end - start) * kTreePerSourceByte;
     }
+    // A node, and each attribute with its text node, as libxml2 allocates them.
+    constexpr qint64 kAttributeBytes = 260;
     qint64 bytes = 0;
-    for (xmlNodePtr n = note.node; n; n = nextInSubtree(n, note.node))
+    for (xmlNodePtr n = note.node; n; n = nextInSubtree(n, note.node)) {
         bytes += kNodeBytes + (n->content ? xmlStrlen(n->content) : 0);
+        if (n->type == XML_ELEMENT_NODE)
+            for (xmlAttrPtr a = n->properties; a; a = a->next)
+                bytes += kAttributeBytes + (a->children && a->children->content ? xmlStrlen(a->children->content) : 0);
+    }
     return bytes;
 }
 
