@@ -192,6 +192,29 @@ void DocumentTreeModel::follow(const DocumentChange& change)
             endMoveRows();
         }
     }
+    // A change to more nodes than there are items (a walk over the whole document) is
+    // cheaper told by asking every item than by finding each node's item.
+    if (qint64(change.nodes.size()) > m_itemCount) {
+        std::vector<TreeItem*> stack{&m_top};
+        while (!stack.empty()) {
+            TreeItem* holder = stack.back();
+            stack.pop_back();
+            for (TreeItem::Slot& slot : holder->rows) {
+                TreeItem* item = slot.item.get();
+                if (!item)
+                    continue;
+                if (!item->tag.isNull()) {
+                    if (const QString text = treeItemText(item->tag); text != item->text) {
+                        item->text = text;
+                        const QModelIndex idx = indexOf(item);
+                        emit dataChanged(idx, idx, {Qt::DisplayRole});
+                    }
+                }
+                stack.push_back(item);
+            }
+        }
+        return;
+    }
     for (const DOMNode& node : change.nodes)
         if (TreeItem* item = existingItem(node)) {
             item->text = treeItemText(node);

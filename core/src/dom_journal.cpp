@@ -2,6 +2,7 @@
 // changed, as it was before the step; replaying a note swaps that piece with what the tree
 // holds now, so the same note serves undo and redo as long as they alternate.
 #include "dom_internal.h"
+#include "treelark/Busy.h"
 
 #include <algorithm>
 #include <unordered_map>
@@ -368,8 +369,13 @@ void DOMChangeSet::undo()
     detail::Journal& j = *d->journal;
     if (j.undone)
         return;
-    for (auto it = j.notes.rbegin(); it != j.notes.rend(); ++it)
+    // A step over a whole document holds millions of notes: the window stays painted.
+    qint64 done = 0;
+    for (auto it = j.notes.rbegin(); it != j.notes.rend(); ++it) {
         detail::replay(j, *it, false);
+        if ((++done & 0xFFFF) == 0)
+            busyTick();
+    }
     j.core->modified = j.modifiedBefore;
     j.core->prologChanged = j.prologBefore;
     ++j.core->generation;
@@ -381,8 +387,12 @@ void DOMChangeSet::redo()
     detail::Journal& j = *d->journal;
     if (!j.undone)
         return;
-    for (detail::Note& note : j.notes)
+    qint64 done = 0;
+    for (detail::Note& note : j.notes) {
         detail::replay(j, note, true);
+        if ((++done & 0xFFFF) == 0)
+            busyTick();
+    }
     j.core->modified = j.modifiedAfter;
     j.core->prologChanged = j.prologAfter;
     ++j.core->generation;
@@ -444,7 +454,10 @@ qint64 DOMChangeSet::cost() const
         return 0;
     const detail::Journal& j = *d->journal;
     qint64 bytes = qint64(sizeof(detail::Journal)) + qint64(j.notes.size() * sizeof(detail::Note));
+    qint64 done = 0;
     for (const detail::Note& note : j.notes) {
+        if ((++done & 0xFFFF) == 0)
+            busyTick();
         bytes += note.text.size() + qint64(note.defs.size() * sizeof(void*));
         if (note.kind == detail::Note::Link && !note.node->parent)
             bytes += detail::heldBytes(*j.core, note);
@@ -481,7 +494,10 @@ std::unique_ptr<DOMChangeSet> DOMDocument::endChanges()
     j->prologAfter = j->core->prologChanged;
     // What views have to look at again, each node once.
     std::unordered_set<xmlNodePtr> parents, nodes;
+    qint64 done = 0;
     for (const detail::Note& note : j->notes) {
+        if ((++done & 0xFFFF) == 0)
+            busyTick();
         xmlNodePtr n = note.node;
         if (!n)
             continue;
