@@ -59,7 +59,10 @@ DocumentEditor::DocumentEditor(QObject* parent) : QObject(parent), m_stack(new Q
 
 DocumentEditor::~DocumentEditor()
 {
-    // The steps hold nodes of the document: they go before it does.
+    // The steps hold nodes of the document: they go before it does. Nobody is told: the
+    // window that listens may be half gone already.
+    blockSignals(true);
+    m_stack->blockSignals(true);
     m_stack->clear();
 }
 
