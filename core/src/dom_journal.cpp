@@ -5,6 +5,7 @@
 #include "treelark/Busy.h"
 
 #include <algorithm>
+#include <deque>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -29,7 +30,7 @@ struct Note {
 
 struct Journal {
     std::shared_ptr<DocCore> core;
-    std::vector<Note> notes;
+    std::deque<Note> notes; // never moved as it grows: a step can hold millions
     std::vector<DOMNode> held;                 // every node a note names stays alive
     std::unordered_set<xmlNodePtr> heldSet;
     bool modifiedBefore = false, modifiedAfter = false;
