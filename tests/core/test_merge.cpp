@@ -111,68 +111,55 @@ TEST(MergeGolden, MergePairsByKeyOnlyAtEveryLevel)
                                        "<Printing Paper='A4'/></Incoming>"));
 }
 
-// ---- attributes ----
+// ---- attributes, pairing and text, by both forms ----
 
-TEST(MergeAttributes, ExistingOnesChangeInPlaceAndNewOnesGoLast)
+// Merge (all = false) or MergeAll (all = true); an empty sourceAfter is not checked.
+TEST(MergeTable, AttributesPairingAndText)
 {
-    for (bool all : {false, true}) {
-        Pair p("<T x='1' z='0'/>", "<S x='2' y='3'/>"); // the roots merge whatever their names
-        all ? p.mgr.MergeAll(p.source) : p.mgr.Merge(p.source);
-        EXPECT_EQ(compact(p.target()), "<T x=\"2\" z=\"0\" y=\"3\"/>") << "MergeAll: " << all;
+    const struct {
+        const char* why;
+        const char* target;
+        const char* source;
+        bool all;
+        const char* expected;
+        const char* sourceAfter = "";
+    } cases[] = {
+        // the roots merge whatever their names; existing attributes change in place
+        {"attributes", "<T x='1' z='0'/>", "<S x='2' y='3'/>", false, "<T x=\"2\" z=\"0\" y=\"3\"/>"},
+        {"attributes", "<T x='1' z='0'/>", "<S x='2' y='3'/>", true, "<T x=\"2\" z=\"0\" y=\"3\"/>"},
+        {"no attributes", "<T><k/></T>", "<S a='1' b='2'><k c='3'/></S>", true, "<T a=\"1\" b=\"2\"><k c=\"3\"/></T>"},
+        {"unique names pair by name", "<C><Layers n='1'><L/></Layers><Other/></C>",
+         "<C><Layers n='2' m='x'><M/></Layers><Fields f='1'/></C>", true,
+         "<C><Layers n=\"2\" m=\"x\"><L/><M/></Layers><Other/><Fields f=\"1\"/></C>"},
+        {"repeated names pair by key", "<ApLayers><ApLayer TagName='A'/><ApLayer TagName='B'/></ApLayers>",
+         "<ApLayers><ApLayer TagName='B' v='1'/><ApLayer TagName='C'/></ApLayers>", true,
+         "<ApLayers><ApLayer TagName=\"A\"/><ApLayer TagName=\"B\" v=\"1\"/><ApLayer TagName=\"C\"/></ApLayers>"},
+        // whatever their names, Fields pairs with Extra, the first child lacking a TagName
+        {"keyless to first keyless", "<r><L TagName='A'/><Extra/><L/></r>", "<r><Fields f='1'/><L TagName='A' a='2'/></r>",
+         false, "<r><L TagName=\"A\" a=\"2\"/><Extra f=\"1\"/><L/></r>"},
+        {"keyless to first keyless", "<r><L TagName='A'/><Extra/><L/></r>", "<r><Fields f='1'/><L TagName='A' a='2'/></r>",
+         true, "<r><L TagName=\"A\" a=\"2\"/><Extra f=\"1\"/><L/></r>"},
+        // #text twice makes the names repeat: x pairs by key with the first text, absorbed
+        {"two texts", "<r>one<x/>two</r>", "<r><x Name='new'/></r>", true, "<r>one<x/>two</r>", "<r><x Name=\"new\"/></r>"},
+        {"one text", "<r>one<x/></r>", "<r><x Name='new'/></r>", true, "<r>one<x Name=\"new\"/></r>"},
+        {"appended pairs later", "<r><L TagName='A'/><L TagName='B'/></r>", "<r><L TagName='C' x='1'/><L TagName='C' y='2'/></r>",
+         false, "<r><L TagName=\"A\"/><L TagName=\"B\"/><L TagName=\"C\" x=\"1\" y=\"2\"/></r>", "<r><L TagName=\"C\" y=\"2\"/></r>"},
+        {"appended pairs later", "<r><L TagName='A'/><L TagName='B'/></r>", "<r><L TagName='C' x='1'/><L TagName='C' y='2'/></r>",
+         true, "<r><L TagName=\"A\"/><L TagName=\"B\"/><L TagName=\"C\" x=\"1\" y=\"2\"/></r>"},
+        {"unpaired move", "<r><keep/></r>", "<r><a/><b/><c/><keep k='1'/><d/><e/></r>", true,
+         "<r><keep k=\"1\"/><a/><b/><c/><d/><e/></r>", "<r><keep k=\"1\"/></r>"},
+        {"empty target takes all", "<r/>", "<r><a/><b/><c/></r>", false, "<r><a/><b/><c/></r>", "<r/>"},
+        {"text carried over", "<r><a>old</a></r>", "<r><a>new</a></r>", true, "<r><a>new</a></r>"},
+        {"text kept", "<r><a>old</a></r>", "<r><a>new</a></r>", false, "<r><a>old</a></r>"},
+    };
+    for (const auto& c : cases) {
+        Pair p(c.target, c.source);
+        c.all ? p.mgr.MergeAll(p.source) : p.mgr.Merge(p.source);
+        EXPECT_EQ(compact(p.target()), c.expected) << c.why << (c.all ? " (MergeAll)" : " (Merge)");
+        if (*c.sourceAfter) {
+            EXPECT_EQ(compact(p.source), c.sourceAfter) << c.why;
+        }
     }
-}
-
-TEST(MergeAttributes, AnAttributeLessTargetTakesThemAll)
-{
-    Pair p("<T><k/></T>", "<S a='1' b='2'><k c='3'/></S>");
-    p.mgr.MergeAll(p.source);
-    EXPECT_EQ(compact(p.target()), "<T a=\"1\" b=\"2\"><k c=\"3\"/></T>");
-}
-
-// ---- pairing ----
-
-TEST(MergePairing, UniqueNamesPairByNameAndTheRestIsAppended)
-{
-    Pair p("<C><Layers n='1'><L/></Layers><Other/></C>", "<C><Layers n='2' m='x'><M/></Layers><Fields f='1'/></C>");
-    p.mgr.MergeAll(p.source);
-    EXPECT_EQ(compact(p.target()), "<C><Layers n=\"2\" m=\"x\"><L/><M/></Layers><Other/><Fields f=\"1\"/></C>");
-}
-
-TEST(MergePairing, RepeatedNamesPairByKey)
-{
-    Pair p("<ApLayers><ApLayer TagName='A'/><ApLayer TagName='B'/></ApLayers>",
-           "<ApLayers><ApLayer TagName='B' v='1'/><ApLayer TagName='C'/></ApLayers>");
-    p.mgr.MergeAll(p.source);
-    EXPECT_EQ(compact(p.target()), "<ApLayers><ApLayer TagName=\"A\"/><ApLayer TagName=\"B\" v=\"1\"/>"
-                                   "<ApLayer TagName=\"C\"/></ApLayers>");
-}
-
-TEST(MergePairing, ChildrenWithoutTheKeyPairWithTheFirstTargetChildWithoutIt)
-{
-    // Whatever their names: "Fields" pairs with "Extra", the first child lacking a TagName.
-    const char* target = "<r><L TagName='A'/><Extra/><L/></r>";
-    const char* source = "<r><Fields f='1'/><L TagName='A' a='2'/></r>";
-    Pair older(target, source);
-    older.mgr.Merge(older.source);
-    const QString expected = "<r><L TagName=\"A\" a=\"2\"/><Extra f=\"1\"/><L/></r>";
-    EXPECT_EQ(compact(older.target()), expected);
-
-    Pair all(target, source); // the two L make this level pair by key in MergeAll too
-    all.mgr.MergeAll(all.source);
-    EXPECT_EQ(compact(all.target()), expected);
-}
-
-TEST(MergePairing, TwoTextChildrenSwitchTheLevelToKeys)
-{
-    // #text twice makes the names repeat: x pairs by key with the first text, not with x.
-    Pair p("<r>one<x/>two</r>", "<r><x Name='new'/></r>");
-    p.mgr.MergeAll(p.source);
-    EXPECT_EQ(compact(p.target()), "<r>one<x/>two</r>");
-    EXPECT_EQ(compact(p.source), "<r><x Name=\"new\"/></r>"); // absorbed, not moved
-
-    Pair single("<r>one<x/></r>", "<r><x Name='new'/></r>");
-    single.mgr.MergeAll(single.source);
-    EXPECT_EQ(compact(single.target()), "<r>one<x Name=\"new\"/></r>");
 }
 
 TEST(MergePairing, NamePairingHandsTagNameDownWhateverTheKey)
@@ -193,33 +180,6 @@ TEST(MergePairing, NamePairingHandsTagNameDownWhateverTheKey)
                                    "</G><G Id=\"9\"/></r>");
 }
 
-TEST(MergePairing, AppendedChildrenPairWithLaterSourceChildren)
-{
-    const char* target = "<r><L TagName='A'/><L TagName='B'/></r>";
-    const char* source = "<r><L TagName='C' x='1'/><L TagName='C' y='2'/></r>";
-    const QString expected = "<r><L TagName=\"A\"/><L TagName=\"B\"/><L TagName=\"C\" x=\"1\" y=\"2\"/></r>";
-    Pair older(target, source);
-    older.mgr.Merge(older.source);
-    EXPECT_EQ(compact(older.target()), expected);
-    EXPECT_EQ(compact(older.source), "<r><L TagName=\"C\" y=\"2\"/></r>");
-    Pair all(target, source);
-    all.mgr.MergeAll(all.source);
-    EXPECT_EQ(compact(all.target()), expected);
-}
-
-TEST(MergePairing, EveryUnpairedSourceChildMovesAndLeavesTheSource)
-{
-    Pair p("<r><keep/></r>", "<r><a/><b/><c/><keep k='1'/><d/><e/></r>");
-    p.mgr.MergeAll(p.source);
-    EXPECT_EQ(compact(p.target()), "<r><keep k=\"1\"/><a/><b/><c/><d/><e/></r>");
-    EXPECT_EQ(compact(p.source), "<r><keep k=\"1\"/></r>");
-
-    Pair empty("<r/>", "<r><a/><b/><c/></r>"); // a target without children takes them all
-    empty.mgr.Merge(empty.source);
-    EXPECT_EQ(compact(empty.target()), "<r><a/><b/><c/></r>");
-    EXPECT_EQ(compact(empty.source), "<r/>");
-}
-
 TEST(MergePairing, WithinOneDocumentChildrenMove)
 {
     ApXmlMgr mgr;
@@ -231,17 +191,6 @@ TEST(MergePairing, WithinOneDocumentChildrenMove)
 }
 
 // ---- text and other node kinds ----
-
-TEST(MergeText, OnlyUpdateAllNodesCarriesTextOver)
-{
-    Pair all("<r><a>old</a></r>", "<r><a>new</a></r>");
-    all.mgr.MergeAll(all.source);
-    EXPECT_EQ(compact(all.target()), "<r><a>new</a></r>");
-
-    Pair older("<r><a>old</a></r>", "<r><a>new</a></r>");
-    older.mgr.Merge(older.source);
-    EXPECT_EQ(compact(older.target()), "<r><a>old</a></r>");
-}
 
 TEST(MergeText, ACommentTargetReceivesNoChildren)
 {

@@ -228,13 +228,7 @@ private slots:
         QCOMPARE(script->asked().size(), 3); // save dialog, message, save dialog again
         QVERIFY(w.editor()->isModified());
 
-        // a failed write is reported and keeps the document marked changed
-        script->clearAsked();
-        script->queueSave(dir.filePath("no/such/folder/x.xml"));
-        QVERIFY(!w.SaveDocument());
-        QVERIFY(w.editor()->isModified());
-        QCOMPARE(script->messagesShown().size(), 1);
-        // the name chosen is not remembered
+        // the name chosen is not remembered (failed saves: the hostile window suite)
         QCOMPARE(w.loadedFile(), source);
         QCOMPARE(script->settings.value("LastURL/LastURL"), source);
     }

@@ -113,11 +113,20 @@ private slots:
         QCOMPARE(w.treeModel()->childCount(w.treeModel()->child(edited, 0)), 1);
     }
 
+    // "Add" on the container or on one of its layers: the container's branch is rebuilt,
+    // last under its parent.
+    void addRebuildsTheContainerAsTheLastChildOfItsParent_data()
+    {
+        QTest::addColumn<QString>("clicked");
+        QTest::newRow("the container") << "ApLayers";
+        QTest::newRow("a layer") << "ApLayer (B";
+    }
     void addRebuildsTheContainerAsTheLastChildOfItsParent()
     {
+        QFETCH(QString, clicked);
         frmMain w(sample());
         showAndWait(w);
-        rightClick(w, layers(w));
+        rightClick(w, clicked == "ApLayers" ? layers(w) : childNamed(w, layers(w), clicked));
         w.runMenuCommand(QStringLiteral("Add"));
         frmXmlCreator* f = builder(w);
         QVERIFY(f);
@@ -132,21 +141,7 @@ private slots:
         QCOMPARE(w.treeModel()->childCount(layers(w)), 4);
     }
 
-    void addOnALayerMeansItsContainer()
-    {
-        frmMain w(sample());
-        showAndWait(w);
-        rightClick(w, childNamed(w, layers(w), QStringLiteral("ApLayer (B")));
-        w.runMenuCommand(QStringLiteral("Add"));
-        frmXmlCreator* f = builder(w);
-        QVERIFY(f);
-        f->cmdAddLayer->click();
-        f->cmdWrite->click();
-        QCOMPARE(layerTags(w.document()), QStringList({"A", "B", "NewLayer1"}));
-        QCOMPARE(w.treeModel()->childCount(layers(w)), 3);
-    }
-
-    void aSecondOpenClosesTheFirstSilently()
+    void aSecondOpenClosesTheFirstSilentlyAndCancelWritesNothing()
     {
         frmMain w(sample());
         showAndWait(w);
@@ -161,21 +156,10 @@ private slots:
         QVERIFY(first.isNull());
         QVERIFY(second);
         QCOMPARE(second->txtLayerTagName->text(), QStringLiteral("B"));
-        QCOMPARE(childTexts(w, layers(w)), before);
-    }
-
-    void cancelLeavesTreeAndDocumentAlone()
-    {
-        frmMain w(sample());
-        showAndWait(w);
-        const QStringList before = childTexts(w, layers(w));
+        // and a cancelled one leaves tree and document alone
         const QByteArray doc = w.document()->saveToBytes();
-        rightClick(w, childNamed(w, layers(w), QStringLiteral("ApLayer (A")));
-        w.runMenuCommand(QStringLiteral("Edit"));
-        frmXmlCreator* f = builder(w);
-        QVERIFY(f);
-        f->txtLayerTagName->setText(QStringLiteral("changed"));
-        f->cmdCancel->click();
+        second->txtLayerTagName->setText(QStringLiteral("changed"));
+        second->cmdCancel->click();
         QVERIFY(!builder(w));
         QCOMPARE(childTexts(w, layers(w)), before);
         QCOMPARE(w.document()->saveToBytes(), doc);

@@ -130,9 +130,10 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         const QRect before = form.txtMessage->geometry();
         form.setWindowState(Qt::WindowMinimized);
+        if (!form.isMinimized())
+            QSKIP("this platform does not minimise windows");
         form.resize(form.width() / 2, form.height() / 2);
-        if (form.isMinimized())
-            QCOMPARE(form.txtMessage->geometry(), before);
+        QCOMPARE(form.txtMessage->geometry(), before);
     }
 
     // The index, built in pieces on a worker, must agree with a plain split whatever the
