@@ -189,15 +189,18 @@ TEST(SafeSave, KilledWhileSavingLeavesTheOldFileOrTheNewOneWhole)
     EXPECT_GE(keptOld, 10);
 }
 
-TEST(SafeSave, APathUnderARegularFileFailsAndTouchesNothing)
+TEST(SafeSave, AnImpossibleTargetFailsAndTouchesNothing)
 {
     QTemporaryDir dir;
     const QString blocker = writeFile(dir, "plain", "not a folder");
     ApXmlMgr mgr;
     mgr.setDOMDoc(documentOf("<new/>"));
-    mgr.Save(blocker + "/x.xml");
-    EXPECT_FALSE(mgr.lastError().isEmpty());
-    EXPECT_TRUE(mgr.lastError().contains(blocker)) << mgr.lastError().toStdString();
+    for (const QString& target : {blocker + "/x.xml", dir.filePath("no/such/folder/x.xml"), dir.path()}) {
+        mgr.Save(target);
+        EXPECT_FALSE(mgr.lastError().isEmpty()) << target.toStdString();
+        EXPECT_TRUE(mgr.lastError().contains(target)) << mgr.lastError().toStdString();
+    }
+    EXPECT_THROW(documentOf("<new/>")->save(QString()), DOMException); // the manager has a name for this
     EXPECT_EQ(readFile(blocker), "not a folder");
     EXPECT_EQ(strays(dir.path(), "plain"), QStringList());
     // a later save to a good place works: the failure left nothing half-done
