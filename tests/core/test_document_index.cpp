@@ -1,0 +1,317 @@
+// Large document form: the index must show what the DOM shows of the same file, keep
+// what it read before a fault, and refuse to read from a file that changed under it.
+#include "test_support.h"
+#include "../shared/dom_meaning.h"
+#include "treelark/ApXmlMgr.h"
+#include "treelark/DocumentIndex.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+#include "qt_printers.h"
+
+#include <random>
+#include <unordered_map>
+
+#include <cstdio>
+#include <sys/time.h>
+
+using namespace treelark;
+using testsupport::meaningOf;
+
+namespace {
+
+// Names, prefixes, escapes, text, comments, CDATA and depth in a seeded mix.
+QByteArray generatedDocument(unsigned seed, int elements)
+{
+    std::mt19937 rng(seed);
+    const char* names[] = {"Layer", "Field", "p:Item", "q:Item", "Item", "Description"};
+    QByteArray out = "\xEF\xBB\xBF<?xml version='1.0'?>\n<!-- top -->\n"
+                     "<Root xmlns:p='urn:p' xmlns='urn:d' Name='r &amp; &#x41;'>\n";
+    std::vector<QByteArray> open{"Root"};
+    for (int i = 0; i < elements; ++i) {
+        const unsigned r = rng();
+        if (open.size() > 1 && r % 5 == 0) {
+            out += "</" + open.back() + ">\n";
+            open.pop_back();
+        }
+        // q is declared only where it is used
+        const QByteArray name = r % 6 == 3 && r % 17 != 0 ? "Item" : names[r % 6];
+        QByteArray tag = "<" + name + " TagName='t" + QByteArray::number(i) + "' Name=\"a&lt;b\tc&#10;d\"";
+        if (r % 17 == 0)
+            tag += " xmlns:q='urn:q" + QByteArray::number(i) + "'";
+        if (r % 13 == 0)
+            tag += " xmlns=''";
+        if (r % 3 == 0) {
+            out += tag + "/>\n";
+        } else if (r % 3 == 1) {
+            out += tag + ">text " + QByteArray::number(i) + " &gt; <![CDATA[<raw>]]><!-- c -->\r\nmore</" + name + ">\n";
+        } else {
+            out += tag + ">\n";
+            open.push_back(name);
+        }
+    }
+    while (!open.empty()) {
+        out += "</" + open.back() + ">\n";
+        open.pop_back();
+    }
+    return out;
+}
+
+QString subtreeMeaning(const DOMNode& n)
+{
+    QStringList attrs;
+    const DOMNamedNodeMap map = n.attributes();
+    for (qint64 i = 0; i < map.length(); ++i)
+        if (const DOMNode a = map.item(i); a.namespaceURI() != QLatin1String("http://www.w3.org/2000/xmlns/"))
+            attrs << testsupport::expandedName(a) + QLatin1Char('=') + a.value();
+    attrs.sort();
+    return QStringLiteral("E:") + testsupport::expandedName(n) + QLatin1Char(' ') + attrs.join(QLatin1Char(' '))
+        + QLatin1Char('\n') + meaningOf(n) + QStringLiteral("/E\n");
+}
+
+QStringList sortedAttributes(const IndexedElement& e)
+{
+    QStringList out;
+    for (const IndexedAttribute& a : e.attributes)
+        out << a.name + QLatin1Char('=') + a.value;
+    out.sort();
+    return out;
+}
+
+QStringList sortedAttributes(const DOMNode& n)
+{
+    QStringList out;
+    const DOMNamedNodeMap map = n.attributes();
+    for (qint64 i = 0; i < map.length(); ++i)
+        out << map.item(i).name() + QLatin1Char('=') + map.item(i).value();
+    out.sort();
+    return out;
+}
+
+// Walks the DOM's elements and the index's rows side by side, row by row, and hands
+// back which row shows which element.
+void expectSameTree(const DocumentIndex& index, const DOMDocumentPtr& doc, const QString& what,
+                    std::unordered_map<DOMNode, DocumentIndex::Row>& rows)
+{
+    ApXmlMgr mgr;
+    std::vector<std::pair<DOMNode, DocumentIndex::Row>> stack{{doc->documentElement(), index.root()}};
+    qint64 seen = 0;
+    while (!stack.empty()) {
+        const auto [node, row] = stack.back();
+        stack.pop_back();
+        ++seen;
+        rows.emplace(node, row);
+        SCOPED_TRACE((what + QStringLiteral(" row %1 %2").arg(row).arg(mgr.GetFullPath(node))).toStdString());
+        ASSERT_NE(row, DocumentIndex::NoRow);
+        EXPECT_EQ(index.name(row), node.nodeName());
+        EXPECT_EQ(index.path(row), mgr.GetFullPath(node));
+        IndexedElement e;
+        ASSERT_TRUE(index.read(row, &e)) << index.lastError().toStdString();
+        EXPECT_EQ(sortedAttributes(e), sortedAttributes(node));
+        std::vector<DOMNode> kids;
+        for (DOMNode c = node.firstChild(); !c.isNull(); c = c.nextSibling())
+            if (c.nodeType() == NODE_ELEMENT)
+                kids.push_back(c);
+        EXPECT_EQ(index.childCount(row), qint64(kids.size()));
+        if (kids.empty() && index.hasText(row)) {
+            EXPECT_EQ(e.text, node.text());
+        }
+        DocumentIndex::Row r = index.firstChild(row);
+        std::vector<std::pair<DOMNode, DocumentIndex::Row>> pairs;
+        for (const DOMNode& k : kids) {
+            EXPECT_EQ(index.parent(r), row);
+            pairs.push_back({k, r});
+            r = r == DocumentIndex::NoRow ? r : index.nextSibling(r);
+        }
+        EXPECT_EQ(r, DocumentIndex::NoRow);
+        stack.insert(stack.end(), pairs.rbegin(), pairs.rend());
+    }
+    EXPECT_EQ(seen, index.rowCount());
+}
+
+QString writeTemp(const QTemporaryDir& dir, const char* name, const QByteArray& bytes)
+{
+    return testsupport::writeFile(dir, QString::fromLatin1(name), bytes);
+}
+
+} // namespace
+
+TEST(DocumentIndex, ShowsWhatTheDomShowsAndExtractsWholeSubtrees)
+{
+    QTemporaryDir dir;
+    struct Source {
+        QString what;
+        QString path;
+    };
+    std::vector<Source> sources = {
+        {"generated", writeTemp(dir, "gen.xml", generatedDocument(7, 3000))},
+        {"sample", QStringLiteral(TREELARK_TEST_DATA_DIR "/sample_config.xml")},
+    };
+    // Real files of the system, where it has them.
+    for (const char* real : {"/usr/share/mime/packages/freedesktop.org.xml", "/usr/share/X11/xkb/rules/evdev.xml"})
+        if (QFileInfo::exists(QString::fromLatin1(real)))
+            sources.push_back({QString::fromLatin1(real), QString::fromLatin1(real)});
+    for (const Source& s : sources) {
+        SCOPED_TRACE(s.what.toStdString());
+        DocumentIndex index;
+        ASSERT_TRUE(index.build(s.path)) << index.error().reason.toStdString();
+        const DOMDocumentPtr doc = DOMDocument::create();
+        doc->setValidateOnParse(false);
+        ASSERT_TRUE(doc->load(s.path));
+        std::unordered_map<DOMNode, DocumentIndex::Row> rows;
+        expectSameTree(index, doc, s.what, rows);
+        ApXmlMgr mgr;
+        for (const DocumentIndex::Row probe : {index.root(), index.firstChild(index.root()), DocumentIndex::Row(index.rowCount() / 2),
+                                               DocumentIndex::Row(index.rowCount() - 1)}) {
+            const QString name = index.name(probe);
+            const DOMNodeList found = mgr.GetNodesByName(name, doc);
+            const std::vector<DocumentIndex::Row> all = index.findAll(name);
+            // The window's search is by XPath, which knows no prefixes undeclared for it.
+            if (found.isNull() || name.contains(QLatin1Char(':')) || doc->documentElement().namespaceURI() != QString())
+                continue;
+            ASSERT_EQ(qint64(all.size()), found.length()) << name.toStdString();
+            for (qint64 i = 0; i < found.length(); ++i)
+                EXPECT_EQ(rows.at(found.item(i)), all[size_t(i)]);
+            EXPECT_EQ(index.findFirst(name), all.front());
+            EXPECT_EQ(index.findFirst(name, all.back() + 1), DocumentIndex::NoRow);
+        }
+        for (const auto& [node, row] : rows) {
+            if (row % 97 != 0 && row != index.rowCount() - 1)
+                continue;
+            QByteArray bytes;
+            ASSERT_TRUE(index.extract(row, &bytes)) << index.lastError().toStdString();
+            const DOMDocumentPtr alone = DOMDocument::create();
+            alone->setValidateOnParse(false);
+            ASSERT_TRUE(alone->loadXML(bytes)) << alone->parseError().reason.toStdString() << "\n" << bytes.toStdString();
+            EXPECT_EQ(subtreeMeaning(alone->documentElement()), subtreeMeaning(node));
+        }
+    }
+    EXPECT_EQ(DocumentIndex().findAll(QStringLiteral("x")).size(), 0u);
+    EXPECT_EQ(DocumentIndex().path(0), QString());
+}
+
+TEST(DocumentIndex, KeepsTheRowsBeforeAFaultAndSaysWhere)
+{
+    struct Case {
+        const char* what;
+        QByteArray text;
+        qint64 rows;
+        std::vector<bool> closed;
+    };
+    const std::vector<Case> cases = {
+        {"end tag of another element", "<a>\n  <b/>\n  <c>\n    <d></c>\n</a>", 4, {false, true, false, false}},
+        {"file cut short", "<a><b x='1'>text</b><c>", 3, {false, true, false}},
+        {"a '<' in an attribute", "<a>\n<b/>\n<c x='<'/></a>", 2, {false, true}},
+        {"an undeclared prefix", "<a><b/>\n<p:c/></a>", 2, {false, true}},
+        {"a second document element", "<a><b/></a>\n<a/>", 2, {true, true}},
+        {"text before the element", "junk<a/>", 0, {}},
+    };
+    QTemporaryDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const QString path = writeTemp(dir, "bad.xml", c.text);
+        DocumentIndex index;
+        EXPECT_FALSE(index.build(path));
+        const DOMDocumentPtr doc = DOMDocument::create();
+        doc->setValidateOnParse(false);
+        EXPECT_FALSE(doc->load(path));
+        EXPECT_FALSE(index.error().reason.isEmpty());
+        EXPECT_EQ(index.error().line, doc->parseError().line);
+        EXPECT_EQ(index.error().column, doc->parseError().linepos);
+        ASSERT_EQ(index.rowCount(), c.rows);
+        for (qint64 r = 0; r < c.rows; ++r)
+            EXPECT_EQ(index.isClosed(DocumentIndex::Row(r)), c.closed[size_t(r)]) << r;
+        for (qint64 r = 0; r < c.rows; ++r) {
+            IndexedElement e;
+            EXPECT_TRUE(index.read(DocumentIndex::Row(r), &e)) << index.lastError().toStdString();
+            QByteArray bytes;
+            EXPECT_EQ(index.extract(DocumentIndex::Row(r), &bytes), c.closed[size_t(r)]);
+        }
+    }
+}
+
+TEST(DocumentIndex, RefusesWhatItCannotIndexWithAReason)
+{
+    QTemporaryDir dir;
+    const QByteArray latin1 = "<?xml version='1.0' encoding='ISO-8859-1'?><a>\xE9</a>";
+    const QByteArray utf16 = QByteArray("\xFF\xFE", 2) + QByteArray::fromRawData(reinterpret_cast<const char*>(u"<a/>"), 8);
+    const std::vector<std::pair<QString, QString>> cases = {
+        {dir.filePath("missing.xml"), "cannot be read"},
+        {dir.path(), "not a regular file"},
+        {writeTemp(dir, "empty.xml", ""), "empty"},
+        {writeTemp(dir, "latin1.xml", latin1), "only UTF-8"},
+        {writeTemp(dir, "utf16.xml", utf16), "only UTF-8"},
+    };
+    for (const auto& [path, reason] : cases) {
+        DocumentIndex index;
+        EXPECT_FALSE(index.build(path)) << path.toStdString();
+        EXPECT_TRUE(index.error().reason.contains(reason, Qt::CaseInsensitive)) << index.error().reason.toStdString();
+        EXPECT_EQ(index.rowCount(), 0);
+    }
+    // A build asked to stop stops, and says it was asked to.
+    const QString big = writeTemp(dir, "big.xml", generatedDocument(3, 20000));
+    std::atomic<bool> cancel{true};
+    qint64 lastDone = -1, total = -1;
+    DocumentIndex index;
+    EXPECT_FALSE(index.build(big, {}, &cancel));
+    EXPECT_TRUE(index.error().cancelled);
+    EXPECT_TRUE(index.build(big, [&](qint64 done, qint64 all) { lastDone = done, total = all; }));
+    EXPECT_EQ(total, QFileInfo(big).size());
+    EXPECT_EQ(lastDone, total);
+}
+
+TEST(DocumentIndex, ReadsFailCleanlyOnceTheFileChanges)
+{
+    QTemporaryDir dir;
+    const QByteArray text = "<a><b x='1'>hello</b><c/></a>";
+    const std::vector<std::pair<const char*, std::function<void(const QString&)>>> changes = {
+        {"rewritten longer", [](const QString& p) { QFile f(p); f.open(QIODevice::WriteOnly); f.write("<a><b x='22'>hello</b><c/></a>"); }},
+        {"touched only", [](const QString& p) { timeval t[2] = {{1000, 0}, {1000, 0}}; utimes(QFile::encodeName(p).constData(), t); }},
+        {"replaced by a same-sized file", [&](const QString& p) {
+             const QString other = writeTemp(dir, "other.xml", QByteArray(text).replace('1', '2'));
+             ::rename(QFile::encodeName(other).constData(), QFile::encodeName(p).constData());
+         }},
+        {"deleted", [](const QString& p) { QFile::remove(p); }},
+    };
+    for (const auto& [what, change] : changes) {
+        SCOPED_TRACE(what);
+        const QString path = writeTemp(dir, "doc.xml", text);
+        DocumentIndex index;
+        ASSERT_TRUE(index.build(path));
+        IndexedElement e;
+        ASSERT_TRUE(index.read(1, &e));
+        EXPECT_EQ(e.text, QStringLiteral("hello"));
+        change(path);
+        EXPECT_FALSE(index.read(1, &e));
+        EXPECT_FALSE(index.lastError().isEmpty());
+        QByteArray bytes;
+        EXPECT_FALSE(index.extract(0, &bytes));
+        EXPECT_FALSE(index.saveSubtree(0, dir.filePath("out.xml")));
+        EXPECT_FALSE(QFileInfo::exists(dir.filePath("out.xml")));
+        // What the index holds needs no file.
+        EXPECT_EQ(index.findAll(QStringLiteral("c")), std::vector<DocumentIndex::Row>{2});
+        EXPECT_EQ(index.path(2), QStringLiteral("a/c"));
+    }
+}
+
+TEST(DocumentIndex, TextIsCappedAndSavedSubtreesStandAlone)
+{
+    QTemporaryDir dir;
+    const QByteArray text = "<r xmlns:p='urn:p' xmlns='urn:d'><p:a xmlns='urn:e'><b>" + QByteArray(10000, 'x')
+        + "</b><p:c/></p:a></r>";
+    DocumentIndex index;
+    ASSERT_TRUE(index.build(writeTemp(dir, "doc.xml", text)));
+    IndexedElement e;
+    ASSERT_TRUE(index.read(2, &e, 100));
+    EXPECT_EQ(e.text, QString(100, QLatin1Char('x')));
+    EXPECT_TRUE(e.textTruncated);
+    const QString out = dir.filePath("c.xml");
+    ASSERT_TRUE(index.saveSubtree(3, out));
+    EXPECT_EQ(testsupport::readFile(out), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<p:c xmlns='urn:e' xmlns:p='urn:p'/>\n");
+    QByteArray bytes;
+    EXPECT_FALSE(index.extract(0, &bytes, 100));
+    EXPECT_TRUE(index.lastError().contains(QLatin1String("too long")));
+}
