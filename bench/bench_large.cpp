@@ -1,0 +1,178 @@
+// Large document form on a big file, each figure next to a reference measured in the
+// same run:
+//   index build                 vs  xmllint --stream --noout (a child process)
+//   peak memory of the build    vs  the file's size
+//   all-matches name search     vs  xmllint --stream --noout
+//   reading rows (attributes, text) and walking the widest branch: milliseconds at most
+//   saving the largest child of the document element to a file  vs  reading those bytes
+//
+//   bench_large FILE [--name ELEMENT] [--runs N]
+#include "process_memory.h"
+#include "treelark/DocumentIndex.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <malloc.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+using namespace treelark;
+
+namespace {
+
+double runChild(const std::vector<std::string>& argv)
+{
+    std::vector<char*> args;
+    for (const std::string& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    QElapsedTimer t;
+    t.start();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        std::fprintf(stderr, "%s failed\n", argv[0].c_str());
+    return t.nsecsElapsed() / 1e9;
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+void line(const char* what, double value, const char* unit, const char* refName, double ref, const char* unitRef,
+          const char* target)
+{
+    std::printf("%-30s %10.3f %-3s | %-26s %10.3f %-3s | ratio %7.4f  %s\n", what, value, unit, refName, ref, unitRef,
+                ref > 0 ? value / ref : 0.0, target);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QStringList args = app.arguments();
+    args.removeFirst();
+    QString file, name = QStringLiteral("Description");
+    int runs = 3;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        if (args[i] == QLatin1String("--name") && i + 1 < args.size())
+            name = args[++i];
+        else if (args[i] == QLatin1String("--runs") && i + 1 < args.size())
+            runs = std::max(1, args[++i].toInt());
+        else
+            file = args[i];
+    }
+    if (file.isEmpty()) {
+        std::fprintf(stderr, "usage: bench_large FILE [--name ELEMENT] [--runs N]\n");
+        return 2;
+    }
+    const double sizeMb = QFileInfo(file).size() / 1048576.0;
+    const std::vector<std::string> xmllint = {"xmllint", "--stream", "--noout", file.toStdString()};
+    runChild(xmllint); // the file in the page cache for both
+
+    std::vector<double> lint, build, peak;
+    DocumentIndex index;
+    // Memory is counted from before the first build: an index let go leaves pages with
+    // the allocator, which the next build takes again.
+    const qint64 baseKb = procStatusKb("VmRSS:");
+    for (int run = 0; run < runs; ++run) {
+        lint.push_back(runChild(xmllint));
+        index = DocumentIndex();
+        malloc_trim(0);
+        resetPeak();
+        QElapsedTimer t;
+        t.start();
+        if (!index.build(file)) {
+            std::fprintf(stderr, "build failed: %s\n", qPrintable(index.error().reason));
+            return 1;
+        }
+        build.push_back(t.nsecsElapsed() / 1e9);
+        peak.push_back((procStatusKb("VmHWM:") - baseKb) / 1024.0);
+    }
+    std::printf("%s: %.1f MB, %lld elements, %lld names, index %.1f MB (%.1f bytes an element)\n", qPrintable(file), sizeMb,
+                index.rowCount(), index.nameCount(), index.memoryBytes() / 1048576.0,
+                double(index.memoryBytes()) / double(std::max<qint64>(1, index.rowCount())));
+    const double lintS = median(lint);
+    line("index build", median(build), "s", "xmllint --stream --noout", lintS, "s", "(target <= 1.0)");
+    line("peak memory of the build", median(peak), "MB", "file size", sizeMb, "MB", "(target <= 0.5)");
+
+    std::vector<double> search;
+    std::size_t matches = 0;
+    for (int run = 0; run < runs; ++run) {
+        QElapsedTimer t;
+        t.start();
+        matches = index.findAll(name).size();
+        search.push_back(t.nsecsElapsed() / 1e9);
+    }
+    std::printf("all matches of %s: %zu\n", qPrintable(name), matches);
+    line("all-matches name search", median(search), "s", "xmllint --stream --noout", lintS, "s", "(target <= 1.0)");
+
+    // Rows as a window shows them: random ones read from the file, and the widest
+    // branch walked child by child (what expanding it costs).
+    std::mt19937 rng(7);
+    double worstRead = 0, totalRead = 0;
+    const int reads = 2000;
+    IndexedElement e;
+    for (int i = 0; i < reads; ++i) {
+        const auto row = DocumentIndex::Row(rng() % std::uint64_t(index.rowCount()));
+        QElapsedTimer t;
+        t.start();
+        if (!index.read(row, &e))
+            std::fprintf(stderr, "read failed: %s\n", qPrintable(index.lastError()));
+        const double ms = t.nsecsElapsed() / 1e6;
+        worstRead = std::max(worstRead, ms);
+        totalRead += ms;
+    }
+    std::printf("%-30s %10.3f ms mean, %.3f ms worst of %d (target < 50 ms)\n", "row read from the file",
+                totalRead / reads, worstRead, reads);
+    DocumentIndex::Row widest = index.root(), largest = DocumentIndex::NoRow;
+    for (DocumentIndex::Row r = 0; r < DocumentIndex::Row(index.rowCount()); r += 97)
+        if (index.childCount(r) > index.childCount(widest))
+            widest = r;
+    for (auto c = index.firstChild(index.root()); c != DocumentIndex::NoRow; c = index.nextSibling(c))
+        if (largest == DocumentIndex::NoRow
+            || index.endOffset(c) - index.startOffset(c) > index.endOffset(largest) - index.startOffset(largest))
+            largest = c;
+    QElapsedTimer t;
+    t.start();
+    qint64 kids = 0;
+    for (auto c = index.firstChild(widest); c != DocumentIndex::NoRow; c = index.nextSibling(c))
+        kids += index.nameId(c) != DocumentIndex::NoRow;
+    std::printf("%-30s %10.3f ms for %lld children (target < 50 ms)\n", "expanding the widest row", t.nsecsElapsed() / 1e6,
+                kids);
+    t.start();
+    const QString path = index.path(DocumentIndex::Row(index.rowCount() - 1));
+    std::printf("%-30s %10.3f ms (%s)\n", "path of the last row", t.nsecsElapsed() / 1e6, qPrintable(path));
+
+    if (largest != DocumentIndex::NoRow) {
+        QTemporaryDir dir(QFileInfo(file).absolutePath() + QStringLiteral("/bench_large-XXXXXX"));
+        const double mb = (index.endOffset(largest) - index.startOffset(largest)) / 1048576.0;
+        t.start();
+        if (!index.saveSubtree(largest, dir.filePath(QStringLiteral("part.xml"))))
+            std::fprintf(stderr, "save failed: %s\n", qPrintable(index.lastError()));
+        const double save = t.nsecsElapsed() / 1e9;
+        const double lintPart = runChild({"xmllint", "--stream", "--noout", dir.filePath(QStringLiteral("part.xml")).toStdString()});
+        char what[64];
+        std::snprintf(what, sizeof what, "save a %.0f MB subtree", mb);
+        line(what, save, "s", "xmllint --stream of it", lintPart, "s", "");
+    }
+    return 0;
+}
