@@ -36,6 +36,7 @@ void DocumentIndexData::clear()
     flags.clear();
     longSpans.clear();
     names.clear();
+    doctypeStart = doctypeEnd = -1;
     error = {};
     lastError.clear();
 }
@@ -111,6 +112,11 @@ void stopHere(BuildState& st, const QString& reason)
 {
     fail(st, reason, xmlSAX2GetLineNumber(st.ctxt), xmlSAX2GetColumnNumber(st.ctxt));
     xmlStopParser(st.ctxt);
+}
+
+qint64 offsetHere(xmlParserCtxtPtr ctxt)
+{
+    return qint64(ctxt->input->consumed) + (ctxt->input->cur - ctxt->input->base);
 }
 
 BuildState* mainState(void* ctx)
@@ -198,8 +204,7 @@ void onEndElement(void* ctx, const xmlChar*, const xmlChar*, const xmlChar*)
     const Row row = st->open.back().row;
     st->open.pop_back();
     // The parser has just passed the end tag's '>' (or the "/>" of an empty element).
-    xmlParserInputPtr in = st->ctxt->input;
-    const std::uint64_t end = std::uint64_t(in->consumed) + std::uint64_t(in->cur - in->base);
+    const std::uint64_t end = std::uint64_t(offsetHere(st->ctxt));
     const std::uint64_t length = end - d.start[row];
     if (length >= detail::kLongSpan) {
         d.span[row] = detail::kLongSpan;
@@ -237,6 +242,31 @@ void onReference(void* ctx, const xmlChar*)
 {
     if (BuildState* st = mainState(ctx))
         markText(*st);
+}
+
+// Called with the parser past the name and external identifier of the declaration.
+void onInternalSubset(void* ctx, const xmlChar* name, const xmlChar* externalId, const xmlChar* systemId)
+{
+    xmlSAX2InternalSubset(ctx, name, externalId, systemId);
+    BuildState* st = mainState(ctx);
+    if (!st || st->ctxt->inputNr != 1)
+        return;
+    xmlParserInputPtr in = st->ctxt->input;
+    static const char kDoctype[] = "<!DOCTYPE";
+    for (const xmlChar* p = in->cur - (sizeof kDoctype - 1); p >= in->base; --p)
+        if (memcmp(p, kDoctype, sizeof kDoctype - 1) == 0) {
+            st->d->doctypeStart = qint64(in->consumed) + (p - in->base);
+            return;
+        }
+}
+
+// Called with the parser just past the declaration's '>'.
+void onExternalSubset(void* ctx, const xmlChar* name, const xmlChar* externalId, const xmlChar* systemId)
+{
+    xmlSAX2ExternalSubset(ctx, name, externalId, systemId);
+    BuildState* st = mainState(ctx);
+    if (st && st->d->doctypeStart >= 0 && st->ctxt->inputNr == 1)
+        st->d->doctypeEnd = offsetHere(st->ctxt);
 }
 
 void onError(void* ctx, xmlErrorPtr e)
@@ -365,6 +395,8 @@ bool DocumentIndex::build(const QString& path, const Progress& progress, const s
     sax->comment = nullptr;
     sax->processingInstruction = nullptr;
     sax->serror = onError;
+    sax->internalSubset = onInternalSubset;
+    sax->externalSubset = onExternalSubset;
     const int options = XML_PARSE_HUGE | XML_PARSE_NONET | XML_PARSE_NOWARNING | XML_PARSE_BIG_LINES;
     const QByteArray url = d->nativePath;
     xmlDocPtr doc = xmlCtxtReadIO(ctxt, readBlock, closeNothing, &st, url.constData(), nullptr, options);

@@ -71,6 +71,9 @@ struct DocumentIndexData {
     BlockColumn<std::uint8_t> flags;
     std::unordered_map<std::uint32_t, std::uint64_t> longSpans;
     std::vector<QByteArray> names;           // UTF-8, prefix:local as written
+    // The document type declaration, whose entities a subtree taken out may need.
+    qint64 doctypeStart = -1;
+    qint64 doctypeEnd = -1;
 
     DocumentIndexError error;
     mutable QString lastError;

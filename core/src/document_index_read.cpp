@@ -300,6 +300,25 @@ bool inheritedNamespaces(const DocumentIndexData& d, FileReader& file, Row row, 
     return true;
 }
 
+// The internal subset of a document type declaration ("<!DOCTYPE r SYSTEM 'x' [...]>"):
+// from the first '[' outside a literal to the last ']'; empty when there is none.
+QByteArray internalSubset(const QByteArray& decl)
+{
+    char quote = 0;
+    for (qsizetype i = 0; i < decl.size(); ++i) {
+        const char c = decl[i];
+        if (quote) {
+            quote = c == quote ? 0 : quote;
+        } else if (c == '"' || c == '\'') {
+            quote = c;
+        } else if (c == '[') {
+            const qsizetype close = decl.lastIndexOf(']');
+            return close > i ? decl.mid(i + 1, close - i - 1) : QByteArray();
+        }
+    }
+    return QByteArray();
+}
+
 } // namespace
 
 bool DocumentIndex::read(Row row, IndexedElement* out, qsizetype maxTextChars) const
@@ -366,6 +385,18 @@ bool DocumentIndex::extract(Row row, QIODevice* out) const
     const qint64 end = qint64(d->endOf(row));
     QByteArray head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
     QByteArray bytes;
+    // The entities the subtree refers to are declared there; the external part is left
+    // behind, as it is never read.
+    if (d->doctypeStart >= 0 && d->doctypeEnd > d->doctypeStart) {
+        if (d->doctypeEnd - d->doctypeStart > kTagCap) {
+            d->lastError = QStringLiteral("The document type declaration is too long to copy with the element.");
+            return false;
+        }
+        if (!file.readAt(d->doctypeStart, d->doctypeEnd - d->doctypeStart, &bytes))
+            return false;
+        if (const QByteArray subset = internalSubset(bytes); !subset.isEmpty())
+            head += "<!DOCTYPE " + tag.name + " [" + subset + "]>\n";
+    }
     if (!file.readAt(at, tag.nameEnd, &bytes))
         return false;
     head += bytes;
