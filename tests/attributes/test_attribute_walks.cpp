@@ -67,10 +67,7 @@ TEST(DeleteAttribute, ReachesTheWholeElementSubtreeOnlyWhenRecursive)
         EXPECT_EQ(valuesOf(doc, "a"), c.expected) << c.recursive;
         EXPECT_EQ(valuesOf(doc, "k"), "1 - 2 3"); // other attributes stay
     }
-}
-
-TEST(DeleteAttribute, StartingBelowTheTopOrOnANonElementTouchesNothingElse)
-{
+    // starting below the top or on a non-element touches nothing else
     DOMDocumentPtr doc = parse(kTree);
     const DOMNode c = doc->documentElement().childNodes().item(1);
     DeleteAttribute(c, "a", true);
@@ -113,10 +110,7 @@ TEST(ApplyToChildNodes, SetsDescendantsOnlyAndMovesRewrittenAttributesToTheEnd)
         EXPECT_EQ(attrNames(g), "k,a"); // removed and set again: now last
         EXPECT_EQ(attrNames(doc->documentElement()), "a,k");
     }
-}
-
-TEST(ApplyToChildNodes, ARefusedNameChangesNothingAndDoesNotStopTheProgram)
-{
+    // a refused name changes nothing and does not stop the program
     DOMDocumentPtr doc = parse(kTree);
     const QByteArray before = doc->saveToBytes();
     ApplyToChildNodes(doc->documentElement(), "bad name", "v", true);

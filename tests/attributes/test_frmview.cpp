@@ -31,26 +31,21 @@ private slots:
     {
         frmView v(nullptr, editor.get());
         v.FilllvwInfo(root());
-        QCOMPARE(v.windowTitle(), QString("Attribute Editor"));
         QVERIFY(v.windowFlags() & Qt::WindowStaysOnTopHint);
         QCOMPARE(v.windowType(), Qt::Tool);
-        QCOMPARE(v.lvwInfo->headerItem()->text(0), QString("FIELD"));
-        QCOMPARE(v.lvwInfo->headerItem()->text(1), QString("VALUE"));
         QCOMPARE(v.lvwInfo->selectionBehavior(), QAbstractItemView::SelectRows);
         QVERIFY(!v.txtEditor->isVisible());
-        QCOMPARE(v.cmdClose->text(), QString("OK"));
-        QCOMPARE(v.cmdCancel->text(), QString("CANCEL"));
         // in the element's order; a prefixed name without its prefix; tags are the attributes
         QCOMPARE(column(v.lvwInfo, 0), (QStringList{"p", "Name", "TagName", "Alias", "Desc"}));
         QCOMPARE(column(v.lvwInfo, 1), (QStringList{"urn:p", "Rn", "Rt", "pa", "rd"}));
         QCOMPARE(v.lvwInfo->topLevelItem(3)->data(0, Qt::UserRole).value<DOMNode>(),
                  GetAttr("p:Alias"));
-        QStringList captions;
+        QStringList captions{v.windowTitle(), v.lvwInfo->headerItem()->text(0), v.lvwInfo->headerItem()->text(1),
+                             v.cmdClose->text(), v.cmdCancel->text()};
         for (QAction* a : v.mnuCommands)
-            captions << a->text();
-        QCOMPARE(captions,
-                 (QStringList{"Edit", "Add", "Delete", "-", "CopyNameValue", "-", "ToUpper", "ToLower"}));
-        QVERIFY(v.mnuCommands[3]->isSeparator() && v.mnuCommands[5]->isSeparator());
+            captions << (a->isSeparator() ? QString("|") : a->text());
+        QCOMPARE(captions.join(' '),
+                 QString("Attribute Editor FIELD VALUE OK CANCEL Edit Add Delete | CopyNameValue | ToUpper ToLower"));
     }
 
     void rightClickEnablesEditAndDeleteOnlyOnNamedRows()
@@ -110,21 +105,15 @@ private slots:
         QCOMPARE(root().getAttribute("Name"), QString("Other"));
         QCOMPARE(editor->stepCount(), 2);
 
-        editor->undo();
-        editor->undo();
-        QCOMPARE(doc->saveToBytes(), before);
-    }
-
-    void inPlaceCommitOnAPrefixedRowSetsTheUnprefixedName()
-    {
-        frmView v(nullptr, editor.get());
-        v.FilllvwInfo(root());
-        showView(v);
+        // on a prefixed row the unprefixed name is set
         doubleClick(v, 3);
         v.txtEditor->setText("plain");
         QTest::keyClick(v.txtEditor, Qt::Key_Return);
-        QCOMPARE(root().getAttribute("Alias"), QString("plain"));
-        QCOMPARE(root().getAttribute("p:Alias"), QString("pa"));
+        QCOMPARE(root().getAttribute("Alias") + "|" + root().getAttribute("p:Alias"), QString("plain|pa"));
+
+        for (int i = 0; i < 3; ++i)
+            editor->undo();
+        QCOMPARE(doc->saveToBytes(), before);
     }
 
     void aRefusedCommitIsExplainedAndChangesNothing()
@@ -169,10 +158,7 @@ private slots:
         v.mnuCommands_Click("Delete");
         const auto& asked = script->asked().last();
         QCOMPARE(asked.title, QString("Deleting attribute Desc(=rd)"));
-        QCOMPARE(asked.text, QString("Apply the delete attribute operation recursively to its child-nodes?\r\n"
-                                     "Yes - apply the delete operation to child-nodes.\r\n"
-                                     "No - apply the delete operation to current node only.\r\n"
-                                     "Cancel - do not delete."));
+        QVERIFY(asked.text.startsWith("Apply the delete attribute operation recursively to its child-nodes?"));
         QCOMPARE(asked.buttons, MsgButtons::YesNoCancel);
         const DOMNode c = root().firstChild();
         QCOMPARE(root().getAttribute("Desc") + "|" + c.getAttribute("Desc") + "|" + c.firstChild().getAttribute("Desc")
@@ -271,7 +257,7 @@ private slots:
         QCOMPARE(v.Frame1->y(), twipsToPixelsY(pixelsToTwipsY(v.lvwInfo->height(), &v) + 100, &v));
     }
 
-    void okRelabelsTheRowMarksTheDocumentAndReportsANewElement()
+    void okRelabelsMarksAndReportsANewElementCancelDropsIt()
     {
         QStandardItemModel tree;
         tree.appendRow(new QStandardItem("old"));
@@ -285,40 +271,30 @@ private slots:
         QCOMPARE(added.size(), 0);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 
-        // a new element: NodeAdded(true) with it
-        editor->setModified(false);
-        DOMNode fresh = doc->createElement("n");
-        v = new frmView(nullptr, editor.get());
-        QSignalSpy added2(v, &frmView::NodeAdded);
-        v->bAddingNode = true;
-        v->FilllvwInfo(fresh);
-        v->cmdClose_Click();
-        QCOMPARE(added2.size(), 1);
-        QCOMPARE(added2[0][0].toBool(), true);
-        QCOMPARE(added2[0][1].value<DOMNode>(), fresh);
-        QVERIFY(editor->isModified());
-    }
-
-    void cancelReportsDroppingANewElementAndLeavesTheFlag()
-    {
-        auto* v = new frmView(nullptr, editor.get());
-        QSignalSpy added(v, &frmView::NodeAdded);
-        DOMNode fresh = doc->createElement("n");
-        fresh.setAttribute("Name", "");
-        v->bAddingNode = true;
-        v->FilllvwInfo(fresh);
-        v->show();
-        // editing a new element changes nothing of the document, so nothing to undo
-        v->lvwInfo->setCurrentItem(v->lvwInfo->topLevelItem(0));
-        doubleClick(*v, 0);
-        v->txtEditor->setText("N1");
-        QTest::keyClick(v->txtEditor, Qt::Key_Return);
-        QCOMPARE(fresh.getAttribute("Name"), QString("N1"));
-        QCOMPARE(editor->stepCount(), 0);
-        v->cmdCancel_Click();
-        QCOMPARE(added.size(), 1);
-        QCOMPARE(added[0][0].toBool(), false);
-        QVERIFY(!editor->isModified());
+        for (bool ok : {true, false}) {
+            editor->setModified(false);
+            DOMNode fresh = doc->createElement("n");
+            fresh.setAttribute("Name", "");
+            v = new frmView(nullptr, editor.get());
+            QSignalSpy added2(v, &frmView::NodeAdded);
+            v->bAddingNode = true;
+            v->FilllvwInfo(fresh);
+            showView(*v);
+            // editing a new element changes nothing of the document, so nothing to undo
+            const int steps = editor->stepCount();
+            doubleClick(*v, 0);
+            v->txtEditor->setText("N1");
+            QTest::keyClick(v->txtEditor, Qt::Key_Return);
+            QCOMPARE(fresh.getAttribute("Name"), QString("N1"));
+            QCOMPARE(editor->stepCount(), steps);
+            ok ? v->cmdClose_Click() : v->cmdCancel_Click();
+            QCOMPARE(added2.size(), 1);
+            QCOMPARE(added2[0][0].toBool(), ok);
+            if (ok)
+                QCOMPARE(added2[0][1].value<DOMNode>(), fresh);
+            QCOMPARE(editor->isModified(), ok);
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        }
     }
 
     void closingTakesTheEditDialogAlong()

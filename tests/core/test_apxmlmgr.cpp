@@ -1,5 +1,6 @@
 // The document manager: loading with its name rewrites and ready event, saving, counts
-// and lookups.
+// and lookups; a program that installs no prompts reads why a call gave nothing in
+// lastError(), which the next call that succeeds empties.
 #include "test_support.h"
 #include "treelark/ApXmlMgr.h"
 
@@ -67,6 +68,8 @@ TEST(ApXmlMgrLoad, FailuresKeepTheNameButReplaceTheDocument)
     EXPECT_NE(mgr.DOMDoc(), before);
     EXPECT_NE(mgr.DOMDoc()->parseError().errorCode, 0);
     EXPECT_TRUE(mgr.DOMDoc()->documentElement().isNull());
+    EXPECT_FALSE(mgr.lastError().isEmpty());
+    EXPECT_EQ(mgr.lastError(), mgr.DOMDoc()->parseError().reason);
     EXPECT_EQ(mgr.sXMLFileName(), good);
     EXPECT_EQ(events, 2); // announced even though it did not parse
 
@@ -77,6 +80,10 @@ TEST(ApXmlMgrLoad, FailuresKeepTheNameButReplaceTheDocument)
     EXPECT_EQ(mgr.DOMDoc(), current);
     ApXmlMgr fresh;
     EXPECT_EQ(fresh.LoadXml(QString(""), false), 0);
+    EXPECT_EQ(mgr.LoadXml(dir.filePath("missing.xml"), false), 0);
+    EXPECT_FALSE(mgr.lastError().isEmpty());
+    mgr.LoadXml(good, false);
+    EXPECT_EQ(mgr.lastError(), "");
 }
 
 TEST(ApXmlMgrLoad, NameRewritesAndSchemes)
@@ -149,6 +156,9 @@ TEST(ApXmlMgrQueries, CountsAndNameLookups)
     EXPECT_EQ(mgr.TotalNodesByName(none), -1);
     QString bad = "a[";
     EXPECT_EQ(mgr.TotalNodesByName(bad), -1);
+    EXPECT_FALSE(mgr.lastError().isEmpty());
+    EXPECT_EQ(mgr.TotalNodesByName(none), -1); // finding nothing is an answer, not a failure
+    EXPECT_EQ(mgr.lastError(), "");
 
     for (QString n : {QString("ApField"), QString("/ApField"), QString("//ApField")}) {
         DOMNodeList l = mgr.GetNodesByName(n);
@@ -159,6 +169,9 @@ TEST(ApXmlMgrQueries, CountsAndNameLookups)
     EXPECT_EQ(mgr.GetNodesByName(path).length(), 2);
     EXPECT_EQ(path, "//ApFields/ApField");
     EXPECT_TRUE(mgr.GetNodesByName(QString("a[")).isNull());
+    EXPECT_FALSE(mgr.lastError().isEmpty());
+    EXPECT_EQ(mgr.GetNodesByName(QString("zzz")).length(), 0);
+    EXPECT_EQ(mgr.lastError(), "");
 
     EXPECT_EQ(mgr.GetNodeByName("ApLayer").getAttribute("Name"), "Roads");
     EXPECT_TRUE(mgr.GetNodeByName("Nope").isNull());
@@ -182,6 +195,9 @@ TEST(ApXmlMgrQueries, ChildAndAttributeLookups)
     EXPECT_THROW(mgr.GetChildNodeByName(DOMNode(), "a"), DOMException);
     EXPECT_EQ(mgr.GetChildNodesByName(r, "x/a").length(), 1);
     EXPECT_TRUE(mgr.GetChildNodesByName(DOMNode(), "a").isNull());
+    EXPECT_FALSE(mgr.lastError().isEmpty());
+    mgr.MergeAll(nullptr);
+    EXPECT_FALSE(mgr.lastError().isEmpty());
 
     DOMNode direct = mgr.GetChildNodeByName(r, "a");
     EXPECT_EQ(mgr.GetAttributeValue(direct, "id"), "direct");

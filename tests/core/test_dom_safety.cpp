@@ -1,12 +1,16 @@
-// The DOM refuses, before changing anything, every operation XML does not allow; no
+// Node handles stay usable however the tree they came from changes or goes away; the
+// DOM refuses, before changing anything, every operation XML does not allow; no
 // sequence of calls can corrupt memory; a detached node lives exactly as long as someone
-// holds it; loads do not nest.
+// holds it; big trees are freed off the caller's thread; loads do not nest.
 #include "test_support.h"
 #include "../shared/dom_meaning.h"
 #include "treelark/ApXmlMgr.h"
 
 #include <gtest/gtest.h>
 #include "qt_printers.h"
+
+#include <QElapsedTimer>
+#include <QThread>
 
 #include <functional>
 
@@ -29,6 +33,115 @@ DOMNode doctype(const DOMDocumentPtr& d) { return d->asNode().firstChild(); }
 const char* const kDtd = "<!DOCTYPE r [<!ELEMENT r ANY><!ATTLIST r k CDATA #IMPLIED>]><r k='1'><c/></r>";
 
 } // namespace
+
+TEST(DomHandles, NodesBasicsAndAttributeOrder)
+{
+    DOMDocumentPtr doc = parsed("<?xml version='1.0'?><!--lead--><r TagName='t' Name='n'>x<!--c--><![CDATA[<d>]]><?pi data?></r>");
+    DOMNode r = doc->documentElement();
+    EXPECT_EQ(r.nodeTypeString(), "element");
+    EXPECT_TRUE(r.nodeValue().isNull());
+    DOMNamedNodeMap attrs = r.attributes();
+    ASSERT_EQ(attrs.length(), 2);
+    EXPECT_EQ(attrs.item(0).name() + attrs.item(1).value(), "TagNamen");
+    EXPECT_TRUE(attrs.item(2).isNull());
+    EXPECT_TRUE(attrs.getNamedItem("tagname").isNull()); // names are case-sensitive
+    EXPECT_TRUE(attrs.item(0).parentNode().isNull());
+    DOMNodeList kids = r.childNodes();
+    ASSERT_EQ(kids.length(), 4);
+    const struct {
+        const char* name;
+        int type;
+    } expected[] = {{"#text", NODE_TEXT}, {"#comment", NODE_COMMENT}, {"#cdata-section", NODE_CDATA_SECTION},
+                    {"pi", NODE_PROCESSING_INSTRUCTION}};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(kids.item(i).nodeName(), expected[i].name);
+        EXPECT_EQ(kids.item(i).nodeType(), expected[i].type);
+    }
+    EXPECT_TRUE(kids.item(0).attributes().isNull());
+    EXPECT_EQ(r.text(), "x<d>");
+    EXPECT_EQ(r.parentNode().nodeType(), NODE_DOCUMENT);
+    EXPECT_TRUE(r.parentNode().parentNode().isNull());
+
+    r.setAttribute("Name", "changed"); // overwrite keeps the position
+    r.setAttribute("Alias", "new");    // a new one goes last
+    EXPECT_EQ(attrs.item(1).value(), "changed");
+    EXPECT_EQ(attrs.item(2).name(), "Alias");
+    r.setAttribute("amp", "a&b<c>\"");
+    EXPECT_EQ(r.getAttribute("amp"), "a&b<c>\"");
+    r.removeAttribute("absent"); // nothing to remove is not an error
+
+    // adjacent text nodes are not merged away
+    DOMNode t = r.appendChild(doc->createTextNode("b"));
+    t.setNodeValue("c");
+    EXPECT_EQ(r.childNodes().length(), 5);
+    // setting the text parks the old children, which stay usable
+    DOMNode comment = kids.item(1);
+    r.setText("plain");
+    EXPECT_EQ(r.childNodes().length(), 1);
+    EXPECT_TRUE(comment.parentNode().isNull());
+    EXPECT_EQ(comment.nodeValue(), "c");
+}
+
+TEST(DomHandles, LiveChildListFollowsEdits)
+{
+    DOMDocumentPtr doc = parsed("<r><a/><b/><c/></r>");
+    DOMNode r = doc->documentElement();
+    DOMNodeList kids = r.childNodes();
+    EXPECT_EQ(kids.item(1).nodeName(), "b");
+    r.removeChild(r.firstChild());
+    EXPECT_EQ(kids.length(), 2);
+    EXPECT_EQ(kids.item(1).nodeName(), "c");
+    r.appendChild(doc->createElement("d"));
+    EXPECT_EQ(kids.length(), 3);
+    EXPECT_EQ(kids.item(2).nodeName(), "d");
+    EXPECT_EQ(kids.nextNode().nodeName(), "b");
+    EXPECT_EQ(kids.nextNode().nodeName(), "c");
+    kids.reset();
+    EXPECT_EQ(kids.nextNode().nodeName(), "b");
+}
+
+TEST(DomHandles, CreateNodeKindsAndTheDocumentElement)
+{
+    DOMDocumentPtr doc = DOMDocument::create();
+    EXPECT_TRUE(doc->documentElement().isNull());
+    DOMNode el = doc->createNode(NODE_ELEMENT, "FrameworkConfig", "");
+    doc->setDocumentElement(el);
+    EXPECT_EQ(doc->documentElement(), el);
+    EXPECT_EQ(doc->createNode(NODE_TEXT, "ignored", "").nodeValue(), "");
+    EXPECT_EQ(doc->createNode(NODE_COMMENT, "", "").nodeType(), NODE_COMMENT);
+    EXPECT_THROW(doc->createNode(NODE_ELEMENT, "", ""), DOMException);
+    doc->setDocumentElement(doc->createElement("Other"));
+    EXPECT_EQ(doc->documentElement().nodeName(), "Other");
+    EXPECT_EQ(el.nodeName(), "FrameworkConfig");
+}
+
+TEST(DomHandles, NodesMoveBetweenDocumentsAndCopiesOutliveAReload)
+{
+    DOMDocumentPtr source = parsed("<s><m>1</m><n/></s>");
+    DOMDocumentPtr target = parsed("<t/>");
+    DOMNode m = source->documentElement().firstChild();
+    DOMNode moved = target->documentElement().appendChild(m);
+    EXPECT_EQ(moved.ownerDocument(), target);
+    EXPECT_EQ(source->documentElement().childNodes().length(), 1);
+    // the source tree may go; what moved belongs to the target now
+    source.reset();
+    m = DOMNode();
+    EXPECT_EQ(target->documentElement().xml(), "<t><m>1</m></t>");
+    DOMDocumentPtr other = parsed("<o><p/></o>");
+    target->documentElement().insertBefore(other->documentElement().firstChild(), moved);
+    EXPECT_EQ(target->documentElement().firstChild().nodeName(), "p");
+
+    // a copy held across a reload of its document is pasted into the new one, twice
+    DOMNode copy = target->documentElement().lastChild().cloneNode(true);
+    DOMNode oldRoot = target->documentElement();
+    ASSERT_TRUE(target->loadXML("<new/>"));
+    EXPECT_EQ(oldRoot.nodeName(), "t"); // the replaced tree lives on for its handles
+    DOMNode pasted = target->documentElement().appendChild(copy.cloneNode(true));
+    EXPECT_EQ(pasted.ownerDocument(), target);
+    DOMNode second = target->documentElement().appendChild(copy.cloneNode(true));
+    second.firstChild().setNodeValue("2");
+    EXPECT_EQ(target->documentElement().xml(), "<new><m>1</m><m>2</m></new>");
+}
 
 TEST(DomSafety, RefusedOperationsChangeNothing)
 {
@@ -158,6 +271,14 @@ TEST(DomSafety, DetachedNodesLiveExactlyAsLongAsTheirHandles)
     root(d).appendChild(grandchild);
     DOMDocumentPtr again = parsed(d->saveToBytes());
     EXPECT_EQ(testsupport::meaningOf(again->asNode()), testsupport::meaningOf(d->asNode()));
+
+    // made, copied and removed nodes outlive the document object itself
+    DOMNode created = d->createElement("fresh"), cloned = root(d).cloneNode(true);
+    d.reset();
+    again.reset();
+    EXPECT_EQ(cloned.firstChild().firstChild().nodeValue(), "t");
+    created.appendChild(grandchild);
+    EXPECT_EQ(created.firstChild().namespaceURI(), "urn:x");
 }
 
 TEST(DomSafety, CopyPasteDeleteDoesNotGrowTheHeap)
@@ -185,6 +306,39 @@ TEST(DomSafety, CopyPasteDeleteDoesNotGrowTheHeap)
     big = target = DOMNode();
     EXPECT_LT(testsupport::heapInUse(), withDoc - (1 << 20));
     EXPECT_EQ(copy.getAttribute("n"), "0");
+}
+
+// A tree read from a big file is freed on a worker once let go, so the window does not
+// wait for hundreds of thousands of frees; loading the next document meanwhile is safe.
+TEST(DomSafety, BigTreesAreFreedInTheBackgroundWhileTheNextLoadGoesOn)
+{
+    QTemporaryDir dir;
+    const QByteArray element = "<e>" + QByteArray(90, 't') + "</e>\n";
+    const QString big = testsupport::writeFile(dir, "big.xml", "<r>" + element.repeated((18 << 20) / element.size()) + "</r>");
+    const QString next = testsupport::writeFile(dir, "next.xml", "<n>" + QByteArray("<m k='v'/>").repeated(100000) + "</n>");
+    const qint64 baseline = testsupport::heapInUse();
+    int stillHeld = 0;
+    for (int round = 0; round < 3; ++round) {
+        DOMDocumentPtr doc = DOMDocument::create();
+        ASSERT_TRUE(doc->load(big));
+        const qint64 cost = testsupport::heapInUse() - baseline;
+        ASSERT_GT(cost, 32 << 20);
+        doc.reset();
+        // freed synchronously, nearly all of it would be gone by now, in every round
+        if (testsupport::heapInUse() - baseline > cost / 4)
+            ++stillHeld;
+        DOMDocumentPtr other = DOMDocument::create();
+        ASSERT_TRUE(other->load(next));
+        EXPECT_EQ(other->documentElement().childCount(), 100000);
+        EXPECT_EQ(other->documentElement().lastChild().getAttribute("k"), "v");
+        other.reset();
+        QElapsedTimer t;
+        t.start();
+        while (testsupport::heapInUse() - baseline > (16 << 20) && t.elapsed() < 30000)
+            QThread::msleep(10);
+        EXPECT_LT(testsupport::heapInUse() - baseline, 16 << 20) << "round " << round;
+    }
+    EXPECT_GT(stillHeld, 0);
 }
 
 TEST(DomSafety, LoadsDoNotNest)

@@ -255,33 +255,44 @@ TEST(HostileBytes, CompressedFilesAreNeverInflated)
     }
 }
 
-TEST(HostileBytes, BrokenFilesEndInAnErrorThatSaysWhy)
+TEST(HostileBytes, BrokenFilesEndInAnErrorThatSaysWhereAndWhy)
 {
     QTemporaryDir dir;
     const struct {
         const char* name;
         QByteArray bytes;
+        qint64 line = 0; // where the error is reported, when the case pins it down
     } cases[] = {
-        {"invalid UTF-8", "<r>ok \xC3\x28 broken</r>"},
-        {"invalid UTF-8 after a megabyte", "<r>" + QByteArray(1 << 20, 'a') + "\n\xFF\xFE</r>"},
+        {"mismatched end tag", "<r>\n  <a>\n  </b>\n</r>", 3},
+        {"two document elements", "<a/>\n<b/>", 2},
+        {"invalid UTF-8", "<r>ok \xC3\x28 broken</r>", 1},
+        {"invalid UTF-8 after a megabyte", "<r>" + QByteArray(1 << 20, 'a') + "\n\xFF\xFE</r>", 2},
         {"overlong UTF-8", "<r>\xC0\xBC</r>"},
-        {"truncated", "<r><a x='1'>text</a><b"},
+        {"truncated", "<r>\n<a x='1'>text</a><b", 2},
         {"truncated inside a comment", "<r><!-- never closed"},
-        {"empty", ""},
+        {"empty", "", 1},
         {"only a byte-order mark", "\xEF\xBB\xBF"},
         {"binary", hostile::binaryJunk(1 << 20)},
         {"nul bytes", QByteArray(4096, '\0')},
     };
     for (const auto& c : cases) {
         const QString path = writeFile(dir, "broken.xml", c.bytes);
-        for (bool validate : {false, true})
-            expectRefused(load(path, validate, c.name), c.name);
+        for (bool validate : {false, true}) {
+            const Outcome o = load(path, validate, c.name);
+            expectRefused(o, c.name);
+            if (c.line) {
+                EXPECT_EQ(o.doc->parseError().line, c.line) << c.name << " " << o.reason.toStdString();
+            }
+            if (QByteArray(c.name) == "mismatched end tag") {
+                EXPECT_GT(o.doc->parseError().linepos, 0);
+            }
+        }
     }
-    const Outcome late = load(writeFile(dir, "late.xml", cases[1].bytes), false, "late bad byte");
-    EXPECT_EQ(late.doc->parseError().line, 2);
     for (bool validate : {false, true}) {
         expectRefused(load(dir.path(), validate, "a directory"), "directory");
-        expectRefused(load(dir.filePath("missing.xml"), validate, "a missing file"), "missing");
+        const Outcome missing = load(dir.filePath("missing.xml"), validate, "a missing file");
+        expectRefused(missing, "missing");
+        EXPECT_TRUE(missing.reason.contains("missing.xml")) << missing.reason.toStdString();
     }
 }
 

@@ -1,5 +1,6 @@
 // Node creation and insertion: paths of nodes, new nodes of each kind, appending under a
 // parent, inserting by parent path, and whole paths of names created in one gesture.
+#include "test_support.h"
 #include "treelark/ApXmlMgr.h"
 #include "ScriptedPrompts.h"
 #include "treelark/dCollection.h"
@@ -11,16 +12,9 @@ using namespace treelark;
 
 namespace {
 
-DOMDocumentPtr parse(const char* xml)
-{
-    DOMDocumentPtr doc = DOMDocument::create();
-    EXPECT_TRUE(doc->loadXML(QByteArray(xml)));
-    return doc;
-}
-
 // Manager over a document given as text.
 struct Loaded {
-    explicit Loaded(const char* xml) { mgr.setDOMDoc(parse(xml)); }
+    explicit Loaded(const char* xml) { mgr.setDOMDoc(testsupport::parsed(xml)); }
     DOMDocumentPtr doc() const { return mgr.DOMDoc(); }
     DOMNode root() const { return mgr.DOMDoc()->documentElement(); }
     QString xml() const { return mgr.DOMDoc()->documentElement().xml(); }
@@ -116,6 +110,7 @@ TEST(CreateNode, TextIsAlwaysEmptyAndOtherKindsGiveNothing)
     EXPECT_EQ(t.nodeType(), NODE_TEXT);
     EXPECT_EQ(t.text(), "");
     EXPECT_TRUE(mgr.CreateNode("c", nullptr, NODE_COMMENT).isNull());
+    EXPECT_TRUE(mgr.lastError().contains("type 8")) << mgr.lastError().toStdString();
     EXPECT_TRUE(mgr.CreateNode("pi", nullptr, NODE_PROCESSING_INSTRUCTION).isNull());
     EXPECT_TRUE(mgr.CreateNode("x", nullptr, 99).isNull());
 }
@@ -124,6 +119,9 @@ TEST(CreateNode, NeverRaisesAndSkipsOnlyTheBadAttribute)
 {
     ApXmlMgr mgr;
     EXPECT_TRUE(mgr.CreateNode("1bad").isNull());
+    EXPECT_TRUE(mgr.lastError().contains("'1bad'")) << mgr.lastError().toStdString();
+    EXPECT_FALSE(mgr.CreateNode("fine").isNull());
+    EXPECT_EQ(mgr.lastError(), "");
     EXPECT_TRUE(mgr.CreateNode("").isNull());
 
     dCollection attrs;
@@ -142,7 +140,7 @@ TEST(CreateNode, NeverRaisesAndSkipsOnlyTheBadAttribute)
 TEST(CreateNode, MakesTheNodeInTheGivenDocument)
 {
     ApXmlMgr mgr;
-    DOMDocumentPtr other = parse("<other/>");
+    DOMDocumentPtr other = testsupport::parsed("<other/>");
     DOMNode e = mgr.CreateNode("E", nullptr, NODE_ELEMENT, other);
     EXPECT_EQ(e.ownerDocument(), other);
     other->documentElement().appendChild(e); // same document: no copy
@@ -182,7 +180,7 @@ TEST(InsertNodeUnder, NoParentChangesNothingAndOtherErrorsReachTheCaller)
 TEST(InsertNodeUnder, ANodeOfAnotherDocumentComesBackAsTheInsertedCopy)
 {
     Loaded d("<r/>");
-    DOMDocumentPtr other = parse("<o><x k='1'/></o>");
+    DOMDocumentPtr other = testsupport::parsed("<o><x k='1'/></o>");
     DOMNode x = other->documentElement().firstChild();
     DOMNode in = d.mgr.InsertNodeUnder(d.root(), x, false);
     EXPECT_EQ(in.parentNode(), d.root());
@@ -244,8 +242,16 @@ TEST_F(WithPrompts, InsertNodeShowsAnyErrorAndGivesNothing)
     EXPECT_EQ(scripted->asked()[0].text, "From InsertNode:5, createNode: '*' is not a valid element name.");
     EXPECT_EQ(scripted->asked()[0].buttons, MsgButtons::OK);
     EXPECT_EQ(scripted->asked()[0].title, ""); // the program's own title
-    EXPECT_EQ(scripted->asked()[1].text, "From InsertNode:1000, 'Root[' is not a valid selection: the fault is at character 6.");
+    // the box shows the reason a program without prompts reads
+    EXPECT_EQ(d.mgr.lastError(), "'Root[' is not a valid selection: the fault is at character 6.");
+    EXPECT_EQ(scripted->asked()[1].text, "From InsertNode:1000, " + d.mgr.lastError());
     EXPECT_FALSE(d.root().hasChildNodes());
+    setPrompts(nullptr);
+    EXPECT_TRUE(d.mgr.InsertNode(QString("Root"), "bad name", false).isNull());
+    EXPECT_TRUE(d.mgr.lastError().contains("bad name")) << d.mgr.lastError().toStdString();
+    EXPECT_FALSE(d.mgr.InsertNode(QString("Root"), "good", false).isNull());
+    EXPECT_EQ(d.mgr.lastError(), "");
+    setPrompts(scripted);
 
     // the document keeps what the steps before the error did
     dCollection attrs;
@@ -259,7 +265,7 @@ TEST_F(WithPrompts, InsertNodeShowsAnyErrorAndGivesNothing)
 TEST_F(WithPrompts, InsertNodeWorksOnTheGivenDocument)
 {
     ApXmlMgr mgr;
-    DOMDocumentPtr other = parse("<o><p/></o>");
+    DOMDocumentPtr other = testsupport::parsed("<o><p/></o>");
     DOMNode n = mgr.InsertNode(QString("o/p"), "q", false, 1, nullptr, other);
     EXPECT_EQ(mgr.GetFullPath(n), "o/p/q");
     EXPECT_TRUE(mgr.DOMDoc()->documentElement().isNull());
@@ -305,10 +311,16 @@ TEST(InsertNodeWithFullPath, NothingForNothingAndErrorsReachTheCaller)
     EXPECT_EQ(d.xml(), before);
     // a path ending in "/" names no element: appending nothing fails
     EXPECT_THROW(d.mgr.InsertNodeWithFullPath("RootNode/"), DOMException);
+    // the refused name is the cause; the empty node it leaves behind fails only after it
+    EXPECT_THROW(d.mgr.InsertNodeWithFullPath("RootNode/Mid/bad name"), DOMException);
+    EXPECT_TRUE(d.mgr.lastError().contains("'bad name'")) << d.mgr.lastError().toStdString();
+    EXPECT_FALSE(d.mgr.InsertNodeWithFullPath("RootNode/Mid/Leaf").isNull());
+    EXPECT_EQ(d.mgr.lastError(), "");
 
-    ApXmlMgr blank; // no document element to hang anything under
+    ApXmlMgr blank; // no document element to hang anything under: no exception, a reason
     EXPECT_TRUE(blank.InsertNodeWithFullPath("A/B").isNull());
     EXPECT_TRUE(blank.InsertNodeWithFullPath("A").isNull());
+    EXPECT_TRUE(blank.lastError().contains("\"A\"")) << blank.lastError().toStdString();
 }
 
 TEST(InsertNodeWithFullPath, AnEmptyDocumentVariableReceivesTheManagersDocument)
@@ -319,7 +331,7 @@ TEST(InsertNodeWithFullPath, AnEmptyDocumentVariableReceivesTheManagersDocument)
     EXPECT_EQ(doc, d.doc());
     EXPECT_EQ(n.parentNode(), d.root());
 
-    DOMDocumentPtr other = parse("<RootNode/>");
+    DOMDocumentPtr other = testsupport::parsed("<RootNode/>");
     DOMDocumentPtr given = other;
     d.mgr.InsertNodeWithFullPath("RootNode/B", nullptr, given);
     EXPECT_EQ(given, other);

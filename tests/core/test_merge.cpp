@@ -1,5 +1,6 @@
 // Merging one tree into another: attribute copying, pairing of children by name or by
 // key attribute, moving unpaired children, and how each form treats failures.
+#include "test_support.h"
 #include "treelark/ApXmlMgr.h"
 
 #include <gtest/gtest.h>
@@ -12,18 +13,11 @@ using namespace treelark;
 
 namespace {
 
-DOMDocumentPtr parse(const QByteArray& xml)
-{
-    DOMDocumentPtr doc = DOMDocument::create();
-    EXPECT_TRUE(doc->loadXML(xml)) << xml.toStdString();
-    return doc;
-}
-
 DOMDocumentPtr golden(const char* name)
 {
     QFile f(QStringLiteral(TREELARK_GOLDEN_DIR "/") + QLatin1String(name));
     EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << name;
-    return parse(f.readAll());
+    return testsupport::parsed(f.readAll());
 }
 
 // One line, no indentation: what a tree holds, independent of how it is written out.
@@ -52,11 +46,11 @@ QString compact(const DOMNode& n)
 }
 
 QString compact(const DOMDocumentPtr& doc) { return compact(doc->documentElement()); }
-QString compact(const char* xml) { return compact(parse(xml)); }
+QString compact(const char* xml) { return compact(testsupport::parsed(xml)); }
 
 // A target and a source document, merged by either form.
 struct Pair {
-    Pair(const char* targetXml, const char* sourceXml) : Pair(parse(targetXml), parse(sourceXml)) {}
+    Pair(const char* targetXml, const char* sourceXml) : Pair(testsupport::parsed(targetXml), testsupport::parsed(sourceXml)) {}
     Pair(DOMDocumentPtr targetDoc, DOMDocumentPtr sourceDoc) : source(std::move(sourceDoc))
     {
         mgr.setDOMDoc(std::move(targetDoc));
@@ -183,7 +177,7 @@ TEST(MergePairing, NamePairingHandsTagNameDownWhateverTheKey)
 TEST(MergePairing, WithinOneDocumentChildrenMove)
 {
     ApXmlMgr mgr;
-    mgr.setDOMDoc(parse("<r><t><k TagName='1'/></t><s><k TagName='2'/><k TagName='2' v='x'/></s></r>"));
+    mgr.setDOMDoc(testsupport::parsed("<r><t><k TagName='1'/></t><s><k TagName='2'/><k TagName='2' v='x'/></s></r>"));
     DOMNode t = mgr.DOMDoc()->documentElement().firstChild();
     mgr.UpdateNodes(t, t.nextSibling());
     EXPECT_EQ(compact(mgr.DOMDoc()),
@@ -276,7 +270,7 @@ TEST(MergeFailures, MissingDocumentsAndRoots)
 TEST(MergeFailures, MergeAllWorksOnTheTargetItIsGiven)
 {
     Pair p("<r/>", "<r><n/></r>");
-    DOMDocumentPtr other = parse("<o/>");
+    DOMDocumentPtr other = testsupport::parsed("<o/>");
     p.mgr.MergeAll(p.source, other);
     EXPECT_EQ(compact(other), "<o><n/></o>");
     EXPECT_EQ(compact(p.target()), "<r/>");
@@ -287,7 +281,7 @@ TEST(MergeFailures, MergeAllWorksOnTheTargetItIsGiven)
 TEST(HasDuplicateNodeNames, NamesRepeatIgnoringCase)
 {
     ApXmlMgr mgr;
-    DOMDocumentPtr doc = parse("<r><u><a/><b/></u><c><a/><A/></c><t>x<i/>y</t><e/></r>");
+    DOMDocumentPtr doc = testsupport::parsed("<r><u><a/><b/></u><c><a/><A/></c><t>x<i/>y</t><e/></r>");
     DOMNode r = doc->documentElement();
     EXPECT_FALSE(mgr.HasDuplicateNodeNames(r.firstChild()));
     EXPECT_TRUE(mgr.HasDuplicateNodeNames(r.firstChild().nextSibling()));

@@ -88,16 +88,16 @@ private slots:
     void loadsWithItsListsAndNothingToWrite()
     {
         frmXmlCreator* f = open();
-        QCOMPARE(f->windowTitle(), QStringLiteral("XML Creator"));
-        QCOMPARE(entries(f->cboFieldType), QStringList({"Integer", "Double", "String", "Date", "SmallInteger",
-                                                        "Single", "OID", "Geometry", "Blob"}));
-        QCOMPARE(entries(f->cboLayerType).first(), QStringLiteral("Feature"));
-        QCOMPARE(entries(f->cboShapeType).last(), QStringLiteral("Null"));
-        QCOMPARE(entries(f->cboNull), QStringList({"Yes", "No"}));
-        QCOMPARE(f->txtFieldWidth->text(), QStringLiteral("10"));
+        // the lists are the code tables' (checked with them); here only that they are filled
+        QCOMPARE(QStringList({f->windowTitle(), f->cboFieldType->itemText(0), f->cboLayerType->itemText(0),
+                              entries(f->cboShapeType).last(), entries(f->cboNull).join(','), f->txtFieldWidth->text()}),
+                 QStringList({"XML Creator", "Integer", "Feature", "Null", "Yes,No", "10"}));
         QVERIFY(!f->cmdWrite->isEnabled());
         QVERIFY(!f->cmdAddField->isEnabled());
         QVERIFY(f->cmdAddLayer->isEnabled() && f->cmdCancel->isEnabled());
+        QSignalSpy done(f, &frmXmlCreator::OperationCompleted);
+        f->close(); // by the frame: nothing to report
+        QCOMPARE(done.size(), 0);
     }
 
     void limitsOf25LayersAnd25Fields()
@@ -375,14 +375,6 @@ private slots:
         QCOMPARE(doc->saveToBytes(), before);
         flushDeletes();
         QVERIFY(form.isNull());
-    }
-
-    void closingByTheFrameRaisesNothing()
-    {
-        frmXmlCreator* f = open();
-        QSignalSpy done(f, &frmXmlCreator::OperationCompleted);
-        f->close();
-        QCOMPARE(done.size(), 0);
     }
 
     void anUnreadableLayerIsReportedAndTheFormStaysUsable()

@@ -20,52 +20,11 @@ using namespace treelark;
 class AttributeCommandsTest : public WindowTestBase {
     Q_OBJECT
 
-    QString sample()
-    {
-        return write("sample.xml", "<FrameworkConfig TagName=\"FrameworkConfig\">\n"
-                                   "  <ApLayers>\n"
-                                   "    <ApLayer TagName=\"A\" Name=\"Roads\"><ApField Name=\"f\"/></ApLayer>\n"
-                                   "  </ApLayers>\n"
-                                   "  <Note>plain</Note>\n"
-                                   "  <Target/>\n"
-                                   "</FrameworkConfig>\n");
-    }
-
-    static TreeItem* root(frmMain& w) { return w.treeModel()->topLevelItem(0); }
-    static TreeItem* layers(frmMain& w) { return w.treeModel()->child(root(w), 0); }
-    static TreeItem* layerA(frmMain& w) { return w.treeModel()->child(layers(w), 0); }
-    static TreeItem* note(frmMain& w) { return w.treeModel()->child(root(w), 1); }
-    static TreeItem* target(frmMain& w) { return w.treeModel()->child(root(w), 2); }
-
-    // Right-clicks the item; returns where, in the tree's viewport.
-    static QPoint rightClick(frmMain& w, TreeItem* item)
-    {
-        const QModelIndex idx = w.treeModel()->indexOf(item);
-        for (QModelIndex p = idx.parent(); p.isValid(); p = p.parent())
-            w.TreeView1->expand(p);
-        w.TreeView1->scrollTo(idx);
-        const QPoint at = w.TreeView1->visualRect(idx).center();
-        QTest::mouseClick(w.TreeView1->viewport(), Qt::RightButton, {}, at);
-        w.mnuPopUp->hide();
-        return at;
-    }
-
-    static void showAndWait(frmMain& w)
-    {
-        w.resize(700, 800);
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
-    }
-
     static int twX(int px, QWidget* w) { return pixelsToTwipsX(px, w); }
     static int twY(int px, QWidget* w) { return pixelsToTwipsY(px, w); }
 
 private slots:
-    void initTestCase() { prepareRun(); }
-    void init() { resetState(); }
-    void cleanup() { dropPrompts(); }
-
-    void editAttributesOnANodeWithoutAttributes()
+    void editAttributesOpensBesideTheClickAndOkRelabels()
     {
         frmMain w(sample());
         showAndWait(w);
@@ -73,13 +32,8 @@ private slots:
         w.runMenuCommand("EditAttributes");
         QCOMPARE(script->messagesShown(), QStringList{"Node Note has no attributes."});
         QVERIFY(!w.attributeEditor());
-    }
-
-    void editAttributesOpensBesideTheClickAndOkRelabels()
-    {
-        frmMain w(sample());
-        showAndWait(w);
-        const QPoint at = rightClick(w, layerA(w));
+        QPoint at;
+        rightClick(w, layerA(w), &at);
         w.runMenuCommand("EditAttributes");
         frmView* v = w.attributeEditor();
         QVERIFY(v && v->isVisible());
@@ -120,8 +74,14 @@ private slots:
         QCOMPARE(script->asked().last().text, QString("Enter the NodeName:"));
         QCOMPARE(script->asked().last().title, QString());
         QVERIFY(!w.attributeEditor());
-
         rightClick(w, target(w));
+        script->queueInput(QString("1bad")); // explained, nothing made
+        w.runMenuCommand("InsertNode");
+        QCOMPARE(script->messagesShown().size(), 1);
+        QVERIFY(script->messagesShown().first().contains("1bad"));
+        QVERIFY(!w.attributeEditor());
+        QCOMPARE(w.document()->saveToBytes(), before);
+
         script->queueInput(QString("Fresh"));
         w.runMenuCommand("InsertNode");
         frmView* v = w.attributeEditor();
@@ -155,7 +115,7 @@ private slots:
     {
         QTest::addColumn<int>("item"); // 0 ApLayer (a child), 1 Target (none)
         QTest::addColumn<QString>("proposed");
-        QTest::newRow("first child's name") << 0 << "ApField";
+        QTest::newRow("first child's name") << 0 << "ApFields";
         QTest::newRow("no children") << 1 << "NewNode";
     }
     void insertNodeDefaults()
@@ -172,26 +132,13 @@ private slots:
         QVERIFY(!w.attributeEditor());
     }
 
-    void insertNodeWithABadNameIsExplained()
-    {
-        frmMain w(sample());
-        showAndWait(w);
-        const QByteArray before = w.document()->saveToBytes();
-        rightClick(w, target(w));
-        script->queueInput(QString("1bad"));
-        w.runMenuCommand("InsertNode");
-        QCOMPARE(script->messagesShown().size(), 1);
-        QVERIFY(script->messagesShown().first().contains("1bad"));
-        QVERIFY(!w.attributeEditor());
-        QCOMPARE(w.document()->saveToBytes(), before);
-    }
-
     void editTextOpensBelowTheItemAndIsOneStep()
     {
         frmMain w(sample());
         showAndWait(w);
         const QByteArray before = w.document()->saveToBytes();
-        const QPoint at = rightClick(w, note(w));
+        QPoint at;
+        rightClick(w, note(w), &at);
         w.runMenuCommand("EditText");
         frmEdit* d = frmEdit::openInstance();
         QVERIFY(d && d->isVisible() && d->nodeTextMode());

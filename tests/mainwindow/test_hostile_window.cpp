@@ -22,20 +22,6 @@ class HostileWindowTest : public WindowTestBase {
     Q_OBJECT
 
 private:
-    static QByteArray readAll(const QString& path)
-    {
-        QFile f(path);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
-
-    static QStringList topTexts(frmMain& w)
-    {
-        QStringList out;
-        for (qsizetype i = 0; i < w.treeModel()->topLevelCount(); ++i)
-            out << w.treeModel()->topLevelItem(i)->text;
-        return out;
-    }
-
     void loadInWindow(frmMain& w, const QString& path, const QString& name)
     {
         w.txtNodeName->setText(path);
@@ -67,18 +53,7 @@ private:
         QCOMPARE(readAll(copy), readAll(good));
     }
 
-    static void showAndWait(frmMain& w)
-    {
-        w.resize(800, 600);
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
-    }
-
 private slots:
-    void initTestCase() { prepareRun(); }
-    void init() { resetState(); }
-    void cleanup() { dropPrompts(); }
-
     // An empty `root` means refused: a reason on screen and an empty tree.
     void eachDocumentIsShownOrRefusedAndTheWindowGoesOn()
     {
@@ -148,7 +123,7 @@ private slots:
     void twoHundredFiftySixLevelsCanBeOpenedAndSearched()
     {
         frmMain w;
-        showAndWait(w);
+        showAndWait(w, QSize(800, 600));
         w.optOff->click();
         loadInWindow(w, write("deep256.xml", hostile::namedLevels(256)), "256 levels (window)");
         DocumentTreeModel* m = w.treeModel();
@@ -181,7 +156,7 @@ private slots:
     void hugeNodesAreDescribedQuickly()
     {
         frmMain w;
-        showAndWait(w);
+        showAndWait(w, QSize(800, 600));
         w.optOff->click();
         loadInWindow(w, write("text.xml", "<r>" + QByteArray(20 << 20, 't') + "</r>"), "20 MB text node (window)");
         w.txtNodeName->setText("r");

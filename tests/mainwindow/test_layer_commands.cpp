@@ -14,16 +14,6 @@ using namespace treelark;
 
 namespace {
 
-QStringList childTexts(frmMain& w, TreeItem* item)
-{
-    QStringList out;
-    for (qsizetype i = 0; i < w.treeModel()->childCount(item); ++i)
-        out << w.treeModel()->child(item, i)->text;
-    return out;
-}
-
-TreeItem* root(frmMain& w) { return w.treeModel()->topLevelItem(0); }
-
 // The child of `item` whose text starts with `prefix`.
 TreeItem* childNamed(frmMain& w, TreeItem* item, const QString& prefix)
 {
@@ -47,28 +37,7 @@ QStringList layerTags(const DOMDocumentPtr& doc)
 class LayerCommandsTest : public WindowTestBase {
     Q_OBJECT
 
-    QString sample()
-    {
-        return write("layers.xml", "<FrameworkConfig TagName=\"FrameworkConfig\">\n"
-                                   "  <ApLayers>\n"
-                                   "    <ApLayer TagName=\"A\" Name=\"Roads\"><ApFields/></ApLayer>\n"
-                                   "    <ApLayer TagName=\"B\"/>\n"
-                                   "  </ApLayers>\n"
-                                   "  <Note>plain</Note>\n"
-                                   "</FrameworkConfig>\n");
-    }
-
     static TreeItem* layers(frmMain& w) { return childNamed(w, root(w), QStringLiteral("ApLayers")); }
-
-    static void rightClick(frmMain& w, TreeItem* item)
-    {
-        const QModelIndex idx = w.treeModel()->indexOf(item);
-        for (QModelIndex p = idx.parent(); p.isValid(); p = p.parent())
-            w.TreeView1->expand(p);
-        w.TreeView1->scrollTo(idx);
-        QTest::mouseClick(w.TreeView1->viewport(), Qt::RightButton, {}, w.TreeView1->visualRect(idx).center());
-        w.mnuPopUp->hide();
-    }
 
     static frmXmlCreator* builder(frmMain& w)
     {
@@ -77,18 +46,7 @@ class LayerCommandsTest : public WindowTestBase {
         return open.size() == 1 ? open.first() : nullptr;
     }
 
-    static void showAndWait(frmMain& w)
-    {
-        w.resize(700, 800);
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
-    }
-
 private slots:
-    void initTestCase() { prepareRun(); }
-    void init() { resetState(); }
-    void cleanup() { dropPrompts(); }
-
     void editMovesTheLayersItemLastWhileTheElementStays()
     {
         frmMain w(sample());

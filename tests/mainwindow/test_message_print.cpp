@@ -102,24 +102,13 @@ double meanDifference(const QImage& a, const QImage& b)
 class MessagePrintTest : public WindowTestBase {
     Q_OBJECT
 
-    static void showAndWait(frmMain& w)
-    {
-        w.resize(640, 480);
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
-    }
-
 private slots:
-    void initTestCase() { prepareRun(); }
-    void init() { resetState(); }
-    void cleanup() { dropPrompts(); }
-
     void showTextShowsTheWholeDocumentInOneReusedWindow()
     {
         const QByteArray doc = "<FrameworkConfig>\n  <ApLayers>\n    <ApLayer Name=\"Stra\xC3\x9F" "e\"/>\n"
                                "  </ApLayers>\n</FrameworkConfig>\n";
         frmMain w(write("doc.xml", doc));
-        showAndWait(w);
+        showAndWait(w, QSize(640, 480));
         w.runMenuCommand("ShowText");
         auto* message = w.findChild<frmMessage*>();
         QVERIFY(message);
@@ -157,7 +146,7 @@ private slots:
     {
         QFETCH(int, copies);
         frmMain w;
-        showAndWait(w);
+        showAndWait(w, QSize(640, 480));
         const QString pdf = dir.filePath(QStringLiteral("snap%1.pdf").arg(copies));
         script->queuePrint(PrintRequest{copies, QString(), pdf});
         w.toolbarClick("print");
@@ -189,7 +178,7 @@ private slots:
     void cancelledPrintDialogPrintsNothing()
     {
         frmMain w;
-        showAndWait(w);
+        showAndWait(w, QSize(640, 480));
         const QStringList before = QDir(dir.path()).entryList(QDir::Files);
         script->queuePrint(std::nullopt);
         w.toolbarClick("print");
@@ -201,7 +190,7 @@ private slots:
     void printFailureIsLoggedNotShown()
     {
         frmMain w;
-        showAndWait(w);
+        showAndWait(w, QSize(640, 480));
         script->queuePrint(PrintRequest{1, QString(), dir.filePath("no/such/folder/snap.pdf")});
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Print: "));
         w.toolbarClick("print");

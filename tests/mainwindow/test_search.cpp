@@ -45,10 +45,6 @@ private:
     static TreeItem* selected(frmMain& w) { return w.selectedItem(); }
 
 private slots:
-    void initTestCase() { prepareRun(); }
-    void init() { resetState(); }
-    void cleanup() { dropPrompts(); }
-
     void firstEveryAndNoMatch()
     {
         frmMain w(sample());
@@ -91,8 +87,7 @@ private slots:
     void theButtonActsOnMouseDownWithTheKeysHeld()
     {
         frmMain w(sample());
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        showAndWait(w, w.size());
         w.txtNodeName->setText("ApLayer");
         QTest::mousePress(w.cmdGetNode, Qt::LeftButton, Qt::ShiftModifier);
         QVERIFY(w.txtInfo->toPlainText().contains("Node: 3 "));
@@ -181,8 +176,7 @@ private slots:
     void treeClickReports()
     {
         frmMain w(sample());
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        showAndWait(w, w.size());
         DocumentTreeModel* m = w.treeModel();
         TreeItem* root = m->topLevelItem(0);
         TreeItem* layers = m->child(root, 0);
@@ -220,8 +214,7 @@ private slots:
         QCOMPARE(w.txtInfo->toPlainText(), QString("[s]\nk=v\n"));
 
         // through a real drop event
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        showAndWait(w, w.size());
         QMimeData data;
         data.setUrls({QUrl::fromLocalFile(txt)});
         // a drop goes to the widget a drag entered first
@@ -246,8 +239,7 @@ private slots:
     void xpathInTheNameBoxListsMatchesLikeTheNameSearch()
     {
         frmMain w(write("ns.xml", "<r xmlns:p=\"urn:p\"><p:a k=\"1\"/><b k=\"2\"/><p:a/></r>"));
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        showAndWait(w, w.size());
         const struct {
             const char* text;
             const char* status;

@@ -75,9 +75,6 @@ QString treeMismatch(DocumentTreeModel* m, TreeItem* item, const DOMNode& node,
 class UndoTest : public WindowTestBase {
     Q_OBJECT
 
-    static TreeItem* root(frmMain& w) { return w.treeModel()->topLevelItem(0); }
-    static TreeItem* row(frmMain& w, TreeItem* parent, int i) { return w.treeModel()->child(parent, i); }
-
     void rightClick(frmMain& w, TreeItem* item)
     {
         const QModelIndex idx = w.treeModel()->indexOf(item);
@@ -88,15 +85,10 @@ class UndoTest : public WindowTestBase {
     }
 
 private slots:
-    void initTestCase() { prepareRun(); }
-    void init() { resetState(); }
-    void cleanup() { dropPrompts(); }
-
     void deleteUndoneByKeysAndButtons()
     {
         frmMain w(write("s.xml", kSample));
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        showAndWait(w, w.size());
         QAction* undo = w.toolbarButton("undo");
         QAction* redo = w.toolbarButton("redo");
         QVERIFY(undo && redo);
@@ -148,8 +140,7 @@ private slots:
     void undoKeepsExpansionAndSelectionWhereNodesStay()
     {
         frmMain w(write("s.xml", kSample));
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        showAndWait(w, w.size());
         TreeItem* layers = row(w, root(w), 0);
         TreeItem* a = row(w, layers, 0);
         w.TreeView1->expand(w.treeModel()->indexOf(layers));
@@ -189,8 +180,7 @@ private slots:
         }
         text += "</FrameworkConfig>\n";
         frmMain w(write("random.xml", text));
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        showAndWait(w, w.size());
         DocumentEditor* e = w.editor();
         const DOMDocumentPtr doc = w.document();
         const QByteArray loaded = doc->saveToBytes();
