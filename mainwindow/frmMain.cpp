@@ -28,7 +28,9 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QTextEdit>
+#include <QSplitter>
 #include <QTimer>
+#include <QUrl>
 #include <QWindow>
 #include <QToolBar>
 #include <QTreeView>
@@ -62,8 +64,15 @@ const char* const kPopupCaptions[] = {"Edit", "Add", "Delete", "Copy", "Paste", 
 
 } // namespace
 
-void splitAtLastSeparator(const QString& name, QString& folder, QString& file)
+void splitAtLastSeparator(const QString& address, QString& folder, QString& file)
 {
+    // A file:/// address names a file like a path does; dialogs want the path.
+    QString name = address;
+    if (address.startsWith(QLatin1String("file:"), Qt::CaseInsensitive)) {
+        const QUrl url(address);
+        if (url.isLocalFile())
+            name = url.toLocalFile();
+    }
     // Names may come from this system ("/") or be typed the other way ("\").
     const qsizetype p = qMax(name.lastIndexOf(QLatin1Char('/')), name.lastIndexOf(QLatin1Char('\\')));
     if (p < 0) {
@@ -90,23 +99,6 @@ frmMain::frmMain(const QString& commandLine, QWidget* parent, StartLoad when)
 
 frmMain::~frmMain() { setBusyHandler(nullptr); }
 
-void frmMain::onLoadProgress(qint64 done, qint64 total)
-{
-    if (!m_loadClock.isValid())
-        m_loadClock.start();
-    if (total <= 0 || done >= total) {
-        m_progress->hide();
-        m_loadClock.invalidate();
-        return;
-    }
-    if (m_loadClock.elapsed() < 500)
-        return;
-    m_progress->setValue(int(done * 1000 / total));
-    m_progress->setFormat(QStringLiteral("Reading %1 of %2 MB").arg(done >> 20).arg(total >> 20));
-    m_progress->setTextVisible(true);
-    m_progress->show();
-}
-
 void frmMain::buildControls()
 {
     buildToolbar();
@@ -132,9 +124,14 @@ void frmMain::buildControls()
     txtInfo = new QTextEdit(Frame1);
     txtInfo->setObjectName(QStringLiteral("txtInfo"));
     txtInfo->setAcceptRichText(false);
-    txtInfo->setFixedHeight(twipsToPixelsY(1770, this));
+    txtInfo->setMinimumHeight(twipsToPixelsY(400, this));
     frameLayout->addWidget(txtInfo);
-    layout->addWidget(Frame1);
+    // The pane and the tree share the height as the user last split it.
+    m_split = new QSplitter(Qt::Vertical, central);
+    m_split->setObjectName(QStringLiteral("PaneTreeSplit"));
+    m_split->setChildrenCollapsible(false);
+    m_split->addWidget(Frame1);
+    layout->addWidget(m_split, 1);
 
     m_model = new DocumentTreeModel(this);
     connect(m_editor, &DocumentEditor::changed, m_model, &DocumentTreeModel::follow);
@@ -153,7 +150,9 @@ void frmMain::buildControls()
     TreeView1->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     TreeView1->header()->setResizeContentsPrecision(0);
     TreeView1->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    layout->addWidget(TreeView1, 1);
+    m_split->addWidget(TreeView1);
+    m_split->setStretchFactor(0, 0);
+    m_split->setStretchFactor(1, 1);
     setCentralWidget(central);
 
     StatusBar1 = new QStatusBar(this);
@@ -167,13 +166,8 @@ void frmMain::buildControls()
     m_status->setMinimumWidth(1);
     m_status->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     StatusBar1->addWidget(m_status, 1);
-    m_progress = new QProgressBar(StatusBar1);
-    m_progress->setObjectName(QStringLiteral("LoadProgress"));
-    m_progress->setMaximumWidth(240);
-    m_progress->setRange(0, 1000);
-    m_progress->hide();
-    StatusBar1->addPermanentWidget(m_progress);
     setStatusBar(StatusBar1);
+    buildLoadControls();
 
     installEventHooks();
     setMinimumSize(twipsToPixelsX(1000, this), twipsToPixelsY(5000, this));
@@ -182,6 +176,17 @@ void frmMain::buildControls()
     const QString geometry = prompts().setting(QStringLiteral("Window"), QStringLiteral("Geometry"), QString());
     if (!geometry.isEmpty())
         restoreGeometry(QByteArray::fromBase64(geometry.toLatin1()));
+    restoreSplit();
+}
+
+void frmMain::restoreSplit()
+{
+    const QString split = prompts().setting(QStringLiteral("Window"), QStringLiteral("Split"), QString());
+    if (!split.isEmpty() && m_split->restoreState(QByteArray::fromBase64(split.toLatin1())))
+        return;
+    // First run: the pane as tall as it always was, the tree the rest.
+    const int pane = Frame1->sizeHint().height() - txtInfo->sizeHint().height() + twipsToPixelsY(1770, this);
+    m_split->setSizes({pane, qMax(1, height() - pane)});
 }
 
 void frmMain::buildToolbar()
@@ -244,13 +249,6 @@ void frmMain::windowLoad(const QString& commandLine)
     oXMLMgr = new ApXmlMgr(this);
     connect(oXMLMgr, &ApXmlMgr::DOMReady, this, &frmMain::oXMLMgr_DOMReady);
     connect(oXMLMgr, &ApXmlMgr::LoadProgress, this, &frmMain::onLoadProgress);
-    // Loading, counting and serializing a large document run on this thread; keep the
-    // window painted meanwhile. Input waits until the work is done.
-    setBusyHandler([this] {
-        m_busy = true;
-        QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-        m_busy = false;
-    });
 
     sURL = commandLine;
     sURL.remove(QLatin1Char('"'));
@@ -273,7 +271,7 @@ void frmMain::windowLoad(const QString& commandLine)
 void frmMain::loadAtStart()
 {
     // The first load always validates, whatever the switch will say.
-    oXMLMgr->LoadXml(sURL, true);
+    loadDocument(oXMLMgr, sURL, true);
     txtNodeName->setText(sURL);
     showStarterIfEmpty();
 }
@@ -410,8 +408,7 @@ void frmMain::setWindowTitleForLoad()
 void frmMain::oXMLMgr_DOMReady(DOMDocumentPtr oXmlDoc)
 {
     // Each step goes on whatever the one before did.
-    m_progress->hide();
-    m_loadClock.invalidate();
+    endLoadDisplay();
     // Nothing of the old document is held any more (the copied node lives on its own
     // and may be pasted into the new one).
     pNodeClicked = DOMNode();
@@ -434,6 +431,8 @@ void frmMain::oXMLMgr_DOMReady(DOMDocumentPtr oXmlDoc)
     SetMsg(QStringLiteral("TotalNodes=") + QString::number(oXMLMgr->TotalNodes()) + QStringLiteral(", nChars=")
            + QString::number(nChars));
     txtInfo->setPlainText(sURL + QStringLiteral(" loaded. Length=") + QString::number(nChars));
+    if (oDoc->parseError().errorCode != 0)
+        showLoadFailure(oDoc->parseError());
     sDocumentFile = sURL;
     sLoadedFile = sURL;
     prompts().setSetting(QStringLiteral("LastURL"), QStringLiteral("LastURL"), sURL);
@@ -456,9 +455,13 @@ void frmMain::toolbarClick(const QString& key)
     if (key == QLatin1String("load")) {
         if (txtNodeName->text().isEmpty())
             return;
+        const QString shown = sURL;
         sURL = txtNodeName->text();
-        oXMLMgr->LoadXml(sURL, bValidation);
-        setWindowTitleForLoad();
+        // A cancelled load leaves the window on the document it showed.
+        if (loadDocument(oXMLMgr, sURL) == qint32(DOMError::Cancelled))
+            sURL = shown;
+        else
+            setWindowTitleForLoad();
     } else if (key == QLatin1String("browse")) {
         sDocumentFile = prompts().setting(QStringLiteral("LastURL"), QStringLiteral("LastURL"), QString());
         FileDialogRequest request{QStringLiteral("Open an XML file."), kXmlFilter, QString(), QString()};
@@ -514,6 +517,13 @@ bool frmMain::SaveDocument()
         }
         if (!write)
             continue;
+        // Someone else's changes to the file read are not overwritten unasked.
+        if (oDoc->changedOnDisk(name)
+            && prompts().message(QStringLiteral("The file ") + name
+                                     + QStringLiteral(" has changed on disk since it was loaded. Overwrite it?"),
+                                 MsgButtons::YesNo)
+                != MsgResult::Yes)
+            return !m_editor->isModified();
         oXMLMgr->Save(name);
         if (!oXMLMgr->lastError().isEmpty()) {
             // Nothing was written and the old file is whole: say so, and keep the
@@ -557,6 +567,8 @@ void frmMain::closeEvent(QCloseEvent* event)
     unloadOtherForms();
     prompts().setSetting(QStringLiteral("Window"), QStringLiteral("Geometry"),
                          QString::fromLatin1(saveGeometry().toBase64()));
+    prompts().setSetting(QStringLiteral("Window"), QStringLiteral("Split"),
+                         QString::fromLatin1(m_split->saveState().toBase64()));
     event->accept();
 }
 
@@ -581,6 +593,7 @@ void frmMain::installEventHooks()
     TreeView1->setAcceptDrops(true);
     TreeView1->viewport()->setAcceptDrops(true);
     installMenuShortcuts();
+    TreeView1->installEventFilter(this);
     // Enter in the name box runs a first-match search.
     connect(txtNodeName, &QLineEdit::returnPressed, this, [this] { cmdGetNode_MouseDown(Qt::NoModifier); });
 }
@@ -599,6 +612,14 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event)
             txtNodeName_Click();
         else if (isDrag)
             return nameBoxDragEvent(event);
+    } else if (watched == TreeView1 && type == QEvent::KeyPress) {
+        // The view moves the current row first; a row reached with the keys is shown as
+        // a click shows it. The key is the view's alone, as it would have been.
+        const QPersistentModelIndex before = TreeView1->currentIndex();
+        static_cast<QObject*>(TreeView1)->event(event);
+        if (TreeView1->currentIndex() != before)
+            treeClick();
+        return true;
     } else if (watched == txtInfo->viewport() && isDrag) {
         return infoPaneDragEvent(event);
     } else if (watched == TreeView1->viewport()) {

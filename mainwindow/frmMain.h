@@ -19,6 +19,7 @@ class QMenu;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
+class QSplitter;
 class QStatusBar;
 class QTextEdit;
 class QToolBar;
@@ -169,11 +170,29 @@ private:
     QLabel* m_status = nullptr;
     QString m_statusText; // the whole text; the line shows what fits
     void showStatusLine();
-    // shown while a load has taken longer than half a second
+    // --- loading: progress and Cancel once a load has taken half a second ---
     QProgressBar* m_progress = nullptr;
+    QPushButton* m_cancelLoad = nullptr;
+    QObject* m_loadGate = nullptr;
     QElapsedTimer m_loadClock;
     bool m_busy = false;
+    bool m_loading = false;
+    void buildLoadControls();
     void onLoadProgress(qint64 done, qint64 total);
+    void endLoadDisplay();
+    void showLoadFailure(const DOMParseError& err);
+    // --- the pane/tree split ---
+    QSplitter* m_split = nullptr;
+    void restoreSplit();
+
+public:
+    /// Loads through `manager` with the window alive: painted, Esc and Cancel stop it.
+    qint32 loadDocument(ApXmlMgr* manager, QString& name);
+    qint32 loadDocument(ApXmlMgr* manager, QString& name, bool validate);
+    /// The line at fault and a caret under `column` (1-based), as the pane shows them.
+    static QString faultExcerpt(const QString& line, qint64 column);
+
+private:
     QList<QAction*> m_buttons;
     QList<QAction*> mnuCommands;
 
@@ -228,7 +247,8 @@ public:
 };
 
 // Splits a file name at its last path separator ("/" or "\"): the folder part keeps
-// the separator. Both are "" / the whole name when there is none.
-void splitAtLastSeparator(const QString& name, QString& folder, QString& file);
+// the separator. Both are "" / the whole name when there is none. A file:/// address
+// is split as the path it names.
+void splitAtLastSeparator(const QString& address, QString& folder, QString& file);
 
 } // namespace treelark

@@ -95,7 +95,7 @@ void frmMain::txtNodeName_DropFiles(const QStringList& paths)
         return;
     txtNodeName->setText(path);
     sURL = txtNodeName->text();
-    if (oXMLMgr->LoadXml(sURL, bValidation) == 0)
+    if (loadDocument(oXMLMgr, sURL) == 0)
         setWindowTitleForLoad();
 }
 

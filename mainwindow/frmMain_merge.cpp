@@ -25,8 +25,10 @@ bool frmMain::MergeDocument()
 
     // Cancel ends the merge with nothing changed. The merge itself runs inside LoadXml,
     // when the file is reported ready; it is never validated.
-    if (const std::optional<QString> chosen = prompts().openFile(request); chosen && !chosen->isEmpty())
-        pXMLMgr->LoadXml(*chosen, false);
+    if (const std::optional<QString> chosen = prompts().openFile(request); chosen && !chosen->isEmpty()) {
+        QString name = *chosen;
+        loadDocument(pXMLMgr, name, false);
+    }
     return true;
 }
 

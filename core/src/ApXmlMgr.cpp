@@ -47,7 +47,9 @@ void ApXmlMgr::setDOMDoc(DOMDocumentPtr vNewValue)
 
 void ApXmlMgr::onReadyStateChange(const DOMDocumentPtr& doc)
 {
-    if (doc->readyState() == 4)
+    // A load the user cancelled is as if it had not been asked for (LoadXml puts the
+    // previous document back): nothing is told.
+    if (doc->readyState() == 4 && doc->parseError().errorCode != long(DOMError::Cancelled))
         emit DOMReady(doc);
 }
 
@@ -70,6 +72,7 @@ qint32 ApXmlMgr::LoadXml(QString& sFileName, bool bValidate)
     try {
         if (sFileName.isEmpty())
             return qint32(m_oXmlDoc ? m_oXmlDoc->parseError().errorCode : 0);
+        const DOMDocumentPtr previous = m_oXmlDoc;
         setDOMDoc(DOMDocument::create());
         m_oXmlDoc->setAsync(false);
         m_oXmlDoc->setValidateOnParse(bValidate);
@@ -82,6 +85,11 @@ qint32 ApXmlMgr::LoadXml(QString& sFileName, bool bValidate)
                 sFileName = sFileName.mid(p + 3);
             // Absolute before the scheme goes on, so the address names one file only.
             m_oXmlDoc->load(QStringLiteral("file://") + QFileInfo(sFileName).absoluteFilePath());
+        }
+        if (m_oXmlDoc->parseError().errorCode == long(DOMError::Cancelled)) {
+            m_lastError = m_oXmlDoc->parseError().reason;
+            setDOMDoc(previous);
+            return qint32(DOMError::Cancelled);
         }
         if (m_oXmlDoc->parseError().errorCode == 0)
             m_sXMLFileName = sFileName;

@@ -3,6 +3,8 @@
 #include <QElapsedTimer>
 #include <QThread>
 
+#include <atomic>
+
 namespace treelark {
 
 namespace {
@@ -21,6 +23,8 @@ BusyState& state()
 }
 
 constexpr qint64 kIntervalMs = 40;
+
+std::atomic<bool> g_cancel{false};
 
 } // namespace
 
@@ -41,5 +45,9 @@ void busyTick()
     s.inHandler = false;
     s.sinceLast.restart();
 }
+
+void requestCancel() { g_cancel.store(true); }
+bool cancelRequested() { return g_cancel.load(std::memory_order_relaxed); }
+void clearCancel() { g_cancel.store(false); }
 
 } // namespace treelark

@@ -3,6 +3,8 @@
 
 #include "treelark/dom.h"
 
+#include <QDateTime>
+
 #include <libxml/tree.h>
 #include <libxml/xpath.h>
 
@@ -82,6 +84,12 @@ struct DocCore : std::enable_shared_from_this<DocCore> {
     QString sourcePath;
     qint64 sourceSize = -1;
     quint64 sourceHash = 0;
+    // The file as this document last read or wrote it, to tell whether someone else
+    // changed it since; starts as the source and follows saves over the same file.
+    QString diskPath;
+    qint64 diskSize = -1;
+    QDateTime diskModified;
+    quint64 diskHash = 0;
     QByteArray sourceBytes;
     xmlXPathContextPtr xpath = nullptr;
 

@@ -74,6 +74,7 @@ struct LoadState {
     qint64 nodes = 0;
     bool nodesKnown = true;
     qint64 chars = 0;
+    bool cancelled = false; // the user asked to stop; nothing read counts
 };
 
 constexpr qsizetype kHeadBytes = 64 * 1024;
@@ -121,6 +122,29 @@ void installLoader()
     });
 }
 
+// The line the parser stands on, for a person to see where the fault is. The parser
+// keeps only a window of its input around the current place, so a very long line comes
+// back as the part still held (the column then counts from the line's real start, and
+// the caller cannot place a caret in it: it is left empty).
+QString currentSourceLine(xmlParserCtxtPtr ctxt, qint64 column)
+{
+    constexpr qint64 kMaxLine = 4096;
+    if (!ctxt || !ctxt->input || !ctxt->input->base || !ctxt->input->cur || !ctxt->input->end)
+        return QString();
+    const xmlChar* base = ctxt->input->base;
+    const xmlChar* cur = qMin(ctxt->input->cur, ctxt->input->end);
+    const xmlChar* from = cur;
+    while (from > base && from[-1] != '\n' && from[-1] != '\r' && cur - from < kMaxLine)
+        --from;
+    if (from > base && from[-1] != '\n' && from[-1] != '\r')
+        return QString();
+    const xmlChar* to = cur;
+    while (to < ctxt->input->end && *to != '\n' && *to != '\r' && to - from < kMaxLine)
+        ++to;
+    const QString line = QString::fromUtf8(reinterpret_cast<const char*>(from), to - from);
+    return column <= line.size() + 1 ? line : QString();
+}
+
 void onError(void* user, xmlErrorPtr e)
 {
     auto* ctxt = static_cast<xmlParserCtxtPtr>(user);
@@ -147,6 +171,15 @@ void onError(void* user, xmlErrorPtr e)
     slot->reason = QString::fromUtf8(e->message ? e->message : "").trimmed();
     slot->line = e->line;
     slot->linepos = e->int2;
+    // A fault inside an entity's content is found by a parser of its own, which counts
+    // lines from the content's start: the place to show is the reference in the document.
+    if (ctxt != st->ctxt && st->ctxt && st->ctxt->input) {
+        slot->line = st->ctxt->input->line;
+        slot->linepos = st->ctxt->input->col;
+    }
+    // Inside the DTD the place is the DTD's, not a line of the document.
+    if (st->ctxt && st->ctxt->inputNr <= 1)
+        slot->srcText = currentSourceLine(st->ctxt, slot->linepos);
 }
 
 // Deeper nesting than this is refused: no configuration document comes near it, and
@@ -336,6 +369,9 @@ bool noteRefusal(LoadState& st, void* ctx, long code, const QString& reason)
     st.fatal.reason = reason;
     st.fatal.line = xmlSAX2GetLineNumber(ctx);
     st.fatal.linepos = xmlSAX2GetColumnNumber(ctx);
+    auto* ctxt = static_cast<xmlParserCtxtPtr>(ctx);
+    if (ctxt && ctxt == st.ctxt && ctxt->inputNr <= 1)
+        st.fatal.srcText = currentSourceLine(ctxt, st.fatal.linepos);
     return true;
 }
 
@@ -561,6 +597,10 @@ int readChunk(void* ctx, char* buffer, int len)
                         .arg(kMaxAttributes));
         return 0;
     }
+    if (cancelRequested()) {
+        st->cancelled = true;
+        return -1;
+    }
     qint64 n;
     if (st->device) {
         n = st->device->read(buffer, len);
@@ -770,7 +810,7 @@ bool DOMDocument::loadInProgress() { return loadsRunning > 0; }
 bool DOMDocument::refuseNestedLoad(const QString& url)
 {
     m_parseError = DOMParseError{long(DOMError::Busy),
-                                 QStringLiteral("Another document is being loaded; try again when it is done."), url, 0, 0};
+                                 QStringLiteral("Another document is being loaded; try again when it is done."), url, 0, 0, QString()};
     return false;
 }
 
@@ -870,12 +910,18 @@ xmlDocPtr parseWith(LoadState& st, const QString& url, bool validate, DOMParseEr
     // Validation checks a document against its DTD; one without a DTD has nothing to break.
     const bool invalid = doc && validate && (doc->intSubset || doc->extSubset) && !ctxt->valid;
     xmlFreeParserCtxt(ctxt);
+    if (st.cancelled) {
+        if (doc)
+            xmlFreeDoc(doc);
+        error = {long(DOMError::Cancelled), QStringLiteral("The load was cancelled."), QString(), 0, 0, QString()};
+        return nullptr;
+    }
     if (doc && !st.refused) {
         const QString conflict = encodingConflict(st.head);
         if (!conflict.isEmpty()) {
             st.refused = true;
             st.haveFatal = true;
-            st.fatal = {XML_ERR_INVALID_ENCODING, conflict, QString(), 1, 1};
+            st.fatal = {XML_ERR_INVALID_ENCODING, conflict, QString(), 1, 1, QString()};
         }
     }
     if (doc && (st.refused || st.namespaceBroken)) {
@@ -892,7 +938,7 @@ xmlDocPtr parseWith(LoadState& st, const QString& url, bool validate, DOMParseEr
         error = st.haveValidity ? st.validity : st.other;
         if (!st.unreadDtd.isEmpty()) // nothing to judge the document by
             error = {XML_IO_LOAD_ERROR, QStringLiteral("The DTD %1 could not be read.").arg(st.unreadDtd), QString(),
-                     error.line, error.linepos};
+                     error.line, error.linepos, QString()};
         if (!error.errorCode) {
             error.errorCode = XML_ERR_INTERNAL_ERROR;
             error.reason = QStringLiteral("The document is not valid according to its DTD.");
@@ -924,10 +970,11 @@ bool DOMDocument::load(const QString& url)
     QByteArray fetched;
     QFile file;
     QString baseUrl = url;
+    clearCancel();
     if (isHttp(url)) {
         detail::FetchResult r = detail::fetchUrl(url, detail::kMaxFetchBytes, detail::kFetchStallSeconds);
         if (!r.ok) {
-            err.errorCode = XML_IO_LOAD_ERROR;
+            err.errorCode = r.cancelled ? long(DOMError::Cancelled) : long(XML_IO_LOAD_ERROR);
             err.reason = r.error;
             return finishLoad(detail::DocCore::createEmpty(), err);
         }
@@ -975,6 +1022,10 @@ bool DOMDocument::load(const QString& url)
         core->sourcePath = file.fileName();
         core->sourceSize = st.offset;
         core->sourceHash = st.hash.result();
+        core->diskPath = QFileInfo(file).absoluteFilePath();
+        core->diskSize = core->sourceSize;
+        core->diskModified = QFileInfo(file).lastModified();
+        core->diskHash = core->sourceHash;
     } else if (fetched.size() <= kKeptDownloadBytes) {
         core->sourceBytes = fetched;
     }

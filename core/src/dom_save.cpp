@@ -8,6 +8,7 @@
 #include <libxml/xmlIO.h>
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <optional>
 #include <QSaveFile>
@@ -321,6 +322,20 @@ QByteArray DOMDocument::saveToBytes() const
     return bytes;
 }
 
+namespace {
+
+bool sameFile(const QString& a, const QString& b)
+{
+    if (a.isEmpty() || b.isEmpty())
+        return false;
+    const QFileInfo x(a), y(b);
+    if (x.absoluteFilePath() == y.absoluteFilePath())
+        return true;
+    return x.exists() && y.exists() && x.canonicalFilePath() == y.canonicalFilePath();
+}
+
+} // namespace
+
 void DOMDocument::save(const QString& path) const
 {
     if (path.isEmpty())
@@ -337,7 +352,13 @@ void DOMDocument::save(const QString& path) const
         if (!file.open(QIODevice::WriteOnly))
             cannot(file.errorString());
         keepOwnerAndMode(path, file.handle());
-        auto write = [&file](const char* b, int len) { return file.write(b, len) == len; };
+        detail::StreamHash written;
+        qint64 writtenBytes = 0;
+        auto write = [&file, &written, &writtenBytes](const char* b, int len) {
+            written.add(b, len);
+            writtenBytes += len;
+            return file.write(b, len) == len;
+        };
         const bool ok = fromSource ? detail::writeSource(*m_core, write)
                                    : detail::serialize(*m_core, reinterpret_cast<xmlNodePtr>(m_core->doc), write, true);
         if (!ok) {
@@ -349,8 +370,41 @@ void DOMDocument::save(const QString& path) const
         }
         if (!file.commit())
             cannot(file.errorString());
+        if (sameFile(m_core->diskPath, path)) {
+            m_core->diskSize = writtenBytes;
+            m_core->diskModified = QFileInfo(path).lastModified();
+            m_core->diskHash = written.result();
+        }
         return;
     }
+}
+
+bool DOMDocument::changedOnDisk(const QString& path) const
+{
+    const detail::DocCore& core = *m_core;
+    if (core.diskPath.isEmpty() || !sameFile(core.diskPath, path))
+        return false;
+    QFile in(core.diskPath);
+    const QFileInfo info(core.diskPath);
+    if (!info.exists() || info.size() != core.diskSize || info.lastModified() != core.diskModified)
+        return true;
+    // Same size and time: it may still have been rewritten within the clock's grain or had
+    // its time set back. Reading it through costs less than the save that follows, which
+    // writes as many bytes.
+    if (!in.open(QIODevice::ReadOnly))
+        return true;
+    detail::StreamHash hash;
+    QByteArray chunk(1 << 20, Qt::Uninitialized);
+    for (;;) {
+        const qint64 n = in.read(chunk.data(), chunk.size());
+        if (n < 0)
+            return true;
+        if (n == 0)
+            break;
+        hash.add(chunk.constData(), n);
+        busyTick();
+    }
+    return hash.result() != core.diskHash;
 }
 
 } // namespace treelark

@@ -1,5 +1,7 @@
 #include "fetch.h"
 
+#include "treelark/Busy.h"
+
 #include <curl/curl.h>
 
 #include <mutex>
@@ -24,6 +26,14 @@ size_t onData(char* data, size_t size, size_t count, void* user)
     }
     sink->body->append(data, qsizetype(n));
     return n;
+}
+
+// Called by curl about once a second even while nothing arrives, so a server that never
+// answers neither freezes the window nor holds the user: a request to cancel ends it.
+int onTransferTick(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+{
+    busyTick();
+    return cancelRequested() ? 1 : 0;
 }
 
 } // namespace
@@ -57,13 +67,18 @@ FetchResult fetchUrl(const QString& url, qint64 maxBytes, int stallSeconds)
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errbuf);
     curl_easy_setopt(curl, CURLOPT_USERAGENT, "Treelark");
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, onTransferTick);
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
 
     const CURLcode rc = curl_easy_perform(curl);
     long status = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
     curl_easy_cleanup(curl);
 
-    if (sink.tooLarge || rc == CURLE_FILESIZE_EXCEEDED) {
+    if (rc == CURLE_ABORTED_BY_CALLBACK) {
+        result.cancelled = true;
+        result.error = QStringLiteral("The load was cancelled.");
+    } else if (sink.tooLarge || rc == CURLE_FILESIZE_EXCEEDED) {
         result.error = QStringLiteral("The document at %1 is larger than %2 MB.").arg(url).arg(maxBytes >> 20);
     } else if (rc != CURLE_OK) {
         result.error = QStringLiteral("Cannot fetch %1: %2").arg(url, QString::fromUtf8(errbuf[0] ? errbuf : curl_easy_strerror(rc)));

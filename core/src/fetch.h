@@ -10,6 +10,7 @@ struct FetchResult {
     bool ok = false;
     QByteArray body;
     QString error;
+    bool cancelled = false; // the user asked to stop
 };
 
 // Redirects are followed only to http and https; nothing else is ever contacted.

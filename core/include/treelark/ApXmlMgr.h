@@ -33,6 +33,8 @@ public:
     /// completed, whether or not the document parsed: test DOMDoc()->parseError() (and read
     /// lastError() for the reason). A name holding "///" without a scheme comes back
     /// rewritten ("xyz:///C:/a.xml" becomes "C:/a.xml"); the const overload takes a copy.
+    /// A load stopped through requestCancel() (Busy.h) keeps the previous document, raises
+    /// nothing and returns DOMError::Cancelled.
     qint32 LoadXml(QString& sFileName, bool bValidate);
     qint32 LoadXml(const QString& sFileName, bool bValidate);
 

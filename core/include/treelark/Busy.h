@@ -14,4 +14,11 @@ namespace treelark {
 TREELARK_CORE_EXPORT void setBusyHandler(std::function<void()> handler);
 TREELARK_CORE_EXPORT void busyTick();
 
+/// Asks the operation under way to stop at its next tick. Loading stops and fails with
+/// DOMError::Cancelled (leaving the caller's document as it was); operations that
+/// cannot stop half-way ignore the request. A new load clears it.
+TREELARK_CORE_EXPORT void requestCancel();
+TREELARK_CORE_EXPORT bool cancelRequested();
+TREELARK_CORE_EXPORT void clearCancel();
+
 } ///< namespace treelark

@@ -69,6 +69,7 @@ enum class DOMError : long {
     ObjectNotSet = 91,      ///< a method called on "nothing"
     BadQuery = 1000,        ///< selection text that is not a location path
     Busy = 1001,            ///< a document is being loaded; loads do not nest
+    Cancelled = 1002,       ///< the user stopped the load (see requestCancel)
 };
 
 /// What every refused DOM operation throws: a stable number and a readable description.
@@ -243,6 +244,7 @@ struct DOMParseError {
     QString url;
     qint64 line = 0;
     qint64 linepos = 0;
+    QString srcText; ///< the source line holding the fault, as far as the parser still had it
 };
 
 /// One XML document, always held through a DOMDocumentPtr made by create().
@@ -283,6 +285,11 @@ public:
     /// last load failed holds nothing that was read and is refused.
     void save(const QString& path) const;
     QByteArray saveToBytes() const;
+    /// Whether `path` names the file this document was read from and that file is no
+    /// longer as this document last read or wrote it (its size, modification time or
+    /// content differ, or it is gone). False for any other path, and for documents that
+    /// did not come from a file.
+    bool changedOnDisk(const QString& path) const;
 
     DOMNode documentElement() const;
     void setDocumentElement(const DOMNode& element);

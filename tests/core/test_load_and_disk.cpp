@@ -1,0 +1,118 @@
+// What the core tells a window about a load in progress and the file behind a document:
+// a load the user stops changes nothing, a fault comes with its line, and a file someone
+// else changed is told apart from one this document last read or wrote.
+#include "test_support.h"
+#include "treelark/ApXmlMgr.h"
+#include "treelark/Busy.h"
+#include "treelark/dom.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QFileInfo>
+
+using namespace treelark;
+using testsupport::writeFile;
+
+namespace {
+
+QByteArray manyRows(int rows)
+{
+    QByteArray text = "<r>\n";
+    for (int i = 0; i < rows; ++i)
+        text += "  <row n=\"" + QByteArray::number(i) + "\">some text to read</row>\n";
+    return text + "</r>\n";
+}
+
+} // namespace
+
+TEST(LoadCancel, StoppedLoadKeepsThePreviousDocumentAndTellsNoOne)
+{
+    QTemporaryDir dir;
+    const QString small = writeFile(dir, "small.xml", "<kept/>");
+    const QString big = writeFile(dir, "big.xml", manyRows(100000)); // several progress reports
+    ApXmlMgr mgr;
+    ASSERT_EQ(mgr.LoadXml(small, false), 0);
+    const DOMDocumentPtr before = mgr.DOMDoc();
+    int ready = 0;
+    QObject::connect(&mgr, &ApXmlMgr::DOMReady, [&ready](DOMDocumentPtr) { ++ready; });
+    int reports = 0;
+    QObject::connect(&mgr, &ApXmlMgr::LoadProgress, [&reports](qint64, qint64) {
+        if (++reports == 1)
+            requestCancel();
+    });
+    EXPECT_EQ(mgr.LoadXml(big, false), qint32(DOMError::Cancelled));
+    EXPECT_EQ(mgr.DOMDoc(), before);
+    EXPECT_EQ(mgr.DOMDoc()->documentElement().nodeName(), "kept");
+    EXPECT_EQ(mgr.sXMLFileName(), small);
+    EXPECT_EQ(ready, 0);
+    EXPECT_EQ(mgr.lastError(), "The load was cancelled.");
+
+    // A request left over from before does not stop the next load.
+    requestCancel();
+    EXPECT_EQ(mgr.LoadXml(big, false), 0);
+    EXPECT_EQ(mgr.DOMDoc()->parseError().errorCode, 0);
+    EXPECT_EQ(ready, 1);
+}
+
+TEST(LoadFault, ComesWithTheLineItIsOn)
+{
+    struct Case {
+        QByteArray text;
+        qint64 line;
+        QString srcText; // "" where the line cannot be shown
+    } cases[] = {
+        {"<a>\n  <b>text</a>\n</a>\n", 2, "  <b>text</a>"},
+        {"<a>\r\n\t<b x='1' x='2'/>\r\n</a>", 2, "\t<b x='1' x='2'/>"},
+        {"<a>\n<b>\n", 3, ""},                                          // the end of the text
+        {"<!DOCTYPE a [<!ENTITY e '<b>'>]>\n<a>&e;</a>\n", 2, "<a>&e;</a>"}, // fault inside an entity
+    };
+    for (const Case& c : cases) {
+        const DOMDocumentPtr doc = DOMDocument::create();
+        EXPECT_FALSE(doc->loadXML(c.text));
+        const DOMParseError& err = doc->parseError();
+        EXPECT_EQ(err.line, c.line) << c.text.constData();
+        EXPECT_EQ(err.srcText, c.srcText) << c.text.constData();
+        if (!err.srcText.isEmpty()) {
+            EXPECT_LE(err.linepos, err.srcText.size() + 1);
+        }
+    }
+}
+
+TEST(ChangedOnDisk, OnlySomeoneElsesChangeToTheFileReadCounts)
+{
+    QTemporaryDir dir;
+    const QString path = writeFile(dir, "a.xml", "<a><b/></a>\n");
+    const QString other = dir.filePath("other.xml");
+    const DOMDocumentPtr doc = DOMDocument::create();
+    ASSERT_TRUE(doc->load(path));
+    EXPECT_FALSE(doc->changedOnDisk(path));
+    EXPECT_FALSE(doc->changedOnDisk(other));
+    EXPECT_FALSE(testsupport::parsed("<a/>")->changedOnDisk(path)); // read from text
+
+    // Our own saves move what the file is expected to be; saves elsewhere do not.
+    doc->documentElement().setAttribute("n", "1");
+    doc->save(path);
+    EXPECT_FALSE(doc->changedOnDisk(path));
+    doc->save(other);
+    EXPECT_FALSE(doc->changedOnDisk(other));
+
+    // Same size, time set back: only the content tells.
+    const QFileInfo info(path);
+    const QDateTime when = info.lastModified();
+    QByteArray bytes = testsupport::readFile(path);
+    bytes.replace("n=\"1\"", "n=\"2\"");
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+        f.flush();
+        f.setFileTime(when, QFileDevice::FileModificationTime);
+    }
+    ASSERT_EQ(QFileInfo(path).lastModified(), when);
+    EXPECT_TRUE(doc->changedOnDisk(path));
+    doc->save(path);
+    EXPECT_FALSE(doc->changedOnDisk(path));
+    QFile::remove(path);
+    EXPECT_TRUE(doc->changedOnDisk(path));
+}
