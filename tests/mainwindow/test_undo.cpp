@@ -45,6 +45,8 @@ QString treeMismatch(DocumentTreeModel* m, TreeItem* item, const DOMNode& node,
         children.push_back(c);
     if (m->childCount(item) != qsizetype(children.size()))
         return QString("%1 has %2 rows for %3 children").arg(item->text).arg(m->childCount(item)).arg(children.size());
+    if (m->rowCount(m->indexOf(item)) != m->childCount(item))
+        return item->text + ": the view is told another row count";
     // rows in document order, apart from rows a drag showed last: those may stand anywhere
     std::vector<DOMNode> inOrder;
     for (const DOMNode& c : children)
