@@ -90,7 +90,7 @@ frmMain::frmMain(const QString& commandLine, QWidget* parent, StartLoad when)
     setObjectName(QStringLiteral("frmMain"));
     registerForm(this);
     setWindowTitle(QStringLiteral("Treelark"));
-    setWindowIcon(QIcon::fromTheme(QStringLiteral("text-xml"), style()->standardIcon(QStyle::SP_FileIcon)));
+    setWindowIcon(QIcon(QStringLiteral(":/treelark.svg")));
     m_editor = new DocumentEditor(this);
     buildControls();
     installComforts();

@@ -8,7 +8,7 @@ pkgs=(build-essential cmake ninja-build pkg-config
       qt6-base-dev qt6-qpa-plugins libqt6svg6
       libxml2-dev libxml2-utils libgtest-dev libcurl4-openssl-dev
       clang libclang-rt-14-dev
-      xvfb xdotool imagemagick fonts-dejavu-core python3)
+      desktop-file-utils xvfb xdotool imagemagick fonts-dejavu-core python3)
 if [ "${1:-}" = docs ]; then
   pkgs+=(doxygen)
 fi

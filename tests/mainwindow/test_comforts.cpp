@@ -84,6 +84,7 @@ private slots:
             w.show();
             QVERIFY(QTest::qWaitForWindowExposed(&w));
             w.resize(640, 480);
+            QVERIFY(!w.windowIcon().pixmap(32).isNull()); // the program's own, drawn from its SVG
             // First run: the pane as tall as it always was.
             QVERIFY(qAbs(w.txtInfo->height() - twipsToPixelsY(1770, &w)) <= 8);
             auto* splitter = w.findChild<QSplitter*>("PaneTreeSplit");

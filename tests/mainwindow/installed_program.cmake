@@ -1,0 +1,21 @@
+# Installs this build into a scratch prefix and checks what a desktop needs of it: the
+# program, an entry the desktop's own checker accepts, and the icon the entry names.
+file(REMOVE_RECURSE "${PREFIX}")
+execute_process(COMMAND ${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${PREFIX}" OUTPUT_QUIET RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "install failed: ${rc}")
+endif()
+foreach(f bin/quenmoor share/applications/treelark.desktop share/icons/hicolor/scalable/apps/treelark.svg)
+  if(NOT EXISTS "${PREFIX}/${f}")
+    message(FATAL_ERROR "not installed: ${f}")
+  endif()
+endforeach()
+execute_process(COMMAND desktop-file-validate "${PREFIX}/share/applications/treelark.desktop"
+                RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
+if(NOT rc EQUAL 0 OR NOT out STREQUAL "")
+  message(FATAL_ERROR "desktop entry refused:\n${out}")
+endif()
+file(STRINGS "${PREFIX}/share/applications/treelark.desktop" exec REGEX "^Exec=")
+if(NOT exec MATCHES "^Exec=quenmoor ")
+  message(FATAL_ERROR "the entry does not start the installed program: ${exec}")
+endif()
