@@ -66,25 +66,6 @@ struct Cost {
     qint64 peakMegabytes = 0; // peak resident growth during the call
 };
 
-// The worst figures seen by this process, printed when it ends.
-struct Worst {
-    Cost cost;
-    QString slowest, hungriest;
-    ~Worst()
-    {
-        if (!slowest.isEmpty())
-            std::printf("[hostile] worst time %lld ms (%s), worst memory %lld MB (%s)\n",
-                        static_cast<long long>(cost.millis), qPrintable(slowest),
-                        static_cast<long long>(cost.peakMegabytes), qPrintable(hungriest));
-    }
-};
-
-inline Worst& worst()
-{
-    static Worst w;
-    return w;
-}
-
 inline Cost measure(const QString& label, const std::function<void()>& work)
 {
     // Free heap pages go back to the system first, so a load cannot hide its cost in
@@ -100,15 +81,6 @@ inline Cost measure(const QString& label, const std::function<void()>& work)
     c.peakMegabytes = std::max<qint64>(0, statusKb("VmHWM") - before) / 1024;
     std::printf("[hostile] %-40s %6lld ms %5lld MB\n", qPrintable(label), static_cast<long long>(c.millis),
                 static_cast<long long>(c.peakMegabytes));
-    Worst& w = worst();
-    if (c.millis >= w.cost.millis) {
-        w.cost.millis = c.millis;
-        w.slowest = label;
-    }
-    if (c.peakMegabytes >= w.cost.peakMegabytes) {
-        w.cost.peakMegabytes = c.peakMegabytes;
-        w.hungriest = label;
-    }
     return c;
 }
 

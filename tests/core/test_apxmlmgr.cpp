@@ -228,21 +228,25 @@ TEST(ApXmlMgrQueries, NodesByAttributeValue)
 
 TEST(ApXmlMgrQueries, PathAndFileNameSplit)
 {
+    const struct {
+        const char* full;
+        const char* separator;
+        int at;
+        const char* path;
+        const char* file;
+    } cases[] = {
+        {"RootNode/NodeA/NodeA1", "/", 15, "RootNode/NodeA/", "NodeA1"},
+        {"RootNode", "/", 0, "", "RootNode"},
+        {"C:\\data\\a.xml", "\\", 8, "C:\\data\\", "a.xml"},
+        // a separator of two characters: the name keeps the separator's second character
+        {"a::b", "::", 2, "a:", ":b"},
+    };
     ApXmlMgr mgr;
     QString path, file;
-    EXPECT_EQ(mgr.GetPathAndFileName("RootNode/NodeA/NodeA1", path, file, "/"), 15);
-    EXPECT_EQ(path, "RootNode/NodeA/");
-    EXPECT_EQ(file, "NodeA1");
-    EXPECT_EQ(mgr.GetPathAndFileName("RootNode", path, file, "/"), 0);
-    EXPECT_EQ(path, "");
-    EXPECT_EQ(file, "RootNode");
-    EXPECT_EQ(mgr.GetPathAndFileName("C:\\data\\a.xml", path, file), 8);
-    EXPECT_EQ(path, "C:\\data\\");
-    EXPECT_EQ(file, "a.xml");
-    // a separator of two characters: the name keeps the separator's second character
-    EXPECT_EQ(mgr.GetPathAndFileName("a::b", path, file, "::"), 2);
-    EXPECT_EQ(path, "a:");
-    EXPECT_EQ(file, ":b");
+    for (const auto& c : cases) {
+        EXPECT_EQ(mgr.GetPathAndFileName(c.full, path, file, c.separator), c.at) << c.full;
+        EXPECT_EQ(path + "|" + file, QString(c.path) + "|" + c.file);
+    }
     EXPECT_EQ(mgr.GetPathAndFileName("abc", path, file, ""), -1);
 }
 

@@ -199,37 +199,32 @@ private slots:
         QCOMPARE(f->cboLayers->currentText(), QStringLiteral("Roads"));
     }
 
-    void numberChecksOnLeavingTheBoxes_data()
-    {
-        QTest::addColumn<bool>("width");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("message");
-        QTest::addColumn<QString>("title");
-        QTest::newRow("fraction width") << true << "1.5" << "Please input an integer for Length" << "Integer Required";
-        QTest::newRow("word width") << true << "abc" << "Please input a number for Length" << "Number Required";
-        QTest::newRow("empty width") << true << "" << "Please input a number for Length" << "Number Required";
-        QTest::newRow("width") << true << " 12 " << "" << "";
-        QTest::newRow("fraction decimals") << false << "1.5" << "" << "";
-        QTest::newRow("word decimals") << false << "x" << "Please input a number for Precision" << "Number Required";
-    }
-
     void numberChecksOnLeavingTheBoxes()
     {
-        QFETCH(bool, width);
-        QFETCH(QString, text);
-        QFETCH(QString, message);
-        QFETCH(QString, title);
+        const struct {
+            bool width;
+            const char* text;
+            const char* message; // "" when nothing is said
+            const char* title;
+        } cases[] = {
+            {true, "1.5", "Please input an integer for Length", "Integer Required"},
+            {true, "abc", "Please input a number for Length", "Number Required"},
+            {true, "", "Please input a number for Length", "Number Required"},
+            {true, " 12 ", "", ""},
+            {false, "1.5", "", ""},
+            {false, "x", "Please input a number for Precision", "Number Required"},
+        };
         frmXmlCreator* f = open();
         f->cmdAddLayer->click();
         f->cmdAddField->click();
-        QLineEdit* box = width ? f->txtFieldWidth : f->txtDecimals;
-        box->setText(text);
-        leave(box);
-        if (message.isEmpty()) {
-            QVERIFY(script->asked().isEmpty());
-        } else {
-            QCOMPARE(script->messagesShown(), QStringList{message});
-            QCOMPARE(script->asked().last().title, title);
+        for (const auto& c : cases) {
+            script->clearAsked();
+            QLineEdit* box = c.width ? f->txtFieldWidth : f->txtDecimals;
+            box->setText(c.text);
+            leave(box);
+            QCOMPARE(script->messagesShown(), *c.message ? QStringList{c.message} : QStringList());
+            if (*c.message)
+                QCOMPARE(script->asked().last().title, QString(c.title));
         }
     }
 

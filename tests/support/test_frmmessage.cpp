@@ -52,33 +52,22 @@ class FrmMessageTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void captionFollowsOnlyNonEmptyTitles_data()
+    // The caption follows only titles that are not empty; a later message replaces the
+    // text and drops the selection.
+    void captionAndTextFollowEachMessage()
     {
-        QTest::addColumn<QStringList>("titles");
-        QTest::addColumn<QString>("caption");
-        QTest::newRow("fresh window") << QStringList{} << "Message";
-        QTest::newRow("no title") << QStringList{""} << "Message";
-        QTest::newRow("a title") << QStringList{"XML Contents"} << "XML Contents";
-        QTest::newRow("empty title keeps the last") << QStringList{"First", ""} << "First";
-        QTest::newRow("a later title replaces") << QStringList{"First", "Second"} << "Second";
-    }
-
-    void captionFollowsOnlyNonEmptyTitles()
-    {
-        QFETCH(QStringList, titles);
-        QFETCH(QString, caption);
         frmMessage form;
-        for (const QString& t : titles)
-            form.ShowMessage(QStringLiteral("text for ") + t, t);
-        QCOMPARE(form.windowTitle(), caption);
+        QCOMPARE(form.windowTitle(), QString("Message"));
+        const struct {
+            const char* title;
+            const char* caption;
+        } steps[] = {{"", "Message"}, {"First", "First"}, {"", "First"}, {"Second", "Second"}};
+        for (const auto& step : steps) {
+            form.ShowMessage(QStringLiteral("one\ntwo ") + step.title, step.title);
+            QCOMPARE(form.windowTitle(), QString(step.caption));
+        }
         QVERIFY(!form.isVisible()); // the caller shows it
         QVERIFY(form.windowFlags() & Qt::WindowStaysOnTopHint);
-    }
-
-    void laterMessageReplacesTheText()
-    {
-        frmMessage form;
-        form.ShowMessage(QStringLiteral("one\ntwo\nthree"));
         form.txtMessage->setSelection(2, 6);
         form.ShowMessage(QStringLiteral("only"));
         QCOMPARE(viewLines(*form.txtMessage), QStringList{"only"});
