@@ -7,6 +7,7 @@
 #include <libxml/parser.h>
 #include <libxml/parserInternals.h>
 #include <libxml/SAX2.h>
+#include <libxml/valid.h>
 #include <libxml/xmlerror.h>
 
 #include <QFile>
@@ -78,9 +79,12 @@ struct BuildState {
     bool readFailed = false;
     bool encodingChecked = false;
 
+    // What an open element has held so far, for judging its blanks as the DOM does.
+    enum : std::uint8_t { kHadChild = 1, kLastText = 2, kFirstText = 4 };
     struct Open {
         Row row;
         Row lastChild;
+        std::uint8_t held;
     };
     std::vector<Open> open;
 
@@ -184,15 +188,16 @@ void onStartElement(void* ctx, const xmlChar* localname, const xmlChar* prefix, 
     d.next.push(DocumentIndex::NoRow);
     d.children.push(0);
     d.name.push(internName(*st, prefix, localname));
-    d.flags.push(0);
+    d.flags.push(ctxt->space && *ctxt->space == 1 ? detail::kPreserveSpace : 0);
     if (!st->open.empty()) {
         BuildState::Open& up = st->open.back();
         if (up.lastChild != DocumentIndex::NoRow)
             d.next[up.lastChild] = row;
         up.lastChild = row;
+        up.held = (up.held | BuildState::kHadChild) & ~BuildState::kLastText;
         ++d.children[parent];
     }
-    st->open.push_back({row, DocumentIndex::NoRow});
+    st->open.push_back({row, DocumentIndex::NoRow, 0});
 }
 
 void onEndElement(void* ctx, const xmlChar*, const xmlChar*, const xmlChar*)
@@ -215,10 +220,43 @@ void onEndElement(void* ctx, const xmlChar*, const xmlChar*, const xmlChar*)
     d.flags[row] |= detail::kClosed;
 }
 
-void markText(BuildState& st)
+void noteChild(BuildState& st, bool text)
 {
-    if (!st.open.empty())
-        st.d->flags[st.open.back().row] |= detail::kHasText;
+    if (st.open.empty())
+        return;
+    BuildState::Open& o = st.open.back();
+    if (text) {
+        st.d->flags[o.row] |= detail::kHasText;
+        if (!(o.held & BuildState::kHadChild))
+            o.held |= BuildState::kFirstText;
+    }
+    o.held = (o.held | BuildState::kHadChild | BuildState::kLastText) & (text ? 0xFF : ~BuildState::kLastText);
+}
+
+void markText(BuildState& st) { noteChild(st, true); }
+
+// Whether the parser, building the DOM, would take these blanks for layout: libxml2's own
+// judgement (areBlanks), made on what the element has held so far and on what follows.
+bool judgedLayout(const BuildState& st, const xmlChar* ch, int len)
+{
+    xmlParserCtxtPtr c = st.ctxt;
+    if (!c->space || *c->space == 1 || *c->space == -2) // xml:space="preserve"
+        return false;
+    if (c->myDoc && c->name) {
+        const int mixed = xmlIsMixedElement(c->myDoc, c->name);
+        if (mixed == 0 || mixed == 1)
+            return mixed == 0;
+    }
+    // What follows the text: right after it when it is handed over from the input (the
+    // parser moves on only afterwards), where the parser is when it comes from a copy.
+    xmlParserInputPtr in = c->input;
+    const xmlChar* next = ch >= in->base && ch + len <= in->end ? ch + len : in->cur;
+    if (next[0] != '<' && next[0] != 0xD)
+        return false;
+    const std::uint8_t held = st.open.back().held;
+    if (!(held & BuildState::kHadChild) && next[0] == '<' && next[1] == '/')
+        return false;
+    return !(held & (BuildState::kLastText | BuildState::kFirstText));
 }
 
 void onCharacters(void* ctx, const xmlChar* ch, int len)
@@ -226,10 +264,28 @@ void onCharacters(void* ctx, const xmlChar* ch, int len)
     BuildState* st = mainState(ctx);
     if (!st || st->open.empty() || (st->d->flags[st->open.back().row] & detail::kHasText))
         return;
-    // Blanks alone are the file's layout, which the tree does not show.
-    for (int i = 0; i < len; ++i)
+    bool lineBreak = false;
+    for (int i = 0; i < len; ++i) {
         if (ch[i] != ' ' && ch[i] != '\n' && ch[i] != '\t' && ch[i] != '\r')
             return markText(*st);
+        lineBreak = lineBreak || ch[i] == '\n' || ch[i] == '\r';
+    }
+    // Blanks taken for layout are not shown when they run across lines; on one line
+    // they are words' space, text like any other.
+    if (!lineBreak || !judgedLayout(*st, ch, len))
+        markText(*st);
+}
+
+void onOtherChild(void* ctx, const xmlChar*, const xmlChar*)
+{
+    if (BuildState* st = mainState(ctx))
+        noteChild(*st, false);
+}
+
+void onComment(void* ctx, const xmlChar*)
+{
+    if (BuildState* st = mainState(ctx); st && st->ctxt->inSubset == 0)
+        noteChild(*st, false);
 }
 
 void onCdata(void* ctx, const xmlChar*, int)
@@ -284,9 +340,25 @@ void onError(void* ctx, xmlErrorPtr e)
     st->stopAtNextElement = true;
 }
 
+int readSome(BuildState* st, char* buffer, int len);
+
+// Hands the parser as much as it asks for, as a plain read would: where its input is cut
+// decides how it judges blanks that straddle the cut, and the DOM's load reads that way.
 int readBlock(void* ctx, char* buffer, int len)
 {
     auto* st = static_cast<BuildState*>(ctx);
+    int given = 0;
+    while (given < len) {
+        const int n = readSome(st, buffer + given, len - given);
+        if (n <= 0)
+            return given > 0 ? given : n;
+        given += n;
+    }
+    return given;
+}
+
+int readSome(BuildState* st, char* buffer, int len)
+{
     if (st->blockPos == st->blockLen) {
         if (st->cancel && st->cancel->load(std::memory_order_relaxed)) {
             st->cancelled = true;
@@ -392,8 +464,8 @@ bool DocumentIndex::build(const QString& path, const Progress& progress, const s
     sax->ignorableWhitespace = onCharacters;
     sax->cdataBlock = onCdata;
     sax->reference = onReference;
-    sax->comment = nullptr;
-    sax->processingInstruction = nullptr;
+    sax->comment = onComment;
+    sax->processingInstruction = onOtherChild;
     sax->serror = onError;
     sax->internalSubset = onInternalSubset;
     sax->externalSubset = onExternalSubset;

@@ -27,7 +27,7 @@ public:
     void push(T v)
     {
         if ((m_size & (kBlock - 1)) == 0)
-            m_blocks.push_back(std::make_unique<T[]>(kBlock));
+            m_blocks.push_back(std::make_unique_for_overwrite<T[]>(kBlock));
         m_blocks.back()[m_size & (kBlock - 1)] = v;
         ++m_size;
     }
@@ -49,6 +49,7 @@ private:
 enum RowFlag : std::uint8_t {
     kHasText = 1,
     kClosed = 2,
+    kPreserveSpace = 4, // xml:space="preserve" in force
 };
 
 // A subtree's length is kept in 32 bits; longer ones (only the top few rows of a file

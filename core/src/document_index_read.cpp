@@ -164,16 +164,22 @@ QString attributeValue(const QByteArray& raw)
     return QString::fromUtf8(out);
 }
 
-// Character data between tags as the parser gives it: references replaced, CDATA
-// sections opened, comments and instructions left out, line ends "\n". A construct cut
-// off at the end of the bytes is dropped.
-QByteArray contentText(const char* p, qsizetype n)
+// Character data between tags as the DOM has it: references replaced, CDATA sections
+// opened, comments and instructions left out, line ends "\n", and blanks the parser
+// takes for layout (see judgedLayout in document_index.cpp) dropped when they run across
+// lines. A construct cut off at the end of the bytes is dropped.
+QByteArray contentText(const char* p, qsizetype n, bool preserveSpace)
 {
     QByteArray out;
     out.reserve(n);
+    bool hadChild = false, lastText = false, firstText = false;
+    auto child = [&](bool text) {
+        firstText = firstText || (text && !hadChild);
+        hadChild = true;
+        lastText = text;
+    };
     auto skipTo = [&](qsizetype from, const char* end) -> qsizetype {
-        const QByteArrayView rest(p + from, n - from);
-        const qsizetype at = rest.indexOf(QByteArrayView(end));
+        const qsizetype at = QByteArrayView(p + from, n - from).indexOf(QByteArrayView(end));
         return at < 0 ? -1 : from + at + qsizetype(strlen(end));
     };
     for (qsizetype i = 0; i < n;) {
@@ -195,15 +201,33 @@ QByteArray contentText(const char* p, qsizetype n)
             }
             if (next < 0)
                 break;
+            child(false); // a CDATA section is not a text node to the parser's judgement
             i = next;
         } else if (c == '&') {
             i += decodeReference(p, i, n, &out);
-        } else if (c == '\r') {
-            out.append('\n');
-            i += (i + 1 < n && p[i + 1] == '\n') ? 2 : 1;
+            child(true);
         } else {
-            out.append(c);
-            ++i;
+            qsizetype end = i;
+            bool blank = true, lineBreak = false;
+            for (; end < n && p[end] != '<' && p[end] != '&'; ++end) {
+                blank = blank && isSpace(p[end]);
+                lineBreak = lineBreak || p[end] == '\n' || p[end] == '\r';
+            }
+            const bool beforeEndTag = end + 1 >= n || (p[end] == '<' && p[end + 1] == '/');
+            const bool layout = blank && lineBreak && !preserveSpace && (end == n || p[end] == '<')
+                && !(beforeEndTag && !hadChild) && !lastText && !firstText;
+            if (!layout) {
+                for (qsizetype k = i; k < end; ++k) {
+                    if (p[k] == '\r') {
+                        out.append('\n');
+                        k += k + 1 < end && p[k + 1] == '\n';
+                    } else {
+                        out.append(p[k]);
+                    }
+                }
+                child(true);
+            }
+            i = end;
         }
     }
     return out;
@@ -357,7 +381,7 @@ bool DocumentIndex::read(Row row, IndexedElement* out, qsizetype maxTextChars) c
     QByteArray bytes;
     if (!file.readAt(from, std::min(textEnd - from, budget), &bytes))
         return false;
-    out->text = QString::fromUtf8(contentText(bytes.constData(), bytes.size()));
+    out->text = QString::fromUtf8(contentText(bytes.constData(), bytes.size(), d->flags[row] & detail::kPreserveSpace));
     out->textTruncated = textEnd - from > budget || out->text.size() > maxTextChars;
     if (out->text.size() > maxTextChars)
         out->text.truncate(maxTextChars);

@@ -96,7 +96,8 @@ public:
     int depth(Row row) const;                 ///< 0 for the document element
     /// Whether the element's end tag was read (false for elements a fault left open).
     bool isClosed(Row row) const;
-    /// Whether the element holds character data of its own (besides layout blanks).
+    /// Whether the element holds character data of its own; blanks that run across lines
+    /// are layout and do not count.
     bool hasText(Row row) const;
     qint64 startOffset(Row row) const;        ///< of the '<' of its start tag
     qint64 endOffset(Row row) const;          ///< just past its end tag; -1 when not closed
