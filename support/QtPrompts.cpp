@@ -4,6 +4,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QInputDialog>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPrintDialog>
 #include <QPrinter>
@@ -21,6 +22,8 @@ MsgResult QtPrompts::message(const QString& text, MsgButtons buttons, const QStr
 {
     QMessageBox box(parent());
     box.setWindowTitle(title.isEmpty() ? applicationTitle() : title);
+    // Messages quote node texts and names, which may look like markup: shown as written.
+    box.setTextFormat(Qt::PlainText);
     box.setText(text);
     switch (buttons) {
     case MsgButtons::OK:
@@ -46,12 +49,15 @@ MsgResult QtPrompts::message(const QString& text, MsgButtons buttons, const QStr
 
 std::optional<QString> QtPrompts::input(const QString& prompt, const QString& title, const QString& defaultText)
 {
-    bool ok = false;
-    const QString text = QInputDialog::getText(parent(), title.isEmpty() ? applicationTitle() : title, prompt,
-                                               QLineEdit::Normal, defaultText, &ok);
-    if (!ok)
+    QInputDialog dialog(parent());
+    dialog.setWindowTitle(title.isEmpty() ? applicationTitle() : title);
+    dialog.setLabelText(prompt);
+    dialog.setTextValue(defaultText);
+    for (QLabel* label : dialog.findChildren<QLabel*>())
+        label->setTextFormat(Qt::PlainText);
+    if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
-    return text;
+    return dialog.textValue();
 }
 
 QString QtPrompts::toQtFilter(const QString& filter)
