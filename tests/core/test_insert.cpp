@@ -54,34 +54,26 @@ protected:
 
 // ---- GetFullPath ----
 
-TEST(GetFullPath, NamesFromTheDocumentElementDown)
+TEST(GetFullPath, NamesFromTheDocumentElementDownAndNothingAbove)
 {
-    Loaded d("<RootNode><NodeA><NodeA1>t</NodeA1></NodeA><NodeA/></RootNode>");
+    Loaded d("<RootNode a='1'><NodeA><NodeA1>t</NodeA1></NodeA><NodeA/></RootNode>");
     DOMNode a1 = d.root().firstChild().firstChild();
     EXPECT_EQ(d.mgr.GetFullPath(d.root()), "RootNode");
-    EXPECT_EQ(d.mgr.GetFullPath(a1), "RootNode/NodeA/NodeA1");
     EXPECT_EQ(d.mgr.GetFullPath(a1.firstChild()), "RootNode/NodeA/NodeA1/#text");
     // no position indexes: same-named siblings share a path
     EXPECT_EQ(d.mgr.GetFullPath(d.root().lastChild()), d.mgr.GetFullPath(d.root().firstChild()));
-}
-
-TEST(GetFullPath, NothingAboveTheDocumentElementHasAPath)
-{
-    Loaded d("<RootNode a='1'><NodeA/></RootNode>");
-    EXPECT_EQ(d.mgr.GetFullPath(DOMNode()), "");
-    EXPECT_EQ(d.mgr.GetFullPath(d.doc()->asNode()), "");
-    EXPECT_EQ(d.mgr.GetFullPath(d.root().attributes().item(0)), "");
+    for (const DOMNode& none : {DOMNode(), d.doc()->asNode(), d.root().attributes().item(0)})
+        EXPECT_EQ(d.mgr.GetFullPath(none), "");
     DOMNode detached = d.doc()->createElement("Loose");
     EXPECT_EQ(d.mgr.GetFullPath(detached), "");
     // inside a detached subtree its root counts as "above": the path starts below it
-    DOMNode inner = detached.appendChild(d.doc()->createElement("Inner"));
-    DOMNode leaf = inner.appendChild(d.doc()->createElement("Leaf"));
+    DOMNode leaf = detached.appendChild(d.doc()->createElement("Inner")).appendChild(d.doc()->createElement("Leaf"));
     EXPECT_EQ(d.mgr.GetFullPath(leaf), "Inner/Leaf");
 }
 
 // ---- CreateNode ----
 
-TEST(CreateNode, ElementsCarryTheSetInItsOrderAndStayDetached)
+TEST(CreateNode, ElementsCarryTheSetInItsOrderTextIsEmptyOtherKindsGiveNothing)
 {
     ApXmlMgr mgr;
     dCollection attrs;
@@ -89,22 +81,11 @@ TEST(CreateNode, ElementsCarryTheSetInItsOrderAndStayDetached)
     attrs.Add("1", "alpha");
     DOMNode e = mgr.CreateNode("Item", &attrs);
     ASSERT_FALSE(e.isNull());
-    EXPECT_EQ(e.nodeName(), "Item");
     EXPECT_TRUE(e.parentNode().isNull());
     EXPECT_EQ(attributeList(e), (QStringList{"zeta=2", "alpha=1"}));
-
     dCollection none;
-    DOMNode bare = mgr.CreateNode("Bare", &none);
-    ASSERT_FALSE(bare.isNull());
-    EXPECT_EQ(bare.attributes().length(), 0);
-    EXPECT_EQ(mgr.CreateNode("Plain").attributes().length(), 0);
-}
+    EXPECT_EQ(mgr.CreateNode("Bare", &none).attributes().length(), 0);
 
-TEST(CreateNode, TextIsAlwaysEmptyAndOtherKindsGiveNothing)
-{
-    ApXmlMgr mgr;
-    dCollection attrs;
-    attrs.Add("v", "k");
     DOMNode t = mgr.CreateNode("ignored name", &attrs, NODE_TEXT);
     ASSERT_FALSE(t.isNull());
     EXPECT_EQ(t.nodeType(), NODE_TEXT);
@@ -113,6 +94,12 @@ TEST(CreateNode, TextIsAlwaysEmptyAndOtherKindsGiveNothing)
     EXPECT_TRUE(mgr.lastError().contains("type 8")) << mgr.lastError().toStdString();
     EXPECT_TRUE(mgr.CreateNode("pi", nullptr, NODE_PROCESSING_INSTRUCTION).isNull());
     EXPECT_TRUE(mgr.CreateNode("x", nullptr, 99).isNull());
+
+    DOMDocumentPtr other = testsupport::parsed("<other/>"); // made in the document given
+    DOMNode o = mgr.CreateNode("E", nullptr, NODE_ELEMENT, other);
+    EXPECT_EQ(o.ownerDocument(), other);
+    other->documentElement().appendChild(o); // same document: no copy
+    EXPECT_EQ(other->documentElement().firstChild(), o);
 }
 
 TEST(CreateNode, NeverRaisesAndSkipsOnlyTheBadAttribute)
@@ -128,8 +115,7 @@ TEST(CreateNode, NeverRaisesAndSkipsOnlyTheBadAttribute)
     attrs.Add("1", "good");
     attrs.Add("2", "not valid");
     attrs.Add("3", "alsoGood");
-    DOMNode e = mgr.CreateNode("E", &attrs);
-    EXPECT_EQ(attributeList(e), (QStringList{"good=1", "alsoGood=3"}));
+    EXPECT_EQ(attributeList(mgr.CreateNode("E", &attrs)), (QStringList{"good=1", "alsoGood=3"}));
 
     ApXmlMgr empty;
     empty.setDOMDoc(nullptr);
@@ -137,52 +123,30 @@ TEST(CreateNode, NeverRaisesAndSkipsOnlyTheBadAttribute)
     EXPECT_TRUE(empty.CreateNode("", nullptr, NODE_TEXT).isNull());
 }
 
-TEST(CreateNode, MakesTheNodeInTheGivenDocument)
-{
-    ApXmlMgr mgr;
-    DOMDocumentPtr other = testsupport::parsed("<other/>");
-    DOMNode e = mgr.CreateNode("E", nullptr, NODE_ELEMENT, other);
-    EXPECT_EQ(e.ownerDocument(), other);
-    other->documentElement().appendChild(e); // same document: no copy
-    EXPECT_EQ(other->documentElement().firstChild(), e);
-}
-
 // ---- InsertNodeUnder ----
 
-TEST(InsertNodeUnder, MovesOrAppendsACopy)
+TEST(InsertNodeUnder, MovesOrAppendsACopyAndErrorsReachTheCaller)
 {
     Loaded d("<r><a><inner/></a><b/></r>");
     DOMNode a = d.root().firstChild();
     DOMNode b = d.root().lastChild();
-
     DOMNode copy = d.mgr.InsertNodeUnder(b, a, true);
     EXPECT_NE(copy, a);
     EXPECT_EQ(copy.parentNode(), b);
     EXPECT_EQ(childNames(copy), (QStringList{"inner"}));
     EXPECT_EQ(a.parentNode(), d.root()); // the original stays where it was
-
-    DOMNode moved = d.mgr.InsertNodeUnder(b, a, false);
-    EXPECT_EQ(moved, a);
+    EXPECT_EQ(d.mgr.InsertNodeUnder(b, a, false), a);
     EXPECT_EQ(childNames(d.root()), (QStringList{"b"}));
     EXPECT_EQ(childNames(b), (QStringList{"a", "a"}));
-}
 
-TEST(InsertNodeUnder, NoParentChangesNothingAndOtherErrorsReachTheCaller)
-{
-    Loaded d("<r><a/></r>");
-    DOMNode a = d.root().firstChild();
-    EXPECT_TRUE(d.mgr.InsertNodeUnder(DOMNode(), a, false).isNull());
-    EXPECT_EQ(a.parentNode(), d.root());
+    EXPECT_TRUE(d.mgr.InsertNodeUnder(DOMNode(), a, false).isNull()); // no parent: nothing changes
+    EXPECT_EQ(a.parentNode(), b);
     EXPECT_THROW(d.mgr.InsertNodeUnder(a, d.root(), false), DOMException); // under itself
     EXPECT_THROW(d.mgr.InsertNodeUnder(a, DOMNode(), false), DOMException);
-}
 
-TEST(InsertNodeUnder, ANodeOfAnotherDocumentComesBackAsTheInsertedCopy)
-{
-    Loaded d("<r/>");
+    // a node of another document comes back as the inserted copy
     DOMDocumentPtr other = testsupport::parsed("<o><x k='1'/></o>");
-    DOMNode x = other->documentElement().firstChild();
-    DOMNode in = d.mgr.InsertNodeUnder(d.root(), x, false);
+    DOMNode in = d.mgr.InsertNodeUnder(d.root(), other->documentElement().firstChild(), false);
     EXPECT_EQ(in.parentNode(), d.root());
     EXPECT_EQ(in.getAttribute("k"), "1");
     EXPECT_FALSE(other->documentElement().hasChildNodes());
@@ -202,17 +166,16 @@ TEST_F(WithPrompts, InsertNodeCreatesUnderTheParentPathWithTheSet)
     ASSERT_FALSE(n.isNull());
     EXPECT_EQ(d.mgr.GetFullPath(n), "Root/Layers/Fields");
     EXPECT_EQ(attributeList(n), (QStringList{"TagName=A", "Order=1"}));
+    // without a parent path, or with one that finds nothing, under the document element
+    EXPECT_EQ(d.mgr.InsertNode(QString(""), "New", false).parentNode(), d.root());
+    EXPECT_EQ(d.mgr.InsertNode(QString("Root/Missing"), "Leaf", false).parentNode(), d.root());
+    EXPECT_EQ(childNames(d.root()), (QStringList{"Layers", "New", "Leaf"}));
     EXPECT_TRUE(scripted->messagesShown().isEmpty());
-}
 
-TEST_F(WithPrompts, InsertNodeWithoutOrWithAnUnknownParentUsesTheDocumentElement)
-{
-    Loaded d("<Root><Other/></Root>");
-    DOMNode top = d.mgr.InsertNode(QString(""), "New", false);
-    EXPECT_EQ(top.parentNode(), d.root());
-    DOMNode fallback = d.mgr.InsertNode(QString("Root/Missing"), "Leaf", false);
-    EXPECT_EQ(fallback.parentNode(), d.root());
-    EXPECT_EQ(childNames(d.root()), (QStringList{"Other", "New", "Leaf"}));
+    ApXmlMgr mgr; // on the document given
+    DOMDocumentPtr other = testsupport::parsed("<o><p/></o>");
+    EXPECT_EQ(mgr.GetFullPath(mgr.InsertNode(QString("o/p"), "q", false, 1, nullptr, other)), "o/p/q");
+    EXPECT_TRUE(mgr.DOMDoc()->documentElement().isNull());
 }
 
 TEST_F(WithPrompts, InsertNodeOverwriteDecidesAboutAnExistingChild)
@@ -262,15 +225,6 @@ TEST_F(WithPrompts, InsertNodeShowsAnyErrorAndGivesNothing)
     EXPECT_EQ(scripted->messagesShown().size(), 3);
 }
 
-TEST_F(WithPrompts, InsertNodeWorksOnTheGivenDocument)
-{
-    ApXmlMgr mgr;
-    DOMDocumentPtr other = testsupport::parsed("<o><p/></o>");
-    DOMNode n = mgr.InsertNode(QString("o/p"), "q", false, 1, nullptr, other);
-    EXPECT_EQ(mgr.GetFullPath(n), "o/p/q");
-    EXPECT_TRUE(mgr.DOMDoc()->documentElement().isNull());
-}
-
 // ---- InsertNodeWithFullPath ----
 
 TEST(InsertNodeWithFullPath, CreatesMissingAncestorsBareAndTheLeafWithTheSet)
@@ -291,16 +245,11 @@ TEST(InsertNodeWithFullPath, CreatesMissingAncestorsBareAndTheLeafWithTheSet)
     EXPECT_EQ(again.parentNode(), leaf.parentNode());
     EXPECT_EQ(childNames(leaf.parentNode()), (QStringList{"NodeA1", "NodeA1"}));
     EXPECT_EQ(childNames(d.root().firstChild()), (QStringList{"NodeA"}));
-}
 
-TEST(InsertNodeWithFullPath, SeveralMissingLevelsAndAPlainName)
-{
-    Loaded d("<RootNode/>");
-    DOMNode z = d.mgr.InsertNodeWithFullPath("RootNode/X/Y/Z");
-    EXPECT_EQ(d.mgr.GetFullPath(z), "RootNode/X/Y/Z");
-    DOMNode plain = d.mgr.InsertNodeWithFullPath("Solo");
-    EXPECT_EQ(plain.parentNode(), d.root());
-    EXPECT_EQ(childNames(d.root()), (QStringList{"X", "Solo"}));
+    // several missing levels at once; a plain name goes under the document element
+    EXPECT_EQ(d.mgr.GetFullPath(d.mgr.InsertNodeWithFullPath("Doc/X/Y/Z")), "Doc/X/Y/Z");
+    EXPECT_EQ(d.mgr.InsertNodeWithFullPath("Solo").parentNode(), d.root());
+    EXPECT_EQ(childNames(d.root()), (QStringList{"RootNode", "X", "Solo"}));
 }
 
 TEST(InsertNodeWithFullPath, NothingForNothingAndErrorsReachTheCaller)
