@@ -6,6 +6,18 @@
 
 namespace treelark {
 
+QString treeItemLabel(const QString& nodeName, const QString& tagName, const QString& name)
+{
+    if (!tagName.isEmpty()) {
+        if (name.isEmpty() || name == tagName)
+            return nodeName + QLatin1String(" (") + tagName + QLatin1Char(')');
+        return nodeName + QLatin1String(" (") + tagName + QLatin1Char(',') + name + QLatin1Char(')');
+    }
+    if (!name.isEmpty())
+        return nodeName + QLatin1Char('(') + name + QLatin1Char(')');
+    return nodeName;
+}
+
 QString treeItemText(const DOMNode& node)
 {
     QString tagName, name;
@@ -22,15 +34,7 @@ QString treeItemText(const DOMNode& node)
                 name = a.value();
         }
     }
-    const QString nodeName = node.nodeName();
-    if (!tagName.isEmpty()) {
-        if (name.isEmpty() || name == tagName)
-            return nodeName + QLatin1String(" (") + tagName + QLatin1Char(')');
-        return nodeName + QLatin1String(" (") + tagName + QLatin1Char(',') + name + QLatin1Char(')');
-    }
-    if (!name.isEmpty())
-        return nodeName + QLatin1Char('(') + name + QLatin1Char(')');
-    return nodeName;
+    return treeItemLabel(node.nodeName(), tagName, name);
 }
 
 DocumentTreeModel::DocumentTreeModel(QObject* parent) : QAbstractItemModel(parent)

@@ -41,7 +41,9 @@ private:
     std::vector<Slot> rows;
 };
 
-// Item text rules: "name (TagName)", "name (TagName,Name)", "name(Name)" or "name".
+// Item text rules: "name (TagName)", "name (TagName,Name)", "name(Name)" or "name",
+// from the node's name and its TagName and Name attributes.
+QString treeItemLabel(const QString& nodeName, const QString& tagName, const QString& name);
 QString treeItemText(const DOMNode& node);
 
 class DocumentTreeModel : public QAbstractItemModel {

@@ -302,7 +302,7 @@ void frmMain::startLoadOnceExposed(int tries)
 
 void frmMain::showStarterIfEmpty()
 {
-    if (oXMLMgr->DOMDoc()->documentElement().isNull()) {
+    if (!m_large && oXMLMgr->DOMDoc()->documentElement().isNull()) {
         // A starter configuration document, shown without a ready event: caption,
         // status line and remembered name stay as they are.
         oDoc = DOMDocument::create();
@@ -409,6 +409,7 @@ void frmMain::oXMLMgr_DOMReady(DOMDocumentPtr oXmlDoc)
 {
     // Each step goes on whatever the one before did.
     endLoadDisplay();
+    leaveLargeForm();
     // Nothing of the old document is held any more (the copied node lives on its own
     // and may be pasted into the new one).
     pNodeClicked = DOMNode();
@@ -487,6 +488,8 @@ void frmMain::toolbarClick(const QString& key)
 
 bool frmMain::SaveDocument()
 {
+    if (m_large)
+        return true; // nothing in it can change
     if (!oDoc || oDoc->parseError().errorCode != 0)
         return !m_editor->isModified();
     FileDialogRequest request{QStringLiteral("Save to an XML file."), kXmlFilter, QString(), QString()};
@@ -630,7 +633,7 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event)
                    && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
             treeClick();
         } else if (isDrag || type == QEvent::MouseMove) {
-            return treeDragEvent(event);
+            return m_large ? isDrag : treeDragEvent(event);
         }
     }
     return QMainWindow::eventFilter(watched, event);
@@ -655,6 +658,10 @@ void frmMain::selectItem(TreeItem* item)
 
 void frmMain::treeMouseDown(Qt::MouseButton button, const QPoint& pos)
 {
+    if (m_large) {
+        largeTreeMouseDown(button, pos);
+        return;
+    }
     // The item under the pointer becomes the selection; a press outside any clears it.
     const QModelIndex idx = TreeView1->indexAt(pos);
     selectItem(idx.isValid() ? m_model->itemFromIndex(idx) : nullptr);

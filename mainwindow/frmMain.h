@@ -5,10 +5,15 @@
 
 #include "DocumentTreeModel.h"
 #include "treelark/ApXmlMgr.h"
+#include "treelark/DocumentIndex.h"
 
 #include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
+
+#include <memory>
+#include <optional>
+#include <vector>
 
 class QAction;
 class QFrame;
@@ -28,6 +33,7 @@ class QTreeView;
 namespace treelark {
 
 class frmMessage;
+class LargeDocumentModel;
 class frmView;
 class frmXmlCreator;
 
@@ -181,6 +187,25 @@ private:
     void onLoadProgress(qint64 done, qint64 total);
     void endLoadDisplay();
     void showLoadFailure(const DOMParseError& err);
+    // --- large document form: read-only, from an index of the file ---
+    std::shared_ptr<DocumentIndex> m_large;
+    LargeDocumentModel* m_largeModel = nullptr;
+    std::vector<DocumentIndex::Row> m_largeMatches;
+    qint64 m_largeMatchIndex = -1;
+    bool m_alwaysLarge = false;
+    bool wantsLargeForm(const QString& name) const;
+    qint32 openLargeDocument(QString& name);
+    void enterLargeForm(std::shared_ptr<DocumentIndex> index, const QString& name);
+    void leaveLargeForm();
+    void allowEditing(bool allowed);
+    DocumentIndex::Row selectedLargeRow() const;
+    QString describeLargeRow(DocumentIndex::Row row, const QString& sep) const;
+    void largeTreeClick();
+    void largeSearch(Qt::KeyboardModifiers keys);
+    void largeNext();
+    void largeTreeMouseDown(Qt::MouseButton button, const QPoint& pos);
+    void largeMenuCommand(const QString& caption);
+    std::optional<QString> askNodeFileName();
     // --- the pane/tree split ---
     QSplitter* m_split = nullptr;
     void restoreSplit();
@@ -191,6 +216,11 @@ public:
     qint32 loadDocument(ApXmlMgr* manager, QString& name, bool validate);
     /// The line at fault and a caret under `column` (1-based), as the pane shows them.
     static QString faultExcerpt(const QString& line, qint64 column);
+    /// Open every file in large document form, whatever its size (the --large option).
+    void setAlwaysLargeForm(bool always) { m_alwaysLarge = always; }
+    bool isLargeForm() const { return bool(m_large); }
+    const DocumentIndex* largeDocument() const { return m_large.get(); }
+    LargeDocumentModel* largeModel() const { return m_largeModel; }
 
 private:
     QList<QAction*> m_buttons;

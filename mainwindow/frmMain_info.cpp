@@ -70,6 +70,10 @@ QString frmMain::GetNodeInfo(const DOMNode& node, const QString& sSep) const
 
 void frmMain::treeClick()
 {
+    if (m_large) {
+        largeTreeClick();
+        return;
+    }
     qint64 count = -1;
     QString info, msg, path;
     if (TreeItem* item = selectedItem()) {

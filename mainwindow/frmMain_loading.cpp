@@ -65,6 +65,8 @@ qint32 frmMain::loadDocument(ApXmlMgr* manager, QString& name)
 
 qint32 frmMain::loadDocument(ApXmlMgr* manager, QString& name, bool validate)
 {
+    if (manager == oXMLMgr && wantsLargeForm(name))
+        return openLargeDocument(name);
     m_loading = true;
     m_loadClock.start();
     qApp->installEventFilter(m_loadGate);

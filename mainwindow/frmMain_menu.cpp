@@ -88,6 +88,11 @@ void frmMain::installMenuShortcuts()
 // An empty caption is the context-menu key: the menu itself, beside the selected item.
 void frmMain::runShortcut(const QString& caption)
 {
+    if (m_large) { // only the menu key means something here: Delete, Copy and Paste edit
+        if (caption.isEmpty())
+            largeTreeMouseDown(Qt::RightButton, TreeView1->visualRect(TreeView1->currentIndex()).center());
+        return;
+    }
     TreeItem* item = selectedItem();
     const QPoint pos = item ? TreeView1->visualRect(m_model->indexOf(item)).center() : QPoint();
     const bool menu = storeRightClick(pos);
@@ -151,6 +156,10 @@ TreeItem* frmMain::clickedItem()
 
 void frmMain::runMenuCommand(const QString& caption)
 {
+    if (m_large) {
+        largeMenuCommand(caption);
+        return;
+    }
     try {
         if (caption == QLatin1String("Edit")) {
             ShowEditLayer(liveClickedNode());
@@ -230,33 +239,42 @@ void frmMain::DeleteNode(const DOMNode& xmlNode)
     }
 }
 
+// The file a node is saved to, asked as the node menu always has; nullopt when the user
+// gives up.
+std::optional<QString> frmMain::askNodeFileName()
+{
+    // Initial folder and name left empty: the dialog starts where the last one ended.
+    const FileDialogRequest request{QStringLiteral("Save to an XML file."), kXmlFilter, QString(), QString()};
+    for (;;) {
+        const std::optional<QString> chosen = prompts().saveFile(request);
+        if (!chosen || chosen->isEmpty())
+            return std::nullopt;
+        const QString name = *chosen;
+        if (!prompts().fileExists(name))
+            return name;
+        if (!prompts().fileIsReadOnly(name)) {
+            if (prompts().message(name + QStringLiteral(" already exist.") + QLatin1Char('\n')
+                                      + QStringLiteral("Overwrite ? "),
+                                  MsgButtons::YesNoCancel)
+                == MsgResult::Yes)
+                return name;
+        } else {
+            prompts().message(name + QStringLiteral(" is ReadOnly.") + QLatin1Char('\n')
+                                  + QStringLiteral("Access denied !!!  "),
+                              MsgButtons::OK);
+        }
+    }
+}
+
 void frmMain::SaveNodeToFile(const DOMNode& xmlNode)
 {
     if (xmlNode.isNull())
         return;
     try {
-        // Initial folder and name left empty: the dialog starts where the last one ended.
-        const FileDialogRequest request{QStringLiteral("Save to an XML file."), kXmlFilter, QString(), QString()};
-        QString name;
-        for (;;) {
-            const std::optional<QString> chosen = prompts().saveFile(request);
-            if (!chosen || chosen->isEmpty())
-                return;
-            name = *chosen;
-            if (!prompts().fileExists(name))
-                break;
-            if (!prompts().fileIsReadOnly(name)) {
-                if (prompts().message(name + QStringLiteral(" already exist.") + QLatin1Char('\n')
-                                          + QStringLiteral("Overwrite ? "),
-                                      MsgButtons::YesNoCancel)
-                    == MsgResult::Yes)
-                    break;
-            } else {
-                prompts().message(name + QStringLiteral(" is ReadOnly.") + QLatin1Char('\n')
-                                      + QStringLiteral("Access denied !!!  "),
-                                  MsgButtons::OK);
-            }
-        }
+        const std::optional<QString> target = askNodeFileName();
+        if (!target)
+            return;
+        const QString name = *target;
         DOMDocumentPtr doc = DOMDocument::create();
         doc->asNode().appendChild(xmlNode.cloneNode(true));
         try {

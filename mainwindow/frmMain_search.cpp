@@ -39,6 +39,10 @@ void parseAttributeList(const QString& spec, dCollection& attrs)
 void frmMain::cmdGetNode_MouseDown(Qt::KeyboardModifiers shift)
 {
     const Qt::KeyboardModifiers keys = shift & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
+    if (m_large) {
+        largeSearch(keys);
+        return;
+    }
     QString info, msg;
     if (keys == (Qt::ControlModifier | Qt::ShiftModifier)) {
         // Path insertion: "path;Key1=Value1:Key2=Value2".
@@ -109,6 +113,10 @@ void frmMain::cmdGetNode_MouseDown(Qt::KeyboardModifiers shift)
 
 void frmMain::selectNextMatch()
 {
+    if (m_large) {
+        largeNext();
+        return;
+    }
     if (m_matches.isNull())
         return;
     const qint64 n = m_matches.length();

@@ -17,6 +17,9 @@ void describe(QCommandLineParser& parser)
     parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("document"), QStringLiteral("An XML file or an http:// address."),
                                  QStringLiteral("[document]"));
+    parser.addOption(QCommandLineOption(QStringLiteral("large"),
+                                        QStringLiteral("Open files read-only in large document form, from an index "
+                                                       "of their elements, whatever their size.")));
 }
 
 void nameTheProgram()
@@ -51,6 +54,7 @@ int main(int argc, char** argv)
     treelark::setPrompts(prompts);
     treelark::frmMain window(parser.positionalArguments().join(QLatin1Char(' ')), nullptr,
                              treelark::frmMain::StartLoad::WhenShown);
+    window.setAlwaysLargeForm(parser.isSet(QStringLiteral("large")));
     prompts->setFallbackParent(&window);
     window.show();
     return app.exec();
