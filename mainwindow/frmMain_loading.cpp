@@ -28,7 +28,10 @@ void frmMain::buildLoadControls()
 {
     m_progress = new QProgressBar(StatusBar1);
     m_progress->setObjectName(QStringLiteral("LoadProgress"));
-    m_progress->setMaximumWidth(240);
+    // Wide enough for its own text at any size a file can have.
+    const int fits = m_progress->fontMetrics().horizontalAdvance(QStringLiteral("Reading 99999 of 99999 MB")) + 24;
+    m_progress->setMinimumWidth(fits);
+    m_progress->setMaximumWidth(qMax(240, fits));
     m_progress->setRange(0, 1000);
     m_progress->hide();
     StatusBar1->addPermanentWidget(m_progress);
