@@ -8,6 +8,7 @@
 //   saving the last child of the document element to a file  vs  xmllint --stream of it
 //
 //   bench_large FILE [--name ELEMENT] [--runs N]
+#include "bench_common.h"
 #include "process_memory.h"
 #include "treelark/DocumentIndex.h"
 
@@ -39,36 +40,15 @@ double cpuSeconds()
     return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
-// Wall-clock seconds; `cpu` gets the child's processor time, which a machine shared with
-// other work disturbs less.
-double runChild(const std::vector<std::string>& argv, double* cpu = nullptr)
+// Wall-clock seconds; `cpu` gets the child's processor time.
+double timeChild(const std::vector<std::string>& argv, double* cpu = nullptr)
 {
-    std::vector<char*> args;
-    for (const std::string& a : argv)
-        args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    QElapsedTimer t;
-    t.start();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        execvp(args[0], args.data());
-        _exit(127);
-    }
-    int status = 0;
-    rusage u{};
-    wait4(pid, &status, 0, &u);
+    const ChildRun run = runChild(argv);
     if (cpu)
-        *cpu = u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        std::fprintf(stderr, "%s failed\n", argv[0].c_str());
-    return t.nsecsElapsed() / 1e9;
+        *cpu = run.cpu;
+    return run.seconds;
 }
 
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
 
 void line(const char* what, double value, const char* unit, const char* refName, double ref, const char* unitRef,
           const char* target)
@@ -100,7 +80,7 @@ int main(int argc, char** argv)
     }
     const double sizeMb = QFileInfo(file).size() / 1048576.0;
     const std::vector<std::string> xmllint = {"xmllint", "--stream", "--noout", file.toStdString()};
-    runChild(xmllint); // the file in the page cache for both
+    timeChild(xmllint); // the file in the page cache for both
 
     std::vector<double> lint, build, peak, lintCpu, buildCpu;
     DocumentIndex index;
@@ -109,7 +89,7 @@ int main(int argc, char** argv)
     const qint64 baseKb = procStatusKb("VmRSS:");
     for (int run = 0; run < runs; ++run) {
         double childCpu = 0;
-        lint.push_back(runChild(xmllint, &childCpu));
+        lint.push_back(timeChild(xmllint, &childCpu));
         lintCpu.push_back(childCpu);
         index = DocumentIndex();
         malloc_trim(0);
@@ -188,7 +168,7 @@ int main(int argc, char** argv)
         if (!index.saveSubtree(last, dir.filePath(QStringLiteral("part.xml"))))
             std::fprintf(stderr, "save failed: %s\n", qPrintable(index.lastError()));
         const double save = t.nsecsElapsed() / 1e9;
-        const double lintPart = runChild({"xmllint", "--stream", "--noout", dir.filePath(QStringLiteral("part.xml")).toStdString()});
+        const double lintPart = timeChild({"xmllint", "--stream", "--noout", dir.filePath(QStringLiteral("part.xml")).toStdString()});
         char what[64];
         std::snprintf(what, sizeof what, "save %.1f MB at byte %lld", mb, index.startOffset(last));
         line(what, save, "s", "xmllint --stream of it", lintPart, "s", "");

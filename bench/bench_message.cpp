@@ -7,6 +7,7 @@
 //
 //   bench_message FILE [--runs N] [--smoke]
 // --smoke only checks that everything runs; it does not judge the figures.
+#include "bench_common.h"
 #include "AppState.h"
 #include "LargeTextView.h"
 #include "frmMain.h"
@@ -39,11 +40,6 @@ qint64 settledRssKb()
     return procStatusKb("VmRSS:");
 }
 
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
 
 // The longest time between two ticks of a fast timer: how long the GUI thread was busy.
 class Heartbeat : public QObject {

@@ -11,6 +11,7 @@
 //   bench_open FILE [--name ELEMENT] [--wide WIDEFILE] [--runs N]
 #include "AppState.h"
 #include "frmMain.h"
+#include "bench_common.h"
 #include "process_memory.h"
 #include "ScriptedPrompts.h"
 
@@ -41,35 +42,8 @@ using namespace treelark;
 
 namespace {
 
-struct ChildRun {
-    double seconds = 0;
-    qint64 peakKb = 0;
-};
 
-ChildRun runChild(const std::vector<std::string>& argv)
-{
-    std::vector<char*> args;
-    for (const std::string& a : argv)
-        args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    QElapsedTimer t;
-    t.start();
-    pid_t pid = fork();
-    if (pid == 0) {
-        execvp(args[0], args.data());
-        _exit(127);
-    }
-    int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
-    return {t.nsecsElapsed() / 1e9, usage.ru_maxrss};
-}
 
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
 
 void settle()
 {
@@ -121,7 +95,7 @@ int main(int argc, char** argv)
     for (int run = 0; run < runs; ++run) {
         ChildRun lint = runChild({"xmllint", "--noout", "--huge", path});
         refParse.push_back(lint.seconds);
-        refParseKb.push_back(double(lint.peakKb));
+        refParseKb.push_back(double(lint.maxRssKb));
         const std::string out = tmp.filePath(QStringLiteral("lint.xml")).toStdString();
         refSave.push_back(runChild({"xmllint", "--huge", "--output", out, path}).seconds);
 

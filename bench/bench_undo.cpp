@@ -4,6 +4,7 @@
 // undo and redo are put next to the delete itself; the target is at most 0.5 s each.
 //
 //   bench_undo FILE [--runs N]
+#include "bench_common.h"
 #include "frmMain.h"
 #include "ScriptedPrompts.h"
 
@@ -32,11 +33,6 @@ qint64 countElements(const DOMNode& top)
     return n;
 }
 
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 } // namespace
 

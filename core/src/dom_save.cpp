@@ -85,6 +85,29 @@ bool readAsText(const DocCore& core, xmlNodePtr n)
     return n->type == XML_DOCUMENT_NODE && !core.modified && core.tagSpans;
 }
 
+// Reads `path` through, hashing what it reads and handing it to `sink` (if any). False when
+// it cannot be read or the sink refuses; `size` gets the bytes read.
+bool hashFile(const QString& path, StreamHash& hash, qint64& size, const ByteSink* sink = nullptr)
+{
+    QFile in(path);
+    if (!in.open(QIODevice::ReadOnly))
+        return false;
+    QByteArray chunk(1 << 20, Qt::Uninitialized);
+    size = 0;
+    for (;;) {
+        const qint64 n = in.read(chunk.data(), chunk.size());
+        if (n < 0)
+            return false;
+        if (n == 0)
+            return true;
+        hash.add(chunk.constData(), n);
+        size += n;
+        busyTick();
+        if (sink && !(*sink)(chunk.constData(), int(n)))
+            return false;
+    }
+}
+
 // An unmodified document is written as the bytes it was read from, when they are still
 // there: false (with whatever the sink got) when the file is gone or no longer the one
 // read, and the caller writes the tree instead.
@@ -92,25 +115,12 @@ bool writeSource(const DocCore& core, const ByteSink& sink)
 {
     if (core.sourcePath.isEmpty())
         return !core.sourceBytes.isEmpty() && sink(core.sourceBytes.constData(), int(core.sourceBytes.size()));
-    QFile in(core.sourcePath);
-    if (!in.open(QIODevice::ReadOnly) || in.size() != core.sourceSize)
+    if (QFileInfo(core.sourcePath).size() != core.sourceSize)
         return false;
     StreamHash hash;
-    QByteArray chunk(1 << 20, Qt::Uninitialized);
     qint64 total = 0;
-    for (;;) {
-        const qint64 n = in.read(chunk.data(), chunk.size());
-        if (n < 0)
-            return false;
-        if (n == 0)
-            break;
-        hash.add(chunk.constData(), n);
-        total += n;
-        busyTick();
-        if (!sink(chunk.constData(), int(n)))
-            return false;
-    }
-    return total == core.sourceSize && hash.result() == core.sourceHash;
+    return hashFile(core.sourcePath, hash, total, &sink) && total == core.sourceSize
+        && hash.result() == core.sourceHash;
 }
 
 bool serialize(DocCore& core, xmlNodePtr node, const ByteSink& sink, bool asFile)
@@ -384,26 +394,16 @@ bool DOMDocument::changedOnDisk(const QString& path) const
     const detail::DocCore& core = *m_core;
     if (core.diskPath.isEmpty() || !sameFile(core.diskPath, path))
         return false;
-    QFile in(core.diskPath);
     const QFileInfo info(core.diskPath);
     if (!info.exists() || info.size() != core.diskSize || info.lastModified() != core.diskModified)
         return true;
     // Same size and time: it may still have been rewritten within the clock's grain or had
     // its time set back. Reading it through costs less than the save that follows, which
     // writes as many bytes.
-    if (!in.open(QIODevice::ReadOnly))
-        return true;
     detail::StreamHash hash;
-    QByteArray chunk(1 << 20, Qt::Uninitialized);
-    for (;;) {
-        const qint64 n = in.read(chunk.data(), chunk.size());
-        if (n < 0)
-            return true;
-        if (n == 0)
-            break;
-        hash.add(chunk.constData(), n);
-        busyTick();
-    }
+    qint64 size = 0;
+    if (!detail::hashFile(core.diskPath, hash, size))
+        return true;
     return hash.result() != core.diskHash;
 }
 
