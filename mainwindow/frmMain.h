@@ -194,7 +194,8 @@ private:
     qint64 m_largeMatchIndex = -1;
     bool m_alwaysLarge = false;
     bool wantsLargeForm(const QString& name) const;
-    qint32 openLargeDocument(QString& name);
+    // nullopt: the index could not be made and the file is small enough to read whole.
+    std::optional<qint32> openLargeDocument(QString& name);
     void enterLargeForm(std::shared_ptr<DocumentIndex> index, const QString& name);
     void leaveLargeForm();
     void allowEditing(bool allowed);

@@ -52,23 +52,24 @@ QString localPath(const QString& name)
     return name;
 }
 
-} // namespace
-
 // A file whose tree would take more than half the memory free now is opened from an
 // index instead: the tree would push the system into swap (or fail) long before the
 // user saw it. Addresses are always read whole.
+bool tooLargeForTree(qint64 fileSize)
+{
+    const qint64 free = availableMemory();
+    return free > 0 && fileSize * kTreeBytesPerFileByte > free / 2;
+}
+
+} // namespace
+
 bool frmMain::wantsLargeForm(const QString& name) const
 {
     const QFileInfo info(localPath(name));
-    if (!info.isFile())
-        return false;
-    if (m_alwaysLarge)
-        return true;
-    const qint64 free = availableMemory();
-    return free > 0 && info.size() * kTreeBytesPerFileByte > free / 2;
+    return info.isFile() && (m_alwaysLarge || tooLargeForTree(info.size()));
 }
 
-qint32 frmMain::openLargeDocument(QString& name)
+std::optional<qint32> frmMain::openLargeDocument(QString& name)
 {
     const QString path = QFileInfo(localPath(name)).absoluteFilePath();
     auto index = std::make_shared<DocumentIndex>();
@@ -89,6 +90,9 @@ qint32 frmMain::openLargeDocument(QString& name)
         SetMsg(QStringLiteral("Loading ") + name + QStringLiteral(" was cancelled; the document shown is unchanged."));
         return qint32(DOMError::Cancelled);
     }
+    // A file the index cannot take at all (not UTF-8, say) is read whole when it fits.
+    if (index->rowCount() == 0 && !tooLargeForTree(QFileInfo(path).size()))
+        return std::nullopt;
     enterLargeForm(std::move(index), name);
     return 0;
 }

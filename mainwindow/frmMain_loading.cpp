@@ -69,7 +69,8 @@ qint32 frmMain::loadDocument(ApXmlMgr* manager, QString& name)
 qint32 frmMain::loadDocument(ApXmlMgr* manager, QString& name, bool validate)
 {
     if (manager == oXMLMgr && wantsLargeForm(name))
-        return openLargeDocument(name);
+        if (const std::optional<qint32> opened = openLargeDocument(name))
+            return *opened;
     m_loading = true;
     m_loadClock.start();
     qApp->installEventFilter(m_loadGate);
