@@ -108,4 +108,13 @@ protected:
         v.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&v));
     }
+
+    // The root's attributes in a window on screen; end() takes the window away.
+    treelark::frmView& rootView()
+    {
+        auto* v = new treelark::frmView(nullptr, editor.get());
+        v->FilllvwInfo(root());
+        showView(*v);
+        return *v;
+    }
 };

@@ -50,9 +50,7 @@ private slots:
 
     void rightClickEnablesEditAndDeleteOnlyOnNamedRows()
     {
-        frmView v(nullptr, editor.get());
-        v.FilllvwInfo(root());
-        showView(v);
+        frmView& v = rootView();
         QVERIFY(rightClick(v, 1));
         QCOMPARE(v.selectedRow(), v.lvwInfo->topLevelItem(1));
         QCOMPARE(v.selectedAttribute(), GetAttr("Name"));
@@ -76,9 +74,7 @@ private slots:
 
     void inPlaceEditCommitsOnEnterOrLeavingAsOneStep()
     {
-        frmView v(nullptr, editor.get());
-        v.FilllvwInfo(root());
-        showView(v);
+        frmView& v = rootView();
         const QByteArray before = doc->saveToBytes();
 
         doubleClick(v, 4);
@@ -118,9 +114,7 @@ private slots:
 
     void aRefusedCommitIsExplainedAndChangesNothing()
     {
-        frmView v(nullptr, editor.get());
-        v.FilllvwInfo(root());
-        showView(v);
+        frmView& v = rootView();
         v.lvwInfo->topLevelItem(4)->setText(0, "bad name");
         const QByteArray before = doc->saveToBytes();
         doubleClick(v, 4);
@@ -149,9 +143,7 @@ private slots:
         QFETCH(MsgResult, answer);
         QFETCH(QString, descs);
         QFETCH(int, rows);
-        frmView v(nullptr, editor.get());
-        v.FilllvwInfo(root());
-        showView(v);
+        frmView& v = rootView();
         const QByteArray before = doc->saveToBytes();
         rightClick(v, 4);
         script->queueMessage(answer);
@@ -186,9 +178,7 @@ private slots:
         QFETCH(QString, command);
         QFETCH(MsgResult, answer);
         QFETCH(QString, names);
-        frmView v(nullptr, editor.get());
-        v.FilllvwInfo(root());
-        showView(v);
+        frmView& v = rootView();
         const QByteArray before = doc->saveToBytes();
         rightClick(v, 1);
         script->queueMessage(answer);
@@ -207,9 +197,7 @@ private slots:
 
     void copyNameValueFillsTheExistingAliasesAndRelists()
     {
-        frmView v(nullptr, editor.get());
-        v.FilllvwInfo(root());
-        showView(v);
+        frmView& v = rootView();
         rightClick(v, 0);
         v.mnuCommands_Click("CopyNameValue");
         QCOMPARE(attrNames(root()), QString("xmlns:p=urn:p Name=Rn TagName=Rn p:Alias=pa Desc=Rn"));
@@ -220,9 +208,7 @@ private slots:
 
     void headerClicksSortAscendingThenToggle()
     {
-        frmView v(nullptr, editor.get());
-        v.FilllvwInfo(root());
-        showView(v);
+        frmView& v = rootView();
         auto click = [&](int section) {
             const int x = v.lvwInfo->header()->sectionViewportPosition(section) + 5;
             QTest::mouseClick(v.lvwInfo->header()->viewport(), Qt::LeftButton, {}, QPoint(x, 5));
@@ -242,9 +228,7 @@ private slots:
 
     void resizeSnapsToTheSmallestSizeAndLaysOutTheList()
     {
-        frmView v(nullptr, editor.get());
-        v.FilllvwInfo(root());
-        showView(v);
+        frmView& v = rootView();
         const QSize snapped(twipsToPixelsX(500, &v), twipsToPixelsY(1600, &v));
         for (QSize tooSmall : {QSize(10, 400), QSize(400, 20), QSize(5, 5)}) {
             v.resize(tooSmall);
@@ -299,9 +283,7 @@ private slots:
 
     void closingTakesTheEditDialogAlong()
     {
-        auto* v = new frmView(nullptr, editor.get());
-        v->FilllvwInfo(root());
-        showView(*v);
+        frmView* v = &rootView();
         rightClick(*v, 1);
         v->mnuCommands_Click("Edit");
         QPointer<frmEdit> dialog = frmEdit::openInstance();

@@ -16,6 +16,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QString>
+#include <QStringEncoder>
 #include <QStringList>
 #include <QTextStream>
 
@@ -181,12 +182,7 @@ inline QByteArray manyNamespaces(int count)
 
 inline QByteArray utf16le(const QString& text)
 {
-    QByteArray out = "\xFF\xFE";
-    for (QChar c : text) {
-        out.append(char(c.unicode() & 0xFF));
-        out.append(char(c.unicode() >> 8));
-    }
-    return out;
+    return "\xFF\xFE" + QByteArray(QStringEncoder(QStringConverter::Utf16LE).encode(text));
 }
 
 inline quint32 crc32(const QByteArray& data)
@@ -207,11 +203,9 @@ inline QByteArray gzip(const QByteArray& data)
     const QByteArray z = qCompress(data, 9); // 4-byte length, 2-byte zlib header, deflate, adler32
     QByteArray out("\x1f\x8b\x08\x00\x00\x00\x00\x00\x02\x03", 10);
     out += z.mid(6, z.size() - 6 - 4);
-    const quint32 crc = crc32(data), size = quint32(data.size());
-    for (int i = 0; i < 4; ++i)
-        out.append(char((crc >> (8 * i)) & 0xFF));
-    for (int i = 0; i < 4; ++i)
-        out.append(char((size >> (8 * i)) & 0xFF));
+    for (const quint32 trailer : {crc32(data), quint32(data.size())})
+        for (int i = 0; i < 4; ++i)
+            out.append(char((trailer >> (8 * i)) & 0xFF));
     return out;
 }
 

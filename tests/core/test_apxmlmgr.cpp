@@ -90,31 +90,29 @@ TEST(ApXmlMgrLoad, NameRewritesAndSchemes)
 {
     QTemporaryDir dir;
     const QString path = writeFile(dir, "a.xml", "<a/>");
-    ApXmlMgr mgr;
-
-    QString prefixed = "xyz:///" + path; // text before "///" is dropped
-    EXPECT_EQ(mgr.LoadXml(prefixed, false), 0);
-    EXPECT_EQ(prefixed, path);
-    EXPECT_EQ(mgr.DOMDoc()->parseError().errorCode, 0);
-    EXPECT_EQ(mgr.sXMLFileName(), path);
-
-    QString url = "FILE:///" + path; // the scheme test ignores case; the name is kept
-    EXPECT_EQ(mgr.LoadXml(url, false), 0);
-    EXPECT_EQ(url, "FILE:///" + path);
-    EXPECT_EQ(mgr.DOMDoc()->parseError().errorCode, 0);
-
-    QString windows = "C:\\data\\a.xml"; // kept as given, loaded as file:///C:\data\a.xml
-    EXPECT_EQ(mgr.LoadXml(windows, false), 0);
-    EXPECT_EQ(windows, "C:\\data\\a.xml");
-    EXPECT_NE(mgr.DOMDoc()->parseError().errorCode, 0);
-    EXPECT_EQ(mgr.sXMLFileName(), "FILE:///" + path);
-
     LoopbackHttpServer server;
     server.serve("/c.xml", kConfig);
-    QString remote = server.url("/c.xml").replace("http://", "HTTP://");
-    EXPECT_EQ(mgr.LoadXml(remote, false), 0);
-    EXPECT_EQ(mgr.DOMDoc()->parseError().errorCode, 0);
-    EXPECT_EQ(mgr.sXMLFileName(), remote);
+    const QString remote = server.url("/c.xml").replace("http://", "HTTP://");
+    const struct {
+        QString given, keptAs;
+        bool loads;
+        QString remembered;
+    } cases[] = {
+        {"xyz:///" + path, path, true, path}, // text before "///" is dropped
+        // the scheme test ignores case; the name is kept
+        {"FILE:///" + path, "FILE:///" + path, true, "FILE:///" + path},
+        // kept as given, loaded as file:///C:\data\a.xml, which fails: the name stays
+        {"C:\\data\\a.xml", "C:\\data\\a.xml", false, "FILE:///" + path},
+        {remote, remote, true, remote},
+    };
+    ApXmlMgr mgr;
+    for (const auto& c : cases) {
+        QString name = c.given;
+        EXPECT_EQ(mgr.LoadXml(name, false), 0);
+        EXPECT_EQ(name, c.keptAs);
+        EXPECT_EQ(mgr.DOMDoc()->parseError().errorCode == 0, c.loads) << c.given.toStdString();
+        EXPECT_EQ(mgr.sXMLFileName(), c.remembered);
+    }
 }
 
 TEST(ApXmlMgrSave, WritesTheTargetOrTheFixedNameAndNeverRaises)

@@ -22,6 +22,7 @@
 
 using namespace treelark;
 using testsupport::meaningOf;
+using testsupport::writeFile;
 
 namespace {
 
@@ -143,11 +144,6 @@ void expectSameTree(const DocumentIndex& index, const DOMDocumentPtr& doc, const
     EXPECT_EQ(seen, index.rowCount());
 }
 
-QString writeTemp(const QTemporaryDir& dir, const char* name, const QByteArray& bytes)
-{
-    return testsupport::writeFile(dir, QString::fromLatin1(name), bytes);
-}
-
 } // namespace
 
 TEST(DocumentIndex, ShowsWhatTheDomShowsAndExtractsWholeSubtrees)
@@ -158,7 +154,7 @@ TEST(DocumentIndex, ShowsWhatTheDomShowsAndExtractsWholeSubtrees)
         QString path;
     };
     std::vector<Source> sources = {
-        {"generated", writeTemp(dir, "gen.xml", generatedDocument(7, 3000))},
+        {"generated", writeFile(dir, "gen.xml", generatedDocument(7, 3000))},
         {"sample", QStringLiteral(TREELARK_TEST_DATA_DIR "/sample_config.xml")},
     };
     // Real files of the system, where it has them.
@@ -223,7 +219,7 @@ TEST(DocumentIndex, KeepsTheRowsBeforeAFaultAndSaysWhere)
     QTemporaryDir dir;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        const QString path = writeTemp(dir, "bad.xml", c.text);
+        const QString path = writeFile(dir, "bad.xml", c.text);
         DocumentIndex index;
         EXPECT_FALSE(index.build(path));
         const DOMDocumentPtr doc = DOMDocument::create();
@@ -252,9 +248,9 @@ TEST(DocumentIndex, RefusesWhatItCannotIndexWithAReason)
     const std::vector<std::pair<QString, QString>> cases = {
         {dir.filePath("missing.xml"), "cannot be read"},
         {dir.path(), "not a regular file"},
-        {writeTemp(dir, "empty.xml", ""), "empty"},
-        {writeTemp(dir, "latin1.xml", latin1), "only UTF-8"},
-        {writeTemp(dir, "utf16.xml", utf16), "only UTF-8"},
+        {writeFile(dir, "empty.xml", ""), "empty"},
+        {writeFile(dir, "latin1.xml", latin1), "only UTF-8"},
+        {writeFile(dir, "utf16.xml", utf16), "only UTF-8"},
     };
     for (const auto& [path, reason] : cases) {
         DocumentIndex index;
@@ -263,7 +259,7 @@ TEST(DocumentIndex, RefusesWhatItCannotIndexWithAReason)
         EXPECT_EQ(index.rowCount(), 0);
     }
     // A build asked to stop stops, and says it was asked to.
-    const QString big = writeTemp(dir, "big.xml", generatedDocument(3, 20000));
+    const QString big = writeFile(dir, "big.xml", generatedDocument(3, 20000));
     std::atomic<bool> cancel{true};
     qint64 lastDone = -1, total = -1;
     DocumentIndex index;
@@ -282,7 +278,7 @@ TEST(DocumentIndex, ReadsFailCleanlyOnceTheFileChanges)
         {"rewritten longer", [](const QString& p) { QFile f(p); f.open(QIODevice::WriteOnly); f.write("<a><b x='22'>hello</b><c/></a>"); }},
         {"touched only", [](const QString& p) { timeval t[2] = {{1000, 0}, {1000, 0}}; utimes(QFile::encodeName(p).constData(), t); }},
         {"replaced by a same-sized file", [&](const QString& p) {
-             const QString other = writeTemp(dir, "other.xml", QByteArray(text).replace('1', '2'));
+             const QString other = writeFile(dir, "other.xml", QByteArray(text).replace('1', '2'));
              ::rename(QFile::encodeName(other).constData(), QFile::encodeName(p).constData());
          }},
         {"deleted", [](const QString& p) { QFile::remove(p); }},
@@ -300,7 +296,7 @@ TEST(DocumentIndex, ReadsFailCleanlyOnceTheFileChanges)
     };
     for (const auto& [what, change] : changes) {
         SCOPED_TRACE(what);
-        const QString path = writeTemp(dir, "doc.xml", text);
+        const QString path = writeFile(dir, "doc.xml", text);
         DocumentIndex index;
         ASSERT_TRUE(index.build(path));
         IndexedElement e;
@@ -325,7 +321,7 @@ TEST(DocumentIndex, TextIsCappedAndSavedSubtreesStandAlone)
     const QByteArray text = "<r xmlns:p='urn:p' xmlns='urn:d'><p:a xmlns='urn:e'><b>" + QByteArray(10000, 'x')
         + "</b><p:c/></p:a></r>";
     DocumentIndex index;
-    ASSERT_TRUE(index.build(writeTemp(dir, "doc.xml", text)));
+    ASSERT_TRUE(index.build(writeFile(dir, "doc.xml", text)));
     IndexedElement e;
     ASSERT_TRUE(index.read(2, &e, 100));
     EXPECT_EQ(e.text, QString(100, QLatin1Char('x')));
@@ -340,7 +336,7 @@ TEST(DocumentIndex, TextIsCappedAndSavedSubtreesStandAlone)
     // Entities the subtree refers to come with it.
     const QByteArray withEntities = "<!DOCTYPE r SYSTEM 'x[y].dtd' [<!ENTITY e \"<i>ent</i>\"><!-- ] -->]>\n"
                                     "<r><a k='&e2;'>x &e; y</a></r>";
-    ASSERT_TRUE(index.build(writeTemp(dir, "ent.xml", QByteArray(withEntities).replace("&e2;", "1"))));
+    ASSERT_TRUE(index.build(writeFile(dir, "ent.xml", QByteArray(withEntities).replace("&e2;", "1"))));
     ASSERT_TRUE(index.extract(1, &bytes));
     EXPECT_EQ(bytes, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE a [<!ENTITY e \"<i>ent</i>\"><!-- ] -->]>\n"
                      "<a k='1'>x &e; y</a>\n");

@@ -38,11 +38,8 @@ TEST(DomLoad, PathsAndFileUrlsOfEveryShape)
     QTemporaryDir dir;
     const QString sub = dir.filePath("my folder é");
     QDir().mkpath(sub);
-    QFile f(sub + "/my file ü.xml");
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write("<r>ok</r>");
-    f.close();
-    const QString path = f.fileName();
+    const QString path = writeFile(dir, "my folder é/my file ü.xml", "<r>ok</r>");
+    ASSERT_FALSE(path.isEmpty());
     for (const QString& url : {path, "file:///" + path, "file://" + path, "FILE:///" + path,
                                "file://localhost" + path,
                                QString("file://") + QUrl::toPercentEncoding(path, "/")}) {

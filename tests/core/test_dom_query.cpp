@@ -1,4 +1,5 @@
 // Selection is XPath 1.0; "//" and getElementsByTagName walk without materialising.
+#include "test_support.h"
 #include "treelark/dom.h"
 
 #include <gtest/gtest.h>
@@ -12,11 +13,8 @@ namespace {
 
 DOMDocumentPtr sample()
 {
-    DOMDocumentPtr doc = DOMDocument::create();
-    doc->setValidateOnParse(false);
-    EXPECT_TRUE(doc->loadXML("<?xml version='1.0'?>\n<!--before-->\n<!DOCTYPE r [<!ELEMENT r ANY>]>"
-                             "<r><a n='1'><b>x</b></a><a n='2'/><c><a n='3'/></c><!--in--></r>"));
-    return doc;
+    return testsupport::parsed("<?xml version='1.0'?>\n<!--before-->\n<!DOCTYPE r [<!ELEMENT r ANY>]>"
+                               "<r><a n='1'><b>x</b></a><a n='2'/><c><a n='3'/></c><!--in--></r>");
 }
 
 QStringList names(const DOMNodeList& list)
@@ -62,7 +60,6 @@ TEST(DomQuery, BareDoubleSlashIsEveryNodeBelowTheDocument)
     DOMDocumentPtr doc = sample();
     // comment before, r, a, b, #text, a, c, a, comment inside: the DOCTYPE is not counted
     DOMNodeList all = doc->selectNodes("//");
-    EXPECT_EQ(all.length(), 9);
     EXPECT_EQ(names(all), (QStringList{"#comment", "r", "a", "b", "#text", "a", "c", "a", "#comment"}));
     EXPECT_EQ(doc->documentElement().firstChild().selectNodes("//").length(), 2);
     // the walk follows edits
@@ -88,11 +85,7 @@ TEST(DomQuery, ElementsByTagNameIncludingPaths)
 TEST(DomQuery, LongChildListsAreWalkedInLinearTime)
 {
     DOMDocumentPtr doc = DOMDocument::create();
-    QByteArray text = "<r>";
-    for (int i = 0; i < 200000; ++i)
-        text += "<i/>";
-    text += "</r>";
-    ASSERT_TRUE(doc->loadXML(text));
+    ASSERT_TRUE(doc->loadXML("<r>" + QByteArray("<i/>").repeated(200000) + "</r>"));
     DOMNodeList kids = doc->documentElement().childNodes();
     qint64 seen = 0;
     for (qint64 i = 0; i < kids.length(); ++i)

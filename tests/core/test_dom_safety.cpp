@@ -339,11 +339,7 @@ TEST(DomSafety, BigTreesAreFreedInTheBackgroundWhileTheNextLoadGoesOn)
 TEST(DomSafety, LoadsDoNotNest)
 {
     QTemporaryDir dir;
-    QByteArray big = "<r>";
-    for (int i = 0; i < 200000; ++i)
-        big += "<e>x</e>";
-    big += "</r>";
-    const QString first = testsupport::writeFile(dir, "first.xml", big);
+    const QString first = testsupport::writeFile(dir, "first.xml", "<r>" + QByteArray("<e>x</e>").repeated(200000) + "</r>");
     const QString second = testsupport::writeFile(dir, "second.xml", "<other/>");
 
     ApXmlMgr mgr;

@@ -300,11 +300,8 @@ TEST(HostileBytes, OtherEncodingsLoadAndSurviveASaveAndReload)
 {
     QTemporaryDir dir;
     const QString text = QString::fromUtf8("grüße, 日本, ελληνικά");
-    QByteArray utf16be = "\xFE\xFF";
-    for (QChar c : QString("<r a=\"" + text + "\">" + text + "</r>")) {
-        utf16be.append(char(c.unicode() >> 8));
-        utf16be.append(char(c.unicode() & 0xFF));
-    }
+    const QByteArray utf16be =
+        "\xFE\xFF" + QByteArray(QStringEncoder(QStringConverter::Utf16BE).encode("<r a=\"" + text + "\">" + text + "</r>"));
     const struct {
         const char* name;
         QByteArray bytes;

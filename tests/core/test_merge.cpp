@@ -107,53 +107,54 @@ TEST(MergeGolden, MergePairsByKeyOnlyAtEveryLevel)
 
 // ---- attributes, pairing and text, by both forms ----
 
-// Merge (all = false) or MergeAll (all = true); an empty sourceAfter is not checked.
+// Merge, MergeAll, or each on its own pair (kBoth); an empty sourceAfter is not checked.
 TEST(MergeTable, AttributesPairingAndText)
 {
+    enum Form { kMerge, kMergeAll, kBoth };
     const struct {
         const char* why;
         const char* target;
         const char* source;
-        bool all;
+        Form form;
         const char* expected;
         const char* sourceAfter = "";
     } cases[] = {
         // the roots merge whatever their names; existing attributes change in place
-        {"attributes", "<T x='1' z='0'/>", "<S x='2' y='3'/>", false, "<T x=\"2\" z=\"0\" y=\"3\"/>"},
-        {"attributes", "<T x='1' z='0'/>", "<S x='2' y='3'/>", true, "<T x=\"2\" z=\"0\" y=\"3\"/>"},
-        {"no attributes", "<T><k/></T>", "<S a='1' b='2'><k c='3'/></S>", true, "<T a=\"1\" b=\"2\"><k c=\"3\"/></T>"},
+        {"attributes", "<T x='1' z='0'/>", "<S x='2' y='3'/>", kBoth, "<T x=\"2\" z=\"0\" y=\"3\"/>"},
+        {"no attributes", "<T><k/></T>", "<S a='1' b='2'><k c='3'/></S>", kMergeAll, "<T a=\"1\" b=\"2\"><k c=\"3\"/></T>"},
         {"unique names pair by name", "<C><Layers n='1'><L/></Layers><Other/></C>",
-         "<C><Layers n='2' m='x'><M/></Layers><Fields f='1'/></C>", true,
+         "<C><Layers n='2' m='x'><M/></Layers><Fields f='1'/></C>", kMergeAll,
          "<C><Layers n=\"2\" m=\"x\"><L/><M/></Layers><Other/><Fields f=\"1\"/></C>"},
         {"repeated names pair by key", "<ApLayers><ApLayer TagName='A'/><ApLayer TagName='B'/></ApLayers>",
-         "<ApLayers><ApLayer TagName='B' v='1'/><ApLayer TagName='C'/></ApLayers>", true,
+         "<ApLayers><ApLayer TagName='B' v='1'/><ApLayer TagName='C'/></ApLayers>", kMergeAll,
          "<ApLayers><ApLayer TagName=\"A\"/><ApLayer TagName=\"B\" v=\"1\"/><ApLayer TagName=\"C\"/></ApLayers>"},
         // whatever their names, Fields pairs with Extra, the first child lacking a TagName
         {"keyless to first keyless", "<r><L TagName='A'/><Extra/><L/></r>", "<r><Fields f='1'/><L TagName='A' a='2'/></r>",
-         false, "<r><L TagName=\"A\" a=\"2\"/><Extra f=\"1\"/><L/></r>"},
-        {"keyless to first keyless", "<r><L TagName='A'/><Extra/><L/></r>", "<r><Fields f='1'/><L TagName='A' a='2'/></r>",
-         true, "<r><L TagName=\"A\" a=\"2\"/><Extra f=\"1\"/><L/></r>"},
+         kBoth, "<r><L TagName=\"A\" a=\"2\"/><Extra f=\"1\"/><L/></r>"},
         // #text twice makes the names repeat: x pairs by key with the first text, absorbed
-        {"two texts", "<r>one<x/>two</r>", "<r><x Name='new'/></r>", true, "<r>one<x/>two</r>", "<r><x Name=\"new\"/></r>"},
-        {"one text", "<r>one<x/></r>", "<r><x Name='new'/></r>", true, "<r>one<x Name=\"new\"/></r>"},
+        {"two texts", "<r>one<x/>two</r>", "<r><x Name='new'/></r>", kMergeAll, "<r>one<x/>two</r>", "<r><x Name=\"new\"/></r>"},
+        {"one text", "<r>one<x/></r>", "<r><x Name='new'/></r>", kMergeAll, "<r>one<x Name=\"new\"/></r>"},
         {"appended pairs later", "<r><L TagName='A'/><L TagName='B'/></r>", "<r><L TagName='C' x='1'/><L TagName='C' y='2'/></r>",
-         false, "<r><L TagName=\"A\"/><L TagName=\"B\"/><L TagName=\"C\" x=\"1\" y=\"2\"/></r>", "<r><L TagName=\"C\" y=\"2\"/></r>"},
+         kMerge, "<r><L TagName=\"A\"/><L TagName=\"B\"/><L TagName=\"C\" x=\"1\" y=\"2\"/></r>", "<r><L TagName=\"C\" y=\"2\"/></r>"},
         {"appended pairs later", "<r><L TagName='A'/><L TagName='B'/></r>", "<r><L TagName='C' x='1'/><L TagName='C' y='2'/></r>",
-         true, "<r><L TagName=\"A\"/><L TagName=\"B\"/><L TagName=\"C\" x=\"1\" y=\"2\"/></r>"},
-        {"unpaired move", "<r><keep/></r>", "<r><a/><b/><c/><keep k='1'/><d/><e/></r>", true,
+         kMergeAll, "<r><L TagName=\"A\"/><L TagName=\"B\"/><L TagName=\"C\" x=\"1\" y=\"2\"/></r>"},
+        {"unpaired move", "<r><keep/></r>", "<r><a/><b/><c/><keep k='1'/><d/><e/></r>", kMergeAll,
          "<r><keep k=\"1\"/><a/><b/><c/><d/><e/></r>", "<r><keep k=\"1\"/></r>"},
-        {"empty target takes all", "<r/>", "<r><a/><b/><c/></r>", false, "<r><a/><b/><c/></r>", "<r/>"},
-        {"text carried over", "<r><a>old</a></r>", "<r><a>new</a></r>", true, "<r><a>new</a></r>"},
-        {"text kept", "<r><a>old</a></r>", "<r><a>new</a></r>", false, "<r><a>old</a></r>"},
+        {"empty target takes all", "<r/>", "<r><a/><b/><c/></r>", kMerge, "<r><a/><b/><c/></r>", "<r/>"},
+        {"text carried over", "<r><a>old</a></r>", "<r><a>new</a></r>", kMergeAll, "<r><a>new</a></r>"},
+        {"text kept", "<r><a>old</a></r>", "<r><a>new</a></r>", kMerge, "<r><a>old</a></r>"},
     };
-    for (const auto& c : cases) {
-        Pair p(c.target, c.source);
-        c.all ? p.mgr.MergeAll(p.source) : p.mgr.Merge(p.source);
-        EXPECT_EQ(compact(p.target()), c.expected) << c.why << (c.all ? " (MergeAll)" : " (Merge)");
-        if (*c.sourceAfter) {
-            EXPECT_EQ(compact(p.source), c.sourceAfter) << c.why;
+    for (const auto& c : cases)
+        for (const bool all : {false, true}) {
+            if (c.form != kBoth && all != (c.form == kMergeAll))
+                continue;
+            Pair p(c.target, c.source);
+            all ? p.mgr.MergeAll(p.source) : p.mgr.Merge(p.source);
+            EXPECT_EQ(compact(p.target()), c.expected) << c.why << (all ? " (MergeAll)" : " (Merge)");
+            if (*c.sourceAfter) {
+                EXPECT_EQ(compact(p.source), c.sourceAfter) << c.why;
+            }
         }
-    }
 }
 
 TEST(MergePairing, NamePairingHandsTagNameDownWhateverTheKey)

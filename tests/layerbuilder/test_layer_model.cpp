@@ -260,12 +260,10 @@ TEST_F(LayerModel, ReadsTheLayerAndOnlyItsFirstApFields)
 
 TEST_F(LayerModel, ALayerThatCannotBeReadIsReportedAndComesBackEmpty)
 {
-    QByteArray many = "<ApLayer TagName='x'><ApFields>";
-    for (int i = 0; i < 26; ++i)
-        many += "<ApField/>";
-    many += "</ApFields></ApLayer>";
-    QByteArray exactly25 = many;
-    exactly25.replace("<ApField/></ApFields>", "</ApFields>");
+    const auto fields = [](int n) {
+        return "<ApLayer TagName='x'><ApFields>" + QByteArray("<ApField/>").repeated(n) + "</ApFields></ApLayer>";
+    };
+    const QByteArray many = fields(26), exactly25 = fields(25);
     const struct {
         QByteArray xml;
         const char* title;

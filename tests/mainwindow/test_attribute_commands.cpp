@@ -3,16 +3,12 @@
 // and "EditText"; where each window opens, and that each change is one undo step.
 #include "WindowTestBase.h"
 #include "frmEdit.h"
-#include "frmMain.h"
 #include "frmView.h"
 #include "Twips.h"
 
 #include <QApplication>
 #include <QLineEdit>
 #include <QMouseEvent>
-#include <QMenu>
-#include <QTest>
-#include <QTreeView>
 #include <QTreeWidget>
 
 using namespace treelark;
@@ -68,13 +64,19 @@ private slots:
         showAndWait(w);
         const QByteArray before = w.document()->saveToBytes();
 
+        // the name proposed: the first child's, or NewNode where there is none; an empty
+        // answer or a cancelled box ends the command
         rightClick(w, layerA(w));
-        script->queueInput(QString()); // an empty answer ends the command
+        script->queueInput(QString());
         w.runMenuCommand("InsertNode");
         QCOMPARE(script->asked().last().text, QString("Enter the NodeName:"));
         QCOMPARE(script->asked().last().title, QString());
+        QCOMPARE(script->asked().last().dialog.fileName, QString("ApFields"));
         QVERIFY(!w.attributeEditor());
         rightClick(w, target(w));
+        w.runMenuCommand("InsertNode");
+        QCOMPARE(script->asked().last().dialog.fileName, QString("NewNode"));
+        QVERIFY(!w.attributeEditor());
         script->queueInput(QString("1bad")); // explained, nothing made
         w.runMenuCommand("InsertNode");
         QCOMPARE(script->messagesShown().size(), 1);
@@ -109,27 +111,6 @@ private slots:
         w.editor()->undo();
         QCOMPARE(w.document()->saveToBytes(), before);
         QCOMPARE(w.treeModel()->childCount(layerA(w)), 1);
-    }
-
-    void insertNodeDefaults_data()
-    {
-        QTest::addColumn<int>("item"); // 0 ApLayer (a child), 1 Target (none)
-        QTest::addColumn<QString>("proposed");
-        QTest::newRow("first child's name") << 0 << "ApFields";
-        QTest::newRow("no children") << 1 << "NewNode";
-    }
-    void insertNodeDefaults()
-    {
-        QFETCH(int, item);
-        QFETCH(QString, proposed);
-        auto seen = std::make_shared<DefaultsSeen>();
-        setPrompts(seen);
-        frmMain w(sample());
-        showAndWait(w);
-        rightClick(w, item == 0 ? layerA(w) : target(w));
-        w.runMenuCommand("InsertNode"); // no answer queued: cancelled, nothing made
-        QCOMPARE(seen->defaults, QStringList{proposed});
-        QVERIFY(!w.attributeEditor());
     }
 
     void editTextOpensBelowTheItemAndIsOneStep()
@@ -174,17 +155,6 @@ private slots:
         w.toolbarClick("load");
         QTRY_VERIFY(!v && !d);
     }
-
-private:
-    // The scripted prompts, also keeping the text each input box proposed.
-    struct DefaultsSeen : ScriptedPrompts {
-        QStringList defaults;
-        std::optional<QString> input(const QString& prompt, const QString& title, const QString& defaultText) override
-        {
-            defaults << defaultText;
-            return ScriptedPrompts::input(prompt, title, defaultText);
-        }
-    };
 };
 
 QTEST_MAIN(AttributeCommandsTest)

@@ -3,18 +3,14 @@
 // the keys move through the tree as clicks do, and someone else's changes to the file are
 // not overwritten unasked.
 #include "WindowTestBase.h"
-#include "frmMain.h"
-#include "ScriptedPrompts.h"
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSplitter>
 #include <QStatusBar>
-#include <QTest>
 #include <QTextEdit>
 #include <QTimer>
-#include <QTreeView>
 #include <QUrl>
 
 #include "DocumentEditor.h"
@@ -52,16 +48,11 @@ class ComfortsTest : public WindowTestBase {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { prepareRun(); }
-    void init() { resetState(); }
-    void cleanup() { dropPrompts(); }
 
     void statusLineIsOneLineOfPlainText()
     {
         frmMain w;
-        w.resize(500, 400);
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        showAndWait(w, QSize(500, 400));
         auto* line = w.StatusBar1->findChild<QLabel*>("StatusText");
         QVERIFY(line);
         const int before = w.StatusBar1->height();
@@ -106,8 +97,7 @@ private slots:
         QVERIFY(silent.port > 0);
         const QString kept = write("kept.xml", "<kept/>");
         frmMain w(kept);
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        showAndWait(w);
         auto* cancel = w.findChild<QPushButton*>("CancelLoad");
         QVERIFY(cancel && cancel->isHidden());
         for (const bool useButton : {false, true}) {
@@ -161,8 +151,7 @@ private slots:
     void arrowKeysShowTheRowAsAClickDoes()
     {
         frmMain w(write("k.xml", "<a><b/><c/></a>"));
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        showAndWait(w);
         w.TreeView1->setFocus();
         w.selectItem(w.treeModel()->itemFromIndex(w.treeModel()->index(0, 0)));
         QTest::keyClick(w.TreeView1, Qt::Key_Down);
@@ -203,9 +192,7 @@ private slots:
             QCOMPARE(script->messagesShown().size(), 2);
             QCOMPARE(script->messagesShown().last(), question);
             QCOMPARE(script->asked().last().buttons, MsgButtons::YesNo);
-            QFile f(path);
-            QVERIFY(f.open(QIODevice::ReadOnly));
-            QCOMPARE(f.readAll() == theirs, answer == MsgResult::No);
+            QCOMPARE(readAll(path) == theirs, answer == MsgResult::No);
             QCOMPARE(w.editor()->isModified(), answer == MsgResult::No);
         }
         // What we wrote ourselves is not someone else's change.

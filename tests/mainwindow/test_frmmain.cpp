@@ -1,20 +1,12 @@
 // The main window, headless: start-up, loading, Browse, Save, the close prompt and the
 // document tree, with every dialog answered by scripted prompts.
 #include "WindowTestBase.h"
-#include "frmMain.h"
 #include "modUtils.h"
-#include "ScriptedPrompts.h"
 
 #include <QAbstractItemModelTester>
-#include <QAction>
-#include <QFile>
 #include <QLineEdit>
 #include <QRadioButton>
-#include <QStandardPaths>
-#include <QTemporaryDir>
-#include <QTest>
 #include <QTextEdit>
-#include <QTreeView>
 
 using namespace treelark;
 
@@ -22,14 +14,6 @@ class FrmMainTest : public WindowTestBase {
     Q_OBJECT
 
 private:
-
-    static QStringList topTexts(frmMain& w)
-    {
-        QStringList out;
-        for (qsizetype i = 0; i < w.treeModel()->topLevelCount(); ++i)
-            out << w.treeModel()->topLevelItem(i)->text;
-        return out;
-    }
 
     static const char* config()
     {
@@ -39,11 +23,6 @@ private:
     }
 
 private slots:
-    void initTestCase() { prepareRun(); }
-
-    void init() { resetState(); }
-
-    void cleanup() { dropPrompts(); }
 
     void startsWithTheStarterDocument()
     {
@@ -68,14 +47,12 @@ private slots:
         QCOMPARE(FindMenuByCaption(w.popupEntries(), "Paste"), w.popupEntries().at(4));
         QVERIFY(w.findChild<QTreeView*>("TreeView1"));
         QVERIFY(w.findChild<QLineEdit*>("txtNodeName"));
-    }
 
-    void remembersTheLastDocumentWithoutLoadingIt()
-    {
+        // the last document is remembered, not loaded
         script->settings["LastURL/LastURL"] = "/some/where/last.xml";
-        frmMain w;
-        QCOMPARE(w.txtNodeName->text(), QString("/some/where/last.xml"));
-        QCOMPARE(topTexts(w), QStringList{"FrameworkConfig (FrameworkConfig)"});
+        frmMain again;
+        QCOMPARE(again.txtNodeName->text(), QString("/some/where/last.xml"));
+        QCOMPARE(topTexts(again), QStringList{"FrameworkConfig (FrameworkConfig)"});
     }
 
     void commandLineLoadsWithValidationAndSwitchStaysUnset()
@@ -104,14 +81,9 @@ private slots:
     {
         frmMain w(write("texts.xml", config()));
         DocumentTreeModel* m = w.treeModel();
-        TreeItem* root = m->topLevelItem(0);
-        QStringList texts;
-        for (qsizetype i = 0; i < m->childCount(root); ++i)
-            texts << m->child(root, i)->text;
-        QCOMPARE(texts, (QStringList{"a (x)", "a (x,y)", "a(y)", "a", "b"}));
-        TreeItem* b = m->child(root, 4);
-        QCOMPARE(m->child(b, 0)->text, QString("#text"));
-        QCOMPARE(m->child(b, 1)->text, QString("#comment"));
+        QCOMPARE(childTexts(w, root(w)), (QStringList{"a (x)", "a (x,y)", "a(y)", "a", "b"}));
+        TreeItem* b = m->child(root(w), 4);
+        QCOMPARE(childTexts(w, b), (QStringList{"#text", "#comment"}));
         QVERIFY(!w.TreeView1->isExpanded(m->indexOf(b)));
         QCOMPARE(m->child(b, 0)->tag.nodeValue(), QString("text"));
     }
@@ -123,9 +95,7 @@ private slots:
             text += "<i Name=\"n" + QByteArray::number(i) + "\"/>";
         text += "</r>";
         frmMain w(write("wide.xml", text));
-        w.resize(600, 500);
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        showAndWait(w, QSize(600, 500));
         QCOMPARE(w.treeModel()->rowCount(w.treeModel()->index(0, 0)), 100000);
         QVERIFY(w.treeModel()->materialisedItems() < 500);
         w.TreeView1->scrollToBottom();
@@ -135,7 +105,7 @@ private slots:
         QCOMPARE(last.data().toString(), QString("i(n99999)"));
     }
 
-    void brokenFileLeavesOneEmptyItem()
+    void brokenFileLeavesOneEmptyItemAndLoadFollowsTheSwitch()
     {
         const QString broken = write("broken.xml", "<a><b></a>");
         frmMain w;
@@ -149,12 +119,9 @@ private slots:
         w.txtNodeName->setText(write("good.xml", "<g/>"));
         w.toolbarClick("load");
         QCOMPARE(topTexts(w), QStringList{"g"});
-    }
 
-    void loadUsesTheSwitchAndIgnoresAnEmptyBox()
-    {
+        // an empty box loads nothing; the switch decides whether an invalid file loads
         const QString invalid = write("inv.xml", "<!DOCTYPE r [<!ELEMENT r EMPTY>]><r><x/></r>");
-        frmMain w;
         w.txtNodeName->clear();
         const QString title = w.windowTitle();
         w.toolbarClick("load");

@@ -5,15 +5,11 @@
 #include "../core/file_size_limit.h"
 #include "../core/hostile_docs.h"
 #include "WindowTestBase.h"
-#include "frmMain.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QRadioButton>
-#include <QTest>
 #include <QTextEdit>
-#include <QTreeView>
 #include <QUrl>
 
 using namespace treelark;

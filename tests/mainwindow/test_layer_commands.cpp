@@ -1,14 +1,10 @@
 // "Edit" and "Add" on layer nodes open the layer builder; what it writes shows in the
 // tree once it reports back.
 #include "WindowTestBase.h"
-#include "frmMain.h"
 #include "frmXmlCreator.h"
 
 #include <QLineEdit>
-#include <QMenu>
 #include <QPushButton>
-#include <QTest>
-#include <QTreeView>
 
 using namespace treelark;
 

@@ -1,20 +1,12 @@
 // Search, path insertion, node descriptions, the tree click report and the pane's file
 // drop, on a real window with scripted prompts.
 #include "WindowTestBase.h"
-#include "frmMain.h"
-#include "ScriptedPrompts.h"
 
-#include <QAction>
 #include <QCompleter>
-#include <QFile>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
-#include <QStandardPaths>
-#include <QTemporaryDir>
-#include <QTest>
 #include <QTextEdit>
-#include <QTreeView>
 #include <QUrl>
 
 using namespace treelark;
@@ -84,10 +76,19 @@ private slots:
         QCOMPARE(w.statusText(), QString("nNodes=2"));
     }
 
-    void theButtonActsOnMouseDownWithTheKeysHeld()
+    void nextWalksTheMatchesAndWrapsAndTheButtonActsOnMouseDown()
     {
         frmMain w(sample());
         showAndWait(w, w.size());
+        search(w, "ApLayer");
+        QCOMPARE(selected(w)->text, QString("ApLayer (A,Roads)"));
+        for (const char* next : {"ApLayer (B)", "ApLayer (C)", "ApLayer (A,Roads)"}) {
+            w.toolbarClick("next");
+            QCOMPARE(selected(w)->text, QString(next));
+            QVERIFY(w.TreeView1->isExpanded(w.treeModel()->indexOf(selected(w)->parent)));
+        }
+
+        // the search button acts on mouse down, with the keys held then
         w.txtNodeName->setText("ApLayer");
         QTest::mousePress(w.cmdGetNode, Qt::LeftButton, Qt::ShiftModifier);
         QVERIFY(w.txtInfo->toPlainText().contains("Node: 3 "));
@@ -96,21 +97,6 @@ private slots:
         w.txtNodeName->setText("Note");
         QTest::keyClick(w.txtNodeName, Qt::Key_Return);
         QCOMPARE(w.statusText(), QString("nNodes=1"));
-    }
-
-    void nextWalksTheMatchesAndWraps()
-    {
-        frmMain w(sample());
-        w.show();
-        search(w, "ApLayer");
-        QCOMPARE(selected(w)->text, QString("ApLayer (A,Roads)"));
-        w.toolbarClick("next");
-        QCOMPARE(selected(w)->text, QString("ApLayer (B)"));
-        w.toolbarClick("next");
-        QCOMPARE(selected(w)->text, QString("ApLayer (C)"));
-        QVERIFY(w.TreeView1->isExpanded(w.treeModel()->indexOf(selected(w)->parent)));
-        w.toolbarClick("next");
-        QCOMPARE(selected(w)->text, QString("ApLayer (A,Roads)"));
     }
 
     // The name box's own reading of the text; the paths themselves are the manager's.

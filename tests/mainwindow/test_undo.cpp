@@ -2,17 +2,11 @@
 // the close prompt, the tree keeping what the user had open, and a long run of random
 // edits after each of which the tree's loaded rows are exactly the document's children.
 #include "WindowTestBase.h"
-#include "frmMain.h"
-#include "ScriptedPrompts.h"
 #include "treelark/dCollection.h"
 
-#include <QAction>
 #include <QApplication>
 #include <QLineEdit>
-#include <QMenu>
 #include <QToolBar>
-#include <QTest>
-#include <QTreeView>
 
 #include <algorithm>
 #include <random>

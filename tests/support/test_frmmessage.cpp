@@ -41,6 +41,17 @@ void waitForIndex(LargeTextView& view)
     QTRY_VERIFY_WITH_TIMEOUT(view.indexComplete(), 20000);
 }
 
+// On screen, indexed and focused: what a reader's keys and clicks need.
+void showText(LargeTextView& view, const QByteArray& text, QSize size = QSize(500, 300))
+{
+    view.resize(size);
+    view.setText(text);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    waitForIndex(view);
+    view.setFocus();
+}
+
 QRect twipsRect(int l, int t, int w, int h, const QWidget* ref)
 {
     return QRect(twipsToPixelsX(l, ref), twipsToPixelsY(t, ref), twipsToPixelsX(w, ref), twipsToPixelsY(h, ref));
@@ -197,11 +208,7 @@ private slots:
     void keyboardSelectionAndCopy()
     {
         LargeTextView view;
-        view.resize(400, 300);
-        view.setText(QByteArray("\xC3\xA9l\xC3\xA9ment\nsecond line\nthird"));
-        view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&view));
-        view.setFocus();
+        showText(view, "\xC3\xA9l\xC3\xA9ment\nsecond line\nthird", QSize(400, 300));
         // Shift+Right walks characters, not bytes
         for (int i = 0; i < 3; ++i)
             QTest::keyClick(&view, Qt::Key_Right, Qt::ShiftModifier);
@@ -225,10 +232,7 @@ private slots:
     void mouseDragSelects()
     {
         LargeTextView view;
-        view.resize(400, 300);
-        view.setText(QByteArray("alpha beta\ngamma"));
-        view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        showText(view, "alpha beta\ngamma", QSize(400, 300));
         const QFontMetrics fm(view.font());
         const int cw = fm.horizontalAdvance(QLatin1Char('M'));
         const int y = fm.height() / 2;
@@ -286,17 +290,11 @@ private slots:
 
     void findBarFromKeyboard()
     {
-        LargeTextView view;
-        view.resize(500, 300);
         QByteArray text;
         for (int i = 0; i < 2000; ++i)
             text += "<line n=\"" + QByteArray::number(i) + "\"/>\n";
-        text += "<needle/>\n";
-        view.setText(text);
-        view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&view));
-        waitForIndex(view);
-        view.setFocus();
+        LargeTextView view;
+        showText(view, text + "<needle/>\n");
         QTest::keyClick(&view, Qt::Key_F, Qt::ControlModifier);
         TextFindBar* bar = view.findBar();
         QVERIFY(bar->isVisible());
@@ -317,14 +315,9 @@ private slots:
     // reach there without the view laying out the whole line.
     void hugeSingleLine()
     {
+        const QByteArray text = QByteArray(2 * 1024 * 1024, 'a') + "\tTAIL";
         LargeTextView view;
-        view.resize(500, 300);
-        QByteArray text = QByteArray(2 * 1024 * 1024, 'a') + "\tTAIL";
-        view.setText(text);
-        view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&view));
-        waitForIndex(view);
-        view.setFocus();
+        showText(view, text);
         QTest::keyClick(&view, Qt::Key_End);
         QCOMPARE(view.cursorPosition(), qint64(text.size()));
         QScrollBar* h = view.horizontalScrollBar();
