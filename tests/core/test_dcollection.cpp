@@ -49,6 +49,17 @@ dOrderedList listOf(const QVariantList &values)
     return list;
 }
 
+// What a sort puts in the array, once it has reported taking every value; the array
+// starts with a stale entry, which the sort must replace, not keep.
+template <typename T>
+QList<T> sorted(qint32 (*sort)(QList<T> &, const dOrderedList *), const QVariantList &values)
+{
+    QList<T> out(1);
+    const dOrderedList list = listOf(values);
+    EXPECT_EQ(sort(out, &list), values.size());
+    return out;
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(FakeHandle)
@@ -115,12 +126,10 @@ TEST(dCollectionKeys, ReturnKeysAsString)
     dCollection c;
     EXPECT_EQ(c.ReturnKeysAsString(), "");
     addKeys(c, {"a", "b"});
-    QString del = " ";
-    EXPECT_EQ(c.ReturnKeysAsString(del), "a,b");
-    EXPECT_EQ(del, ",");
-    del = "";
-    EXPECT_EQ(c.ReturnKeysAsString(del), "a,b");
-    EXPECT_EQ(del, ",");
+    for (QString del : {QString(" "), QString("")}) { // a blank delimiter is a comma, and the caller is told
+        EXPECT_EQ(c.ReturnKeysAsString(del), "a,b");
+        EXPECT_EQ(del, ",");
+    }
     EXPECT_EQ(c.ReturnKeysAsString(" ; "), "a ; b");
     EXPECT_EQ(c.ReturnKeysAsString("\t"), "a\tb");
 
@@ -209,25 +218,13 @@ TEST(dCollectionFind, ObjectsAreMatchedByIdentity)
 
 TEST(dCollectionSort, SortedArrays)
 {
-    QList<qint32> numbers;
-    const dOrderedList texts = listOf({"3", "10", "2"});
-    EXPECT_EQ(dCollection::ReturnSortedNumeric(numbers, &texts), 3);
-    EXPECT_EQ(numbers, (QList<qint32>{2, 3, 10}));
-
+    EXPECT_EQ(sorted(dCollection::ReturnSortedNumeric, {"3", "10", "2"}), (QList<qint32>{2, 3, 10}));
     // Halves go to the even neighbour.
-    const dOrderedList halves = listOf({"2.5", "3.5", "-2.5", "0.5", "1.5000001", "-2147483648.4"});
-    EXPECT_EQ(dCollection::ReturnSortedNumeric(numbers, &halves), 6);
-    EXPECT_EQ(numbers, (QList<qint32>{INT32_MIN, -2, 0, 2, 2, 4}));
-
-    QList<double> doubles;
-    const dOrderedList mixed = listOf({" 2.25", "-1e1", 0.5, "3."});
-    EXPECT_EQ(dCollection::ReturnSortedDouble(doubles, &mixed), 4);
-    EXPECT_EQ(doubles, (QList<double>{-10.0, 0.5, 2.25, 3.0}));
-
-    QStringList strings;
-    const dOrderedList letters = listOf({"b", "B", "a"});
-    EXPECT_EQ(dCollection::ReturnSortedString(strings, &letters), 3);
-    EXPECT_EQ(strings, (QStringList{"B", "a", "b"}));
+    EXPECT_EQ(sorted(dCollection::ReturnSortedNumeric, {"2.5", "3.5", "-2.5", "0.5", "1.5000001", "-2147483648.4"}),
+              (QList<qint32>{INT32_MIN, -2, 0, 2, 2, 4}));
+    EXPECT_EQ(sorted(dCollection::ReturnSortedDouble, {" 2.25", "-1e1", 0.5, "3."}), (QList<double>{-10.0, 0.5, 2.25, 3.0}));
+    EXPECT_EQ(sorted(dCollection::ReturnSortedString, {"b", "B", "a"}), (QStringList{"B", "a", "b"}));
+    QStringList strings{"stale"};
     dCollection c;
     addKeys(c, {"zeta", "10", "9"});
     EXPECT_EQ(dCollection::ReturnSortedString(strings, &c.ReturnKeys()), 3);

@@ -103,23 +103,19 @@ private slots:
     void limitsOf25LayersAnd25Fields()
     {
         frmXmlCreator* f = open();
-        for (int i = 0; i < 25; ++i)
-            f->cmdAddLayer->click();
-        QVERIFY(script->asked().isEmpty());
-        f->cmdAddLayer->click();
-        QCOMPARE(f->layerCount(), 25);
-        QCOMPARE(f->cboLayers->count(), 25);
-        QCOMPARE(script->messagesShown(), QStringList{"This Program Cannot Create More Than 25 Layers"});
-        QCOMPARE(script->asked().last().title, QStringLiteral("Error"));
-
-        script->clearAsked();
-        for (int i = 0; i < 25; ++i)
-            f->cmdAddField->click();
-        QVERIFY(script->asked().isEmpty());
-        f->cmdAddField->click();
-        QCOMPARE(f->workingFields().FieldCount, 25);
-        QCOMPARE(f->cboFields->count(), 25);
-        QCOMPARE(script->messagesShown(), QStringList{"This Program Cannot Create More Than 25 Fields"});
+        for (const bool layers : {true, false}) {
+            script->clearAsked();
+            QPushButton* add = layers ? f->cmdAddLayer : f->cmdAddField;
+            for (int i = 0; i < 25; ++i)
+                add->click();
+            QVERIFY(script->asked().isEmpty());
+            add->click();
+            QCOMPARE(layers ? f->layerCount() : int(f->workingFields().FieldCount), 25);
+            QCOMPARE((layers ? f->cboLayers : f->cboFields)->count(), 25);
+            QCOMPARE(script->messagesShown(),
+                     QStringList{QStringLiteral("This Program Cannot Create More Than 25 ") + (layers ? "Layers" : "Fields")});
+            QCOMPARE(script->asked().last().title, QStringLiteral("Error"));
+        }
     }
 
     void serialNamesNeverGoDown()
