@@ -3,7 +3,6 @@
 #include "WindowTestBase.h"
 #include "modUtils.h"
 
-#include <QAbstractItemModelTester>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QTextEdit>

@@ -6,6 +6,7 @@
 #include "WindowTestBase.h"
 #include "frmMessage.h"
 
+#include <QAbstractItemModelTester>
 #include <QLineEdit>
 #include <QTextEdit>
 
@@ -51,6 +52,7 @@ private slots:
         w.txtNodeName->setText(path);
         w.toolbarClick("load");
         QVERIFY(w.isLargeForm());
+        QAbstractItemModelTester check(w.TreeView1->model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
         QCOMPARE(labels(w.TreeView1->model()), labels(dom.TreeView1->model()));
         QVERIFY(w.txtInfo->toPlainText().contains("open read-only in large document form"));
 
