@@ -500,41 +500,23 @@ bool frmMain::SaveDocument()
     if (request.initialFolder.isEmpty())
         request.fileName.clear();
 
-    for (;;) {
-        std::optional<QString> chosen = prompts().saveFile(request);
-        if (!chosen || chosen->isEmpty())
-            return !m_editor->isModified();
-        const QString name = *chosen;
-        bool write = false;
-        if (!prompts().fileExists(name)) {
-            write = true;
-        } else if (!prompts().fileIsReadOnly(name)) {
-            write = prompts().message(name + QStringLiteral(" already exist.") + QLatin1Char('\n')
-                                          + QStringLiteral("Overwrite ? "),
-                                      MsgButtons::YesNoCancel)
-                == MsgResult::Yes;
-        } else {
-            prompts().message(name + QStringLiteral(" is ReadOnly.") + QLatin1Char('\n')
-                                  + QStringLiteral("Access denied !!!  "),
-                              MsgButtons::OK);
-        }
-        if (!write)
-            continue;
-        // Someone else's changes to the file read are not overwritten unasked.
-        if (oDoc->changedOnDisk(name)
-            && prompts().message(QStringLiteral("The file ") + name
-                                     + QStringLiteral(" has changed on disk since it was loaded. Overwrite it?"),
-                                 MsgButtons::YesNo)
-                != MsgResult::Yes)
-            return !m_editor->isModified();
-        oXMLMgr->Save(name);
-        if (!oXMLMgr->lastError().isEmpty()) {
-            // Nothing was written and the old file is whole: say so, and keep the
-            // document marked changed so closing still asks.
-            prompts().message(oXMLMgr->lastError(), MsgButtons::OK);
-            return !m_editor->isModified();
-        }
-        break;
+    const std::optional<QString> chosen = askSaveTarget(request);
+    if (!chosen)
+        return !m_editor->isModified();
+    const QString name = *chosen;
+    // Someone else's changes to the file read are not overwritten unasked.
+    if (oDoc->changedOnDisk(name)
+        && prompts().message(QStringLiteral("The file ") + name
+                                 + QStringLiteral(" has changed on disk since it was loaded. Overwrite it?"),
+                             MsgButtons::YesNo)
+            != MsgResult::Yes)
+        return !m_editor->isModified();
+    oXMLMgr->Save(name);
+    if (!oXMLMgr->lastError().isEmpty()) {
+        // Nothing was written and the old file is whole: say so, and keep the
+        // document marked changed so closing still asks.
+        prompts().message(oXMLMgr->lastError(), MsgButtons::OK);
+        return !m_editor->isModified();
     }
     m_editor->markSaved();
     return !m_editor->isModified();

@@ -6,6 +6,7 @@
 #include "DocumentTreeModel.h"
 #include "treelark/ApXmlMgr.h"
 #include "treelark/DocumentIndex.h"
+#include "treelark/Prompts.h"
 
 #include <QElapsedTimer>
 #include <QMainWindow>
@@ -206,7 +207,9 @@ private:
     void largeNext();
     void largeTreeMouseDown(Qt::MouseButton button, const QPoint& pos);
     void largeMenuCommand(const QString& caption);
-    std::optional<QString> askNodeFileName();
+    std::optional<QString> askSaveTarget(const FileDialogRequest& request);
+    // What a node is saved to: the dialog starts where the last one ended.
+    static FileDialogRequest nodeFileRequest();
     // --- the pane/tree split ---
     QSplitter* m_split = nullptr;
     void restoreSplit();

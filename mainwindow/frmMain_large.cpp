@@ -307,7 +307,7 @@ void frmMain::largeMenuCommand(const QString& caption)
         m_frmMessage->show();
         m_frmMessage->raise();
     } else if (caption == QLatin1String("SaveToFile")) {
-        const std::optional<QString> name = askNodeFileName();
+        const std::optional<QString> name = askSaveTarget(nodeFileRequest());
         if (!name)
             return;
         if (!m_large->saveSubtree(row, *name)) {

@@ -239,12 +239,15 @@ void frmMain::DeleteNode(const DOMNode& xmlNode)
     }
 }
 
-// The file a node is saved to, asked as the node menu always has; nullopt when the user
-// gives up.
-std::optional<QString> frmMain::askNodeFileName()
+FileDialogRequest frmMain::nodeFileRequest()
 {
-    // Initial folder and name left empty: the dialog starts where the last one ended.
-    const FileDialogRequest request{QStringLiteral("Save to an XML file."), kXmlFilter, QString(), QString()};
+    return {QStringLiteral("Save to an XML file."), kXmlFilter, QString(), QString()};
+}
+
+// The file to save to: the dialog again after a refused overwrite or a read-only file;
+// nullopt when the user gives up.
+std::optional<QString> frmMain::askSaveTarget(const FileDialogRequest& request)
+{
     for (;;) {
         const std::optional<QString> chosen = prompts().saveFile(request);
         if (!chosen || chosen->isEmpty())
@@ -271,7 +274,7 @@ void frmMain::SaveNodeToFile(const DOMNode& xmlNode)
     if (xmlNode.isNull())
         return;
     try {
-        const std::optional<QString> target = askNodeFileName();
+        const std::optional<QString> target = askSaveTarget(nodeFileRequest());
         if (!target)
             return;
         const QString name = *target;
