@@ -6,58 +6,37 @@
 
 namespace treelark {
 
-QString treeItemLabel(const QString& nodeName, const QString& tagName, const QString& name)
-{
-    if (!tagName.isEmpty()) {
-        if (name.isEmpty() || name == tagName)
-            return nodeName + QLatin1String(" (") + tagName + QLatin1Char(')');
-        return nodeName + QLatin1String(" (") + tagName + QLatin1Char(',') + name + QLatin1Char(')');
-    }
-    if (!name.isEmpty())
-        return nodeName + QLatin1Char('(') + name + QLatin1Char(')');
-    return nodeName;
-}
-
-QString treeItemText(const DOMNode& node)
-{
-    QString tagName, name;
-    DOMNamedNodeMap attrs = node.attributes();
-    if (!attrs.isNull()) {
-        // Read the attributes once, stopping as soon as both names are known.
-        const qint64 n = attrs.length();
-        for (qint64 i = 0; i < n && (tagName.isEmpty() || name.isEmpty()); ++i) {
-            DOMNode a = attrs.item(i);
-            const QString attrName = a.name();
-            if (attrName == QLatin1String("TagName"))
-                tagName = a.value();
-            else if (attrName == QLatin1String("Name"))
-                name = a.value();
-        }
-    }
-    return treeItemLabel(node.nodeName(), tagName, name);
-}
-
-DocumentTreeModel::DocumentTreeModel(QObject* parent) : QAbstractItemModel(parent)
+DocumentTreeModel::DocumentTreeModel(QObject* parent)
+    : QAbstractItemModel(parent), m_source(std::make_shared<DomRowSource>(nullptr))
 {
     m_top.loaded = true;
 }
 
 DocumentTreeModel::~DocumentTreeModel() = default;
 
-std::unique_ptr<TreeItem> DocumentTreeModel::makeItem(const DOMNode& node, TreeItem* parent, qsizetype row) const
+std::unique_ptr<TreeItem> DocumentTreeModel::makeItem(const TreeRow& row, TreeItem* parent, qsizetype position) const
 {
     auto item = std::make_unique<TreeItem>();
     item->parent = asParent(parent);
-    item->row = row;
-    if (!node.isNull()) {
-        item->tag = node;
-        item->hasTag = true;
-        item->text = treeItemText(node);
+    item->row = position;
+    if (!row.isNull()) {
+        item->tag = row.node;
+        item->key = row.key;
+        item->text = m_source->label(row);
     } else {
-        item->loaded = true; // an item without a node has no branch
+        item->loaded = true; // an item without a row has no branch
     }
     ++m_itemCount;
     return item;
+}
+
+void DocumentTreeModel::setSource(std::shared_ptr<const RowSource> source)
+{
+    beginResetModel();
+    m_top.rows.clear();
+    m_itemCount = 0;
+    m_source = std::move(source);
+    endResetModel();
 }
 
 void DocumentTreeModel::clear()
@@ -73,9 +52,10 @@ void DocumentTreeModel::load(TreeItem* item) const
     if (item->loaded)
         return;
     item->loaded = true;
-    if (item->tag.isNull())
+    const TreeRow row = item->sourceRow();
+    if (row.isNull())
         return;
-    for (DOMNode c = item->tag.firstChild(); !c.isNull(); c = c.nextSibling())
+    for (TreeRow c = m_source->firstChild(row); !c.isNull(); c = m_source->nextSibling(c))
         item->rows.push_back({c, nullptr});
 }
 
@@ -83,7 +63,7 @@ TreeItem* DocumentTreeModel::materialise(TreeItem* parent, qsizetype row) const
 {
     TreeItem::Slot& slot = parent->rows[size_t(row)];
     if (!slot.item)
-        slot.item = makeItem(slot.node, parent, row);
+        slot.item = makeItem(slot.row, parent, row);
     return slot.item.get();
 }
 
@@ -94,31 +74,36 @@ void DocumentTreeModel::renumber(TreeItem* parent, qsizetype from) const
             parent->rows[i].item->row = qsizetype(i);
 }
 
-TreeItem* DocumentTreeModel::addTopLevel(const DOMNode& documentElement)
+TreeItem* DocumentTreeModel::addTopLevel(const TreeRow& top)
 {
     const int row = int(m_top.rows.size());
     beginInsertRows(QModelIndex(), row, row);
-    m_top.rows.push_back({documentElement, nullptr});
+    m_top.rows.push_back({top, nullptr});
     endInsertRows();
     return topLevelItem(row);
 }
 
-TreeItem* DocumentTreeModel::existingItem(const DOMNode& node) const
+std::vector<TreeRow> DocumentTreeModel::ancestry(const TreeRow& row) const
 {
-    if (node.isNull())
-        return nullptr;
-    std::vector<DOMNode> chain;
-    for (DOMNode n = node; !n.isNull() && n.nodeType() != NODE_DOCUMENT; n = n.parentNode())
-        chain.push_back(n);
-    if (chain.empty() || chain.back().parentNode().isNull())
-        return nullptr; // not in the document
+    std::vector<TreeRow> chain;
+    for (TreeRow r = row; !r.isNull(); r = m_source->parent(r))
+        chain.push_back(r);
+    std::reverse(chain.begin(), chain.end());
+    return chain;
+}
+
+TreeItem* DocumentTreeModel::existingItem(const TreeRow& row) const
+{
     TreeItem* holder = &m_top;
-    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+    const std::vector<TreeRow> chain = ancestry(row);
+    if (chain.empty())
+        return nullptr;
+    for (const TreeRow& step : chain) {
         if (!holder->loaded)
             return nullptr;
         TreeItem* found = nullptr;
         for (const TreeItem::Slot& slot : holder->rows)
-            if (slot.node == *it) {
+            if (slot.row == step) {
                 found = slot.item.get();
                 break;
             }
@@ -127,6 +112,19 @@ TreeItem* DocumentTreeModel::existingItem(const DOMNode& node) const
         holder = found;
     }
     return holder;
+}
+
+TreeItem* DocumentTreeModel::itemFor(const TreeRow& row)
+{
+    TreeItem* item = nullptr;
+    const std::vector<TreeRow> chain = ancestry(row);
+    for (const TreeRow& step : chain) {
+        const qsizetype at = findChildRow(item, step);
+        if (at < 0)
+            return nullptr;
+        item = child(item, at);
+    }
+    return item;
 }
 
 // The item whose rows show parent's children: the top for the document node.
@@ -139,9 +137,9 @@ TreeItem* DocumentTreeModel::holderOf(const DOMNode& parent) const
 
 namespace {
 
-std::vector<DOMNode> shownChildren(const DOMNode& parent)
+std::vector<TreeRow> shownChildren(const DOMNode& parent)
 {
-    std::vector<DOMNode> out;
+    std::vector<TreeRow> out;
     // the tree shows the document from its element down
     const bool top = parent.nodeType() == NODE_DOCUMENT;
     for (DOMNode c = parent.firstChild(); !c.isNull(); c = c.nextSibling())
@@ -159,7 +157,7 @@ void DocumentTreeModel::follow(const DocumentChange& change)
     struct Branch {
         TreeItem* holder;
         DOMNode parent;
-        std::vector<DOMNode> wanted;
+        std::vector<TreeRow> wanted;
     };
     std::vector<Branch> synced;
     for (const DOMNode& parent : change.parents)
@@ -171,12 +169,12 @@ void DocumentTreeModel::follow(const DocumentChange& change)
                 emit dataChanged(idx, idx);
             }
         }
-    std::unordered_map<DOMNode, TreeItem*> leaving; // rows whose nodes are no longer there
+    std::unordered_map<TreeRow, TreeItem*> leaving; // rows whose nodes are no longer there
     for (const auto& [holder, parent, wanted] : synced) {
-        const std::unordered_set<DOMNode> wantedSet(wanted.begin(), wanted.end());
+        const std::unordered_set<TreeRow> wantedSet(wanted.begin(), wanted.end());
         for (const TreeItem::Slot& slot : holder->rows)
-            if (slot.item && !wantedSet.count(slot.node))
-                leaving.emplace(slot.node, holder);
+            if (slot.item && !wantedSet.count(slot.row))
+                leaving.emplace(slot.row, holder);
     }
     for (const auto& [holder, parent, wanted] : synced)
         adoptMovedRows(holder, wanted, leaving);
@@ -208,7 +206,7 @@ void DocumentTreeModel::follow(const DocumentChange& change)
                 if (!item)
                     continue;
                 if (!item->tag.isNull()) {
-                    if (const QString text = treeItemText(item->tag); text != item->text) {
+                    if (const QString text = m_source->label(item->sourceRow()); text != item->text) {
                         item->text = text;
                         const QModelIndex idx = indexOf(item);
                         emit dataChanged(idx, idx, {Qt::DisplayRole});
@@ -221,22 +219,22 @@ void DocumentTreeModel::follow(const DocumentChange& change)
     }
     for (const DOMNode& node : change.nodes)
         if (TreeItem* item = existingItem(node)) {
-            item->text = treeItemText(node);
+            item->text = m_source->label(node);
             const QModelIndex idx = indexOf(item);
             emit dataChanged(idx, idx, {Qt::DisplayRole});
         }
 }
 
-void DocumentTreeModel::adoptMovedRows(TreeItem* holder, const std::vector<DOMNode>& wanted,
-                                       std::unordered_map<DOMNode, TreeItem*>& leaving)
+void DocumentTreeModel::adoptMovedRows(TreeItem* holder, const std::vector<TreeRow>& wanted,
+                                       std::unordered_map<TreeRow, TreeItem*>& leaving)
 {
-    std::unordered_set<DOMNode> present;
+    std::unordered_set<TreeRow> present;
     for (const TreeItem::Slot& slot : holder->rows)
-        present.insert(slot.node);
+        present.insert(slot.row);
 
     // New rows that are items elsewhere (moved nodes) come over whole.
     for (size_t i = 0; i < wanted.size(); ++i) {
-        const DOMNode& node = wanted[i];
+        const TreeRow& node = wanted[i];
         if (present.count(node))
             continue;
         if (auto found = leaving.find(node); found != leaving.end() && found->second != holder) {
@@ -244,7 +242,7 @@ void DocumentTreeModel::adoptMovedRows(TreeItem* holder, const std::vector<DOMNo
             leaving.erase(found);
             const qsizetype from = [&] {
                 for (size_t r = 0; r < other->rows.size(); ++r)
-                    if (other->rows[r].node == node)
+                    if (other->rows[r].row == node)
                         return qsizetype(r);
                 return qsizetype(-1);
             }();
@@ -261,7 +259,7 @@ void DocumentTreeModel::adoptMovedRows(TreeItem* holder, const std::vector<DOMNo
             qsizetype dest = 0;
             for (size_t k = i; k-- > 0;) {
                 auto it = std::find_if(holder->rows.begin(), holder->rows.end(),
-                                       [&](const TreeItem::Slot& s) { return s.node == wanted[k]; });
+                                       [&](const TreeItem::Slot& s) { return s.row == wanted[k]; });
                 if (it != holder->rows.end()) {
                     dest = qsizetype(it - holder->rows.begin()) + 1;
                     break;
@@ -281,13 +279,13 @@ void DocumentTreeModel::adoptMovedRows(TreeItem* holder, const std::vector<DOMNo
     }
 }
 
-void DocumentTreeModel::syncRows(TreeItem* holder, const std::vector<DOMNode>& wanted)
+void DocumentTreeModel::syncRows(TreeItem* holder, const std::vector<TreeRow>& wanted)
 {
-    const std::unordered_set<DOMNode> wantedSet(wanted.begin(), wanted.end());
+    const std::unordered_set<TreeRow> wantedSet(wanted.begin(), wanted.end());
     // Rows whose nodes left, in runs from the end so earlier row numbers hold.
     // (The empty top item a failed load leaves is no node's: it stays.)
     auto gone = [&](qsizetype r) {
-        const DOMNode& node = holder->rows[size_t(r)].node;
+        const TreeRow& node = holder->rows[size_t(r)].row;
         return !node.isNull() && !wantedSet.count(node);
     };
     for (qsizetype r = qsizetype(holder->rows.size()); r-- > 0;) {
@@ -307,17 +305,17 @@ void DocumentTreeModel::syncRows(TreeItem* holder, const std::vector<DOMNode>& w
     }
 
     // New nodes, each run after the row of the node before it in the document.
-    std::unordered_map<DOMNode, qsizetype> rowOf;
+    std::unordered_map<TreeRow, qsizetype> rowOf;
     for (size_t r = 0; r < holder->rows.size(); ++r)
-        rowOf.emplace(holder->rows[r].node, qsizetype(r));
+        rowOf.emplace(holder->rows[r].row, qsizetype(r));
     struct Run {
         qsizetype at;
-        std::vector<DOMNode> nodes;
+        std::vector<TreeRow> nodes;
     };
     std::vector<Run> runs;
     qsizetype anchor = 0;
     bool inRun = false;
-    for (const DOMNode& node : wanted) {
+    for (const TreeRow& node : wanted) {
         if (auto it = rowOf.find(node); it != rowOf.end()) {
             anchor = it->second + 1;
             inRun = false;
@@ -334,7 +332,7 @@ void DocumentTreeModel::syncRows(TreeItem* holder, const std::vector<DOMNode>& w
         beginInsertRows(indexOf(asParent(holder)), int(run.at), int(run.at + n - 1));
         std::vector<TreeItem::Slot> fresh;
         fresh.reserve(size_t(n));
-        for (const DOMNode& node : run.nodes)
+        for (const TreeRow& node : run.nodes)
             fresh.push_back({node, nullptr});
         holder->rows.insert(holder->rows.begin() + run.at, std::make_move_iterator(fresh.begin()),
                             std::make_move_iterator(fresh.end()));
@@ -398,12 +396,12 @@ qsizetype DocumentTreeModel::childCount(TreeItem* item)
     return qsizetype(parent->rows.size());
 }
 
-qsizetype DocumentTreeModel::findChildRow(TreeItem* item, const DOMNode& node)
+qsizetype DocumentTreeModel::findChildRow(TreeItem* item, const TreeRow& row)
 {
     TreeItem* parent = item ? item : &m_top;
     load(parent);
     for (size_t r = 0; r < parent->rows.size(); ++r)
-        if (parent->rows[r].node == node)
+        if (parent->rows[r].row == row)
             return qsizetype(r);
     return -1;
 }
@@ -457,7 +455,7 @@ bool DocumentTreeModel::hasChildren(const QModelIndex& parent) const
     const TreeItem::Slot& slot = holder->rows[size_t(parent.row())];
     if (slot.item && slot.item->loaded)
         return !slot.item->rows.empty();
-    return !slot.node.isNull() && slot.node.hasChildNodes();
+    return !slot.row.isNull() && m_source->hasChildren(slot.row);
 }
 
 QVariant DocumentTreeModel::data(const QModelIndex& index, int role) const

@@ -1,8 +1,8 @@
-// The document as a tree of items, one per DOM node below (and including) the document
-// element. Each item holds its node (its "tag") and a text made from the node's name and
-// its TagName and Name attributes.
+// A tree of items, one per row of a row source: a document's nodes from the document
+// element down, or an index's elements. Each item holds its row (for a document, its node:
+// its "tag") and the label the source gives it.
 //
-// Branches are built when first needed: an item knows its node's children only once
+// Branches are built when first needed: an item knows its row's children only once
 // the branch is expanded or asked for, and an item object for a child exists only once
 // that row is shown or asked for. What a user sees is the same as building every item up
 // front, while opening a document of millions of nodes costs one item.
@@ -13,7 +13,7 @@
 #pragma once
 
 #include "DocumentEditor.h"
-#include "treelark/dom.h"
+#include "treelark/RowSource.h"
 
 #include <QAbstractItemModel>
 
@@ -26,25 +26,21 @@ namespace treelark {
 class TreeItem {
 public:
     QString text;
-    DOMNode tag;
+    DOMNode tag;      // the row's node, for a document's rows
+    quint64 key = 0;  // the row's number, for other sources' rows
     TreeItem* parent = nullptr; // nullptr for top-level items
+    TreeRow sourceRow() const { return {tag, key}; }
 
 private:
     friend class DocumentTreeModel;
     struct Slot {
-        DOMNode node;
+        TreeRow row;
         std::unique_ptr<TreeItem> item; // made when the row is first needed
     };
     bool loaded = false;  // rows taken from the document
-    bool hasTag = false;  // built from a present node
     qsizetype row = 0;
     std::vector<Slot> rows;
 };
-
-// Item text rules: "name (TagName)", "name (TagName,Name)", "name(Name)" or "name",
-// from the node's name and its TagName and Name attributes.
-QString treeItemLabel(const QString& nodeName, const QString& tagName, const QString& name);
-QString treeItemText(const DOMNode& node);
 
 class DocumentTreeModel : public QAbstractItemModel {
     Q_OBJECT
@@ -52,14 +48,21 @@ public:
     explicit DocumentTreeModel(QObject* parent = nullptr);
     ~DocumentTreeModel() override;
 
+    // The rows shown from now on; the tree is emptied. (Until one is set: the rows of
+    // whatever document nodes are added.)
+    void setSource(std::shared_ptr<const RowSource> source);
+    const RowSource& source() const { return *m_source; }
     void clear();
-    // The one way the tree is built: a top-level item for a document element (an empty
-    // one for nothing), its branch made as it is shown.
-    TreeItem* addTopLevel(const DOMNode& documentElement);
+    // The one way the tree is built: a top-level item for a top row (an empty one for
+    // nothing), its branch made as it is shown.
+    TreeItem* addTopLevel(const TreeRow& top);
     // Brings the loaded branches in line with the document after a change.
     void follow(const DocumentChange& change);
     // The item showing node, if one has been made; never makes one.
-    TreeItem* existingItem(const DOMNode& node) const;
+    TreeItem* existingItem(const TreeRow& row) const;
+    // The item showing row, made (with those above it) if need be; nullptr when the row
+    // is not in the tree.
+    TreeItem* itemFor(const TreeRow& row);
 
     TreeItem* itemFromIndex(const QModelIndex& index) const;
     QModelIndex indexOf(const TreeItem* item) const;
@@ -69,7 +72,7 @@ public:
     qsizetype childCount(TreeItem* item);
     // The row under `item` (nullptr: the top level) that shows `node`, or -1; looks at
     // the rows' nodes without making items for them.
-    qsizetype findChildRow(TreeItem* item, const DOMNode& node);
+    qsizetype findChildRow(TreeItem* item, const TreeRow& row);
     // How many item objects exist right now (for tests and benchmarks).
     qint64 materialisedItems() const { return m_itemCount; }
 
@@ -88,15 +91,17 @@ private:
     TreeItem* container(const QModelIndex& parent) const;
     void load(TreeItem* item) const;
     TreeItem* materialise(TreeItem* parent, qsizetype row) const;
-    std::unique_ptr<TreeItem> makeItem(const DOMNode& node, TreeItem* parent, qsizetype row) const;
+    std::unique_ptr<TreeItem> makeItem(const TreeRow& row, TreeItem* parent, qsizetype position) const;
+    std::vector<TreeRow> ancestry(const TreeRow& row) const; // from the top row down to row
     void renumber(TreeItem* parent, qsizetype from) const;
     TreeItem* holderOf(const DOMNode& parent) const;
-    void adoptMovedRows(TreeItem* holder, const std::vector<DOMNode>& wanted,
-                        std::unordered_map<DOMNode, TreeItem*>& leaving);
-    void syncRows(TreeItem* holder, const std::vector<DOMNode>& wanted);
+    void adoptMovedRows(TreeItem* holder, const std::vector<TreeRow>& wanted,
+                        std::unordered_map<TreeRow, TreeItem*>& leaving);
+    void syncRows(TreeItem* holder, const std::vector<TreeRow>& wanted);
     static qint64 countItems(const TreeItem& item);
     TreeItem* asParent(TreeItem* item) const { return item == &m_top ? nullptr : item; }
 
+    std::shared_ptr<const RowSource> m_source;
     mutable TreeItem m_top;
     mutable qint64 m_itemCount = 0;
 };

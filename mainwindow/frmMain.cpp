@@ -388,7 +388,7 @@ QString frmMain::statusText() const { return m_statusText; }
 
 void frmMain::SetValidation() { bValidation = optOn->isChecked(); }
 
-TreeItem* frmMain::AddTreeNode(const DOMNode& xmlNode, TreeItem* /*tvParent*/)
+TreeItem* frmMain::AddTreeNode(const TreeRow& xmlNode, TreeItem* /*tvParent*/)
 {
     TreeItem* item = m_model->addTopLevel(xmlNode);
     if (item)
@@ -419,7 +419,7 @@ void frmMain::oXMLMgr_DOMReady(DOMDocumentPtr oXmlDoc)
     m_matchIndex = -1;
     oDoc = oXmlDoc;
     m_editor->setDocument(oDoc);
-    m_model->clear();
+    m_model->setSource(std::make_shared<DomRowSource>(oDoc));
     try {
         AddTreeNode(oDoc->documentElement(), nullptr);
     } catch (const DOMException&) {
@@ -488,7 +488,7 @@ void frmMain::toolbarClick(const QString& key)
 
 bool frmMain::SaveDocument()
 {
-    if (m_large)
+    if (isReadOnly())
         return true; // nothing in it can change
     if (!oDoc || oDoc->parseError().errorCode != 0)
         return !m_editor->isModified();
@@ -615,7 +615,7 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event)
                    && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
             treeClick();
         } else if (isDrag || type == QEvent::MouseMove) {
-            return m_large ? isDrag : treeDragEvent(event);
+            return isReadOnly() ? isDrag : treeDragEvent(event);
         }
     }
     return QMainWindow::eventFilter(watched, event);
@@ -640,8 +640,8 @@ void frmMain::selectItem(TreeItem* item)
 
 void frmMain::treeMouseDown(Qt::MouseButton button, const QPoint& pos)
 {
-    if (m_large) {
-        largeTreeMouseDown(button, pos);
+    if (isReadOnly()) {
+        readOnlyMouseDown(button, pos);
         return;
     }
     // The item under the pointer becomes the selection; a press outside any clears it.

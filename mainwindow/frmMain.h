@@ -34,7 +34,6 @@ class QTreeView;
 namespace treelark {
 
 class frmMessage;
-class LargeDocumentModel;
 class frmView;
 class frmXmlCreator;
 
@@ -56,7 +55,7 @@ public:
 
     // Builds the tree from xmlNode (the document element) down, its top item expanded.
     // The tree is only ever built this way; edits reach it through the edit layer.
-    TreeItem* AddTreeNode(const DOMNode& xmlNode, TreeItem* tvParent = nullptr);
+    TreeItem* AddTreeNode(const TreeRow& xmlNode, TreeItem* tvParent = nullptr);
 
     // Toolbar actions by key: "browse", "load", "save", "merge", "next", "print".
     void toolbarClick(const QString& key);
@@ -132,7 +131,7 @@ private:
     bool queryUnload();
     void unloadOtherForms();
     void rebuildTree();
-    bool revealNode(const DOMNode& node);
+    bool revealRow(const TreeRow& row);
     void installEventHooks();
     void treeRightClick(const QPoint& pos);
     void installMenuShortcuts();
@@ -141,7 +140,7 @@ private:
     bool infoPaneDragEvent(QEvent* event);
     void EnableLayerCommands(bool bEdit, bool bAdd);
     void DeleteNode(const DOMNode& xmlNode);
-    void SaveNodeToFile(const DOMNode& xmlNode);
+    void saveRowToFile(const TreeRow& row);
 
     ApXmlMgr* oXMLMgr = nullptr;
     ApXmlMgr* pXMLMgr = nullptr;
@@ -190,9 +189,6 @@ private:
     void showLoadFailure(const DOMParseError& err);
     // --- large document form: read-only, from an index of the file ---
     std::shared_ptr<DocumentIndex> m_large;
-    LargeDocumentModel* m_largeModel = nullptr;
-    std::vector<DocumentIndex::Row> m_largeMatches;
-    qint64 m_largeMatchIndex = -1;
     bool m_alwaysLarge = false;
     bool wantsLargeForm(const QString& name) const;
     // nullopt: the index could not be made and the file is small enough to read whole.
@@ -200,13 +196,19 @@ private:
     void enterLargeForm(std::shared_ptr<DocumentIndex> index, const QString& name);
     void leaveLargeForm();
     void allowEditing(bool allowed);
-    DocumentIndex::Row selectedLargeRow() const;
-    QString describeLargeRow(DocumentIndex::Row row, const QString& sep) const;
-    void largeTreeClick();
-    void largeSearch(Qt::KeyboardModifiers keys);
-    void largeNext();
-    void largeTreeMouseDown(Qt::MouseButton button, const QPoint& pos);
-    void largeMenuCommand(const QString& caption);
+    // --- a read-only source: what works reads rows through the source's interface ---
+    std::vector<TreeRow> m_rowMatches;
+    qint64 m_rowMatchIndex = -1;
+    bool isReadOnly() const;
+    QString readOnlyTip() const;
+    TreeRow selectedRow() const;
+    QString describeRow(const TreeRow& row, const QString& sep, RowDetails* details = nullptr) const;
+    void readOnlyTreeClick();
+    void readOnlySearch(Qt::KeyboardModifiers keys);
+    void readOnlyNext();
+    void readOnlyMouseDown(Qt::MouseButton button, const QPoint& pos);
+    void readOnlyMenuCommand(const QString& caption);
+    void showInMessageWindow(QByteArray utf8);
     std::optional<QString> askSaveTarget(const FileDialogRequest& request);
     // What a node is saved to: the dialog starts where the last one ended.
     static FileDialogRequest nodeFileRequest();
@@ -224,7 +226,6 @@ public:
     void setAlwaysLargeForm(bool always) { m_alwaysLarge = always; }
     bool isLargeForm() const { return bool(m_large); }
     const DocumentIndex* largeDocument() const { return m_large.get(); }
-    LargeDocumentModel* largeModel() const { return m_largeModel; }
 
 private:
     QList<QAction*> m_buttons;

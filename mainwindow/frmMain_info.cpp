@@ -70,8 +70,8 @@ QString frmMain::GetNodeInfo(const DOMNode& node, const QString& sSep) const
 
 void frmMain::treeClick()
 {
-    if (m_large) {
-        largeTreeClick();
+    if (isReadOnly()) {
+        readOnlyTreeClick();
         return;
     }
     qint64 count = -1;

@@ -1,11 +1,11 @@
 // Large document form: a file too large to hold in memory as a tree of nodes is opened
-// read-only from an index of its elements. The tree, the pane, the status line, name
-// search with Next, ShowText and SaveToFile work as they do on a document; commands
-// that would change it are disabled and say why.
+// read-only from an index of its elements. The tree shows the index's rows through the
+// same model as a document's; the pane, the status line, name search with Next,
+// ShowText and SaveToFile read them through the same row interface. Commands that would
+// change the document are disabled and say why.
 #include "frmMain.h"
 
 #include "AppState.h"
-#include "LargeDocumentModel.h"
 #include "frmMessage.h"
 #include "treelark/Busy.h"
 #include "treelark/Prompts.h"
@@ -27,8 +27,6 @@ namespace {
 // A document tree costs about this many bytes of memory per byte of its file.
 constexpr qint64 kTreeBytesPerFileByte = 12;
 constexpr qsizetype kMaxPaneChars = 200000;
-const QString kReadOnlyTip =
-    QStringLiteral("Not available: the document is open read-only in large document form.");
 
 // Memory the system could give without swapping; 0 when it cannot be told.
 qint64 availableMemory()
@@ -106,16 +104,13 @@ void frmMain::enterLargeForm(std::shared_ptr<DocumentIndex> index, const QString
     m_matchIndex = -1;
     oDoc = DOMDocument::create();
     m_editor->setDocument(oDoc);
-    m_model->clear();
 
     m_large = index;
-    m_largeMatches.clear();
-    m_largeMatchIndex = -1;
-    if (!m_largeModel)
-        m_largeModel = new LargeDocumentModel(this);
-    m_largeModel->setIndex(index);
-    TreeView1->setModel(m_largeModel);
-    TreeView1->expand(m_largeModel->index(0, 0));
+    m_rowMatches.clear();
+    m_rowMatchIndex = -1;
+    m_model->setSource(std::make_shared<IndexRowSource>(index));
+    for (const TreeRow& top : m_model->source().topRows())
+        AddTreeNode(top);
     allowEditing(false);
 
     const qint64 mb = index->fileSize() >> 20;
@@ -146,15 +141,24 @@ void frmMain::leaveLargeForm()
 {
     if (!m_large)
         return;
-    TreeView1->setModel(m_model);
-    m_largeModel->setIndex(nullptr);
+    m_model->setSource(std::make_shared<DomRowSource>(oDoc));
     m_large.reset();
-    m_largeMatches.clear();
+    m_rowMatches.clear();
     for (QAction* entry : mnuCommands) {
         entry->setEnabled(true);
         entry->setToolTip(QString());
     }
     allowEditing(true);
+}
+
+bool frmMain::isReadOnly() const
+{
+    return !m_model->source().readOnlyReason().isEmpty();
+}
+
+QString frmMain::readOnlyTip() const
+{
+    return QStringLiteral("Not available: ") + m_model->source().readOnlyReason() + QLatin1Char('.');
 }
 
 void frmMain::allowEditing(bool allowed)
@@ -165,7 +169,7 @@ void frmMain::allowEditing(bool allowed)
             continue;
         if (!allowed) {
             a->setProperty("editingTip", a->toolTip());
-            a->setToolTip(kReadOnlyTip);
+            a->setToolTip(readOnlyTip());
             a->setEnabled(false);
         } else if (a->property("editingTip").isValid()) {
             a->setToolTip(a->property("editingTip").toString());
@@ -177,55 +181,53 @@ void frmMain::allowEditing(bool allowed)
         updateHistoryButtons();
 }
 
-DocumentIndex::Row frmMain::selectedLargeRow() const
+TreeRow frmMain::selectedRow() const
 {
-    return m_largeModel->rowOf(TreeView1->currentIndex());
+    const TreeItem* item = selectedItem();
+    return item ? item->sourceRow() : TreeRow();
 }
 
-QString frmMain::describeLargeRow(DocumentIndex::Row row, const QString& sep) const
+QString frmMain::describeRow(const TreeRow& row, const QString& sep, RowDetails* details) const
 {
-    IndexedElement element;
-    if (!m_large->read(row, &element)) {
-        prompts().message(m_large->lastError(), MsgButtons::OK);
+    const RowSource& source = m_model->source();
+    RowDetails d;
+    if (!source.read(row, &d)) {
+        prompts().message(source.lastError(), MsgButtons::OK);
         return QString();
     }
-    QString info = element.name + QStringLiteral("=NodeType:TypeName=1:element, Text=:") + element.text;
-    if (element.textTruncated)
-        info += QStringLiteral("...");
-    for (qsizetype i = 0; i < element.attributes.size(); ++i)
-        info += QLatin1Char('\n') + sep + QString::number(i) + QLatin1Char(':') + element.attributes[i].name
-            + QLatin1Char('=') + element.attributes[i].value;
+    QString info = d.name + QStringLiteral("=NodeType:TypeName=") + QString::number(d.type) + QLatin1Char(':')
+        + d.typeName + QStringLiteral(", Text=:") + d.text + (d.textTruncated ? QStringLiteral("...") : QString());
+    for (qsizetype i = 0; i < d.attributes.size(); ++i)
+        info += QLatin1Char('\n') + sep + QString::number(i) + QLatin1Char(':') + d.attributes[i].name
+            + QLatin1Char('=') + d.attributes[i].value;
+    if (details)
+        *details = std::move(d);
     return info;
 }
 
-void frmMain::largeTreeClick()
+void frmMain::readOnlyTreeClick()
 {
-    const DocumentIndex::Row row = selectedLargeRow();
-    if (row == DocumentIndex::NoRow)
+    const TreeItem* item = selectedItem();
+    if (!item)
         return;
-    const QString path = m_large->path(row);
-    if (LargeDocumentModel::isTextRow(TreeView1->currentIndex())) {
-        IndexedElement element;
-        m_large->read(row, &element);
-        txtInfo->setPlainText(QStringLiteral("#text=NodeType:TypeName=3:text, Text=:") + element.text
-                              + (element.textTruncated ? QStringLiteral("...") : QString()) + QStringLiteral("\n\n")
-                              + path);
-        SetMsg(QStringLiteral("Total=") + QString::number(m_large->rowCount()) + QStringLiteral(" Path=") + path);
-        return;
-    }
-    txtInfo->setPlainText(describeLargeRow(row, QStringLiteral(" ")) + QStringLiteral("\n\n") + path
-                          + QStringLiteral("\nnChildElements=") + QString::number(m_large->childCount(row)));
-    SetMsg(QStringLiteral("Node ") + m_largeModel->label(row) + QStringLiteral(" Total=")
-           + QString::number(m_large->rowCount()) + QStringLiteral(" Path=") + path);
+    const RowSource& source = m_model->source();
+    const QString path = source.path(item->sourceRow());
+    RowDetails d;
+    QString info = describeRow(item->sourceRow(), QStringLiteral(" "), &d) + QStringLiteral("\n\n") + path;
+    if (d.type == NODE_ELEMENT)
+        info += QStringLiteral("\nnChildElements=") + QString::number(d.childElements);
+    txtInfo->setPlainText(info);
+    SetMsg(QStringLiteral("Node ") + item->text + QStringLiteral(" Total=") + QString::number(source.elementCount())
+           + QStringLiteral(" Path=") + path);
 }
 
-void frmMain::largeSearch(Qt::KeyboardModifiers keys)
+void frmMain::readOnlySearch(Qt::KeyboardModifiers keys)
 {
     const QString name = txtNodeName->text().trimmed();
     if (name.isEmpty())
         return;
     if (keys == (Qt::ControlModifier | Qt::ShiftModifier)) {
-        prompts().message(kReadOnlyTip, MsgButtons::OK);
+        prompts().message(readOnlyTip(), MsgButtons::OK);
         return;
     }
     if (isXPathQuery(name)) {
@@ -234,46 +236,38 @@ void frmMain::largeSearch(Qt::KeyboardModifiers keys)
                           MsgButtons::OK);
         return;
     }
-    m_largeMatches = m_large->findAll(name);
-    m_largeMatchIndex = -1;
+    m_rowMatches = m_model->source().findByName(name);
+    m_rowMatchIndex = -1;
     QString info;
-    if (m_largeMatches.empty()) {
+    if (m_rowMatches.empty()) {
         info = name + QStringLiteral(" is not found.");
     } else {
         const bool all = keys == Qt::ShiftModifier;
-        for (size_t i = 0; i < m_largeMatches.size(); ++i) {
+        for (size_t i = 0; i < m_rowMatches.size(); ++i) {
             if (info.size() > kMaxPaneChars) {
-                info += QStringLiteral("[%1 more matches are not described here]\n").arg(m_largeMatches.size() - i);
+                info += QStringLiteral("[%1 more matches are not described here]\n").arg(m_rowMatches.size() - i);
                 break;
             }
             info += QStringLiteral("Node: ") + QString::number(i + 1) + QLatin1Char(' ')
-                + describeLargeRow(m_largeMatches[i], QStringLiteral("     ")) + QLatin1Char('\n');
+                + describeRow(m_rowMatches[i], QStringLiteral("     ")) + QLatin1Char('\n');
             if (!all)
                 break;
         }
-        largeNext();
+        readOnlyNext();
     }
     txtInfo->setPlainText(info);
-    SetMsg(QStringLiteral("nNodes=") + QString::number(m_largeMatches.size()));
+    SetMsg(QStringLiteral("nNodes=") + QString::number(m_rowMatches.size()));
 }
 
-void frmMain::largeNext()
+void frmMain::readOnlyNext()
 {
-    if (m_largeMatches.empty())
+    if (m_rowMatches.empty())
         return;
-    m_largeMatchIndex = (m_largeMatchIndex + 1) % qint64(m_largeMatches.size());
-    const DocumentIndex::Row row = m_largeMatches[size_t(m_largeMatchIndex)];
-    std::vector<DocumentIndex::Row> chain;
-    for (DocumentIndex::Row r = m_large->parent(row); r != DocumentIndex::NoRow; r = m_large->parent(r))
-        chain.push_back(r);
-    for (auto it = chain.rbegin(); it != chain.rend(); ++it)
-        TreeView1->expand(m_largeModel->indexOf(*it));
-    const QModelIndex at = m_largeModel->indexOf(row);
-    TreeView1->selectionModel()->setCurrentIndex(at, QItemSelectionModel::ClearAndSelect);
-    TreeView1->scrollTo(at);
+    m_rowMatchIndex = (m_rowMatchIndex + 1) % qint64(m_rowMatches.size());
+    revealRow(m_rowMatches[size_t(m_rowMatchIndex)]);
 }
 
-void frmMain::largeTreeMouseDown(Qt::MouseButton button, const QPoint& pos)
+void frmMain::readOnlyMouseDown(Qt::MouseButton button, const QPoint& pos)
 {
     const QModelIndex at = TreeView1->indexAt(pos);
     TreeView1->selectionModel()->setCurrentIndex(at, QItemSelectionModel::ClearAndSelect);
@@ -282,40 +276,26 @@ void frmMain::largeTreeMouseDown(Qt::MouseButton button, const QPoint& pos)
     for (QAction* entry : mnuCommands) {
         const bool reads = entry->text() == QLatin1String("ShowText") || entry->text() == QLatin1String("SaveToFile");
         entry->setEnabled(entry->isSeparator() || reads);
-        entry->setToolTip(reads || entry->isSeparator() ? QString() : kReadOnlyTip);
+        entry->setToolTip(reads || entry->isSeparator() ? QString() : readOnlyTip());
     }
     mnuPopUp->setToolTipsVisible(true);
     mnuPopUp->popup(TreeView1->viewport()->mapToGlobal(pos));
 }
 
-void frmMain::largeMenuCommand(const QString& caption)
+void frmMain::readOnlyMenuCommand(const QString& caption)
 {
-    const DocumentIndex::Row row = selectedLargeRow();
-    if (row == DocumentIndex::NoRow)
+    const TreeRow row = selectedRow();
+    if (row.isNull())
         return;
     if (caption == QLatin1String("ShowText")) {
         QByteArray text;
-        if (!m_large->extract(row, &text)) {
-            prompts().message(m_large->lastError(), MsgButtons::OK);
+        if (!m_model->source().extract(row, &text)) {
+            prompts().message(m_model->source().lastError(), MsgButtons::OK);
             return;
         }
-        if (!m_frmMessage) {
-            m_frmMessage = new frmMessage(this);
-            m_frmMessage->setAttribute(Qt::WA_DeleteOnClose);
-        }
-        m_frmMessage->ShowMessageUtf8(std::move(text), QStringLiteral("XML Contents"));
-        m_frmMessage->show();
-        m_frmMessage->raise();
+        showInMessageWindow(std::move(text));
     } else if (caption == QLatin1String("SaveToFile")) {
-        const std::optional<QString> name = askSaveTarget(nodeFileRequest());
-        if (!name)
-            return;
-        if (!m_large->saveSubtree(row, *name)) {
-            prompts().message(m_large->lastError(), MsgButtons::OK);
-            return;
-        }
-        prompts().message(QStringLiteral("XMLNode: ") + m_large->name(row) + QStringLiteral(" is saved to ") + *name,
-                          MsgButtons::OK);
+        saveRowToFile(row);
     }
 }
 

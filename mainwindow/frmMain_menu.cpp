@@ -88,9 +88,9 @@ void frmMain::installMenuShortcuts()
 // An empty caption is the context-menu key: the menu itself, beside the selected item.
 void frmMain::runShortcut(const QString& caption)
 {
-    if (m_large) { // only the menu key means something here: Delete, Copy and Paste edit
+    if (isReadOnly()) { // only the menu key means something here: Delete, Copy and Paste edit
         if (caption.isEmpty())
-            largeTreeMouseDown(Qt::RightButton, TreeView1->visualRect(TreeView1->currentIndex()).center());
+            readOnlyMouseDown(Qt::RightButton, TreeView1->visualRect(TreeView1->currentIndex()).center());
         return;
     }
     TreeItem* item = selectedItem();
@@ -156,8 +156,8 @@ TreeItem* frmMain::clickedItem()
 
 void frmMain::runMenuCommand(const QString& caption)
 {
-    if (m_large) {
-        largeMenuCommand(caption);
+    if (isReadOnly()) {
+        readOnlyMenuCommand(caption);
         return;
     }
     try {
@@ -210,7 +210,7 @@ void frmMain::runMenuCommand(const QString& caption)
             if (node.isNull())
                 prompts().message(QStringLiteral("Nothing to save."), MsgButtons::OK);
             else
-                SaveNodeToFile(node);
+                saveRowToFile(node);
         }
     } catch (const DOMException&) {
         // A refused step ends the command; the document keeps what was done before it.
@@ -269,29 +269,24 @@ std::optional<QString> frmMain::askSaveTarget(const FileDialogRequest& request)
     }
 }
 
-void frmMain::SaveNodeToFile(const DOMNode& xmlNode)
+void frmMain::saveRowToFile(const TreeRow& row)
 {
-    if (xmlNode.isNull())
+    if (row.isNull())
         return;
-    try {
-        const std::optional<QString> target = askSaveTarget(nodeFileRequest());
-        if (!target)
-            return;
-        const QString name = *target;
-        DOMDocumentPtr doc = DOMDocument::create();
-        doc->asNode().appendChild(xmlNode.cloneNode(true));
-        try {
-            doc->save(name);
-        } catch (const DOMException& e) {
-            // Nothing was written and any old file is whole.
-            prompts().message(e.description(), MsgButtons::OK);
-            return;
-        }
-        prompts().message(QStringLiteral("XMLNode: ") + xmlNode.baseName() + QStringLiteral(" is saved to ") + name,
-                          MsgButtons::OK);
-    } catch (const DOMException&) {
-        // A node that cannot stand as a document (a bare text) is not saved.
+    const std::optional<QString> target = askSaveTarget(nodeFileRequest());
+    if (!target)
+        return;
+    const RowSource& source = m_model->source();
+    // Nothing is written unless all of it is, and any old file stays whole.
+    if (!source.saveSubtree(row, *target)) {
+        prompts().message(source.lastError(), MsgButtons::OK);
+        return;
     }
+    RowDetails d;
+    source.read(row, &d, 0);
+    prompts().message(QStringLiteral("XMLNode: ") + d.name.section(QLatin1Char(':'), -1) + QStringLiteral(" is saved to ")
+                          + *target,
+                      MsgButtons::OK);
 }
 
 } // namespace treelark

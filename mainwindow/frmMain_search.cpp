@@ -39,8 +39,8 @@ void parseAttributeList(const QString& spec, dCollection& attrs)
 void frmMain::cmdGetNode_MouseDown(Qt::KeyboardModifiers shift)
 {
     const Qt::KeyboardModifiers keys = shift & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
-    if (m_large) {
-        largeSearch(keys);
+    if (isReadOnly()) {
+        readOnlySearch(keys);
         return;
     }
     QString info, msg;
@@ -113,8 +113,8 @@ void frmMain::cmdGetNode_MouseDown(Qt::KeyboardModifiers shift)
 
 void frmMain::selectNextMatch()
 {
-    if (m_large) {
-        largeNext();
+    if (isReadOnly()) {
+        readOnlyNext();
         return;
     }
     if (m_matches.isNull())
@@ -123,30 +123,22 @@ void frmMain::selectNextMatch()
     // Matches whose node has left the document since the search are passed over.
     for (qint64 tries = 0; tries < n; ++tries) {
         m_matchIndex = (m_matchIndex + 1) % n;
-        if (revealNode(m_matches.item(m_matchIndex)))
+        if (revealRow(m_matches.item(m_matchIndex)))
             return;
     }
 }
 
-// Expands the branches down to the node's item and selects it.
-bool frmMain::revealNode(const DOMNode& node)
+// Expands the branches down to the row's item and selects it.
+bool frmMain::revealRow(const TreeRow& row)
 {
-    if (node.isNull())
-        return false;
-    QList<DOMNode> chain;
-    for (DOMNode n = node; !n.isNull() && n.nodeType() != NODE_DOCUMENT; n = n.parentNode())
-        chain.prepend(n);
-    TreeItem* item = nullptr;
-    for (qsizetype depth = 0; depth < chain.size(); ++depth) {
-        const qsizetype row = m_model->findChildRow(item, chain[depth]);
-        if (row < 0)
-            return false;
-        if (item)
-            TreeView1->expand(m_model->indexOf(item));
-        item = m_model->child(item, row);
-    }
+    TreeItem* item = row.isNull() ? nullptr : m_model->itemFor(row);
     if (!item)
         return false;
+    std::vector<TreeItem*> above;
+    for (TreeItem* a = item->parent; a; a = a->parent)
+        above.push_back(a);
+    for (auto it = above.rbegin(); it != above.rend(); ++it)
+        TreeView1->expand(m_model->indexOf(*it));
     selectItem(item);
     TreeView1->scrollTo(m_model->indexOf(item));
     return true;

@@ -2,6 +2,7 @@
 // and whole paths of element names created in one go; and the path of a node back.
 #include "treelark/ApXmlMgr.h"
 #include "treelark/Prompts.h"
+#include "treelark/RowSource.h"
 #include "treelark/dCollection.h"
 
 #include <QStringList>
@@ -46,24 +47,11 @@ void setAttributes(DOMNode& node, const dCollection& attributes, bool skipFailur
     }
 }
 
-// A node is at the top of a path when nothing above it can be named: the document
-// node itself, or a node that hangs nowhere (detached, or an attribute).
-bool isPathTop(const DOMNode& n)
-{
-    return n.isNull() || n.nodeName().toLower() == QLatin1String("#document") || n.parentNode().isNull();
-}
-
 } // namespace
 
 QString ApXmlMgr::GetFullPath(const DOMNode& pNode) const
 {
-    // Climbs rather than recursing: a tree built through the API may be deeper than any
-    // stack. A detached subtree's own root is left out, as the node above it is "".
-    QStringList names;
-    for (DOMNode n = pNode; !isPathTop(n); n = n.parentNode())
-        names.append(n.nodeName());
-    std::reverse(names.begin(), names.end());
-    return names.isEmpty() ? kEmpty : names.join(QLatin1Char('/'));
+    return nodePath(pNode);
 }
 
 DOMNode ApXmlMgr::CreateNode(const QString& sNodeName, const dCollection* dAttributes, qint32 intNodeType,

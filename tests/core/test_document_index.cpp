@@ -2,8 +2,7 @@
 // what it read before a fault, and refuse to read from a file that changed under it.
 #include "test_support.h"
 #include "../shared/dom_meaning.h"
-#include "treelark/ApXmlMgr.h"
-#include "treelark/DocumentIndex.h"
+#include "treelark/RowSource.h"
 
 #include <QDir>
 #include <QFile>
@@ -80,68 +79,79 @@ QString subtreeMeaning(const DOMNode& n)
         + QLatin1Char('\n') + meaningOf(n) + QStringLiteral("/E\n");
 }
 
-QStringList sortedAttributes(const IndexedElement& e)
+QStringList sortedAttributes(const RowDetails& d)
 {
     QStringList out;
-    for (const IndexedAttribute& a : e.attributes)
+    for (const IndexedAttribute& a : d.attributes)
         out << a.name + QLatin1Char('=') + a.value;
     out.sort();
     return out;
 }
 
-QStringList sortedAttributes(const DOMNode& n)
+RowDetails details(const RowSource& source, const TreeRow& row)
 {
-    QStringList out;
-    const DOMNamedNodeMap map = n.attributes();
-    for (qint64 i = 0; i < map.length(); ++i)
-        out << map.item(i).name() + QLatin1Char('=') + map.item(i).value();
-    out.sort();
-    return out;
+    RowDetails d;
+    EXPECT_TRUE(source.read(row, &d)) << source.lastError().toStdString();
+    return d;
 }
 
-// Walks the DOM's elements and the index's rows side by side, row by row, and hands
-// back which row shows which element.
-void expectSameTree(const DocumentIndex& index, const DOMDocumentPtr& doc, const QString& what,
-                    std::unordered_map<DOMNode, DocumentIndex::Row>& rows)
+// Walks a document's rows and an index's side by side through the row interface (the
+// index shows every element, and one "#text" row under an element holding only text),
+// and hands back which index row shows which element.
+void expectSameRows(const IndexRowSource& index, const DomRowSource& dom, std::unordered_map<DOMNode, TreeRow>& rows)
 {
-    ApXmlMgr mgr;
-    std::vector<std::pair<DOMNode, DocumentIndex::Row>> stack{{doc->documentElement(), index.root()}};
-    qint64 seen = 0;
+    ASSERT_EQ(dom.topRows().size(), 1u);
+    ASSERT_EQ(index.topRows().size(), 1u);
+    std::vector<std::pair<TreeRow, TreeRow>> stack{{dom.topRows()[0], index.topRows()[0]}};
     while (!stack.empty()) {
-        const auto [node, row] = stack.back();
+        const auto [d, i] = stack.back();
         stack.pop_back();
-        ++seen;
-        rows.emplace(node, row);
-        SCOPED_TRACE((what + QStringLiteral(" row %1 %2").arg(row).arg(mgr.GetFullPath(node))).toStdString());
-        ASSERT_NE(row, DocumentIndex::NoRow);
-        EXPECT_EQ(index.name(row), node.nodeName());
-        EXPECT_EQ(index.path(row), mgr.GetFullPath(node));
-        IndexedElement e;
-        ASSERT_TRUE(index.read(row, &e)) << index.lastError().toStdString();
-        EXPECT_EQ(sortedAttributes(e), sortedAttributes(node));
-        std::vector<DOMNode> kids;
-        for (DOMNode c = node.firstChild(); !c.isNull(); c = c.nextSibling())
-            if (c.nodeType() == NODE_ELEMENT)
-                kids.push_back(c);
-        EXPECT_EQ(index.childCount(row), qint64(kids.size()));
+        rows.emplace(d.node, i);
+        SCOPED_TRACE(dom.path(d).toStdString());
+        ASSERT_FALSE(i.isNull());
+        EXPECT_EQ(index.label(i), dom.label(d));
+        EXPECT_EQ(index.path(i), dom.path(d));
+        const RowDetails di = details(index, i), dd = details(dom, d);
+        EXPECT_EQ(di.name, dd.name);
+        EXPECT_EQ(sortedAttributes(di), sortedAttributes(dd));
+        EXPECT_EQ(di.childElements, dd.childElements);
+        std::vector<TreeRow> kids;
         bool text = false;
-        for (DOMNode c = node.firstChild(); !c.isNull() && !text; c = c.nextSibling())
-            text = c.nodeType() == NODE_TEXT || c.nodeType() == NODE_CDATA_SECTION;
-        EXPECT_EQ(index.hasText(row), text);
+        for (TreeRow c = dom.firstChild(d); !c.isNull(); c = dom.nextSibling(c)) {
+            if (c.node.nodeType() == NODE_ELEMENT)
+                kids.push_back(c);
+            text = text || c.node.nodeType() == NODE_TEXT || c.node.nodeType() == NODE_CDATA_SECTION;
+        }
+        EXPECT_EQ(index.index().hasText(index.elementOf(i)), text);
+        TreeRow r = index.firstChild(i);
         if (kids.empty() && text) {
-            EXPECT_EQ(e.text, node.text());
+            ASSERT_TRUE(IndexRowSource::isTextRow(r));
+            EXPECT_EQ(index.label(r), QStringLiteral("#text"));
+            EXPECT_EQ(details(index, r).text, dd.text);
+            EXPECT_EQ(index.parent(r), i);
+            r = index.nextSibling(r);
         }
-        DocumentIndex::Row r = index.firstChild(row);
-        std::vector<std::pair<DOMNode, DocumentIndex::Row>> pairs;
-        for (const DOMNode& k : kids) {
-            EXPECT_EQ(index.parent(r), row);
+        std::vector<std::pair<TreeRow, TreeRow>> pairs;
+        for (const TreeRow& k : kids) {
+            EXPECT_EQ(index.parent(r), i);
             pairs.push_back({k, r});
-            r = r == DocumentIndex::NoRow ? r : index.nextSibling(r);
+            r = r.isNull() ? r : index.nextSibling(r);
         }
-        EXPECT_EQ(r, DocumentIndex::NoRow);
+        EXPECT_TRUE(r.isNull());
         stack.insert(stack.end(), pairs.rbegin(), pairs.rend());
     }
-    EXPECT_EQ(seen, index.rowCount());
+    EXPECT_EQ(qint64(rows.size()), index.elementCount());
+    EXPECT_EQ(dom.elementCount(), index.elementCount());
+}
+
+QString extractedMeaning(const RowSource& source, const TreeRow& row)
+{
+    QByteArray bytes;
+    EXPECT_TRUE(source.extract(row, &bytes)) << source.lastError().toStdString();
+    const DOMDocumentPtr alone = DOMDocument::create();
+    alone->setValidateOnParse(false);
+    EXPECT_TRUE(alone->loadXML(bytes)) << alone->parseError().reason.toStdString() << "\n" << bytes.toStdString();
+    return subtreeMeaning(alone->documentElement());
 }
 
 } // namespace
@@ -163,37 +173,30 @@ TEST(DocumentIndex, ShowsWhatTheDomShowsAndExtractsWholeSubtrees)
             sources.push_back({QString::fromLatin1(real), QString::fromLatin1(real)});
     for (const Source& s : sources) {
         SCOPED_TRACE(s.what.toStdString());
-        DocumentIndex index;
-        ASSERT_TRUE(index.build(s.path)) << index.error().reason.toStdString();
+        auto built = std::make_shared<DocumentIndex>();
+        ASSERT_TRUE(built->build(s.path)) << built->error().reason.toStdString();
         const DOMDocumentPtr doc = DOMDocument::create();
         doc->setValidateOnParse(false);
         ASSERT_TRUE(doc->load(s.path));
-        std::unordered_map<DOMNode, DocumentIndex::Row> rows;
-        expectSameTree(index, doc, s.what, rows);
-        ApXmlMgr mgr;
-        for (const DocumentIndex::Row probe : {index.root(), index.firstChild(index.root()), DocumentIndex::Row(index.rowCount() / 2),
-                                               DocumentIndex::Row(index.rowCount() - 1)}) {
-            const QString name = index.name(probe);
-            const DOMNodeList found = mgr.GetNodesByName(name, doc);
-            const std::vector<DocumentIndex::Row> all = index.findAll(name);
-            // The window's search is by XPath, which knows no prefixes undeclared for it.
-            if (found.isNull() || name.contains(QLatin1Char(':')) || doc->documentElement().namespaceURI() != QString())
-                continue;
-            ASSERT_EQ(qint64(all.size()), found.length()) << name.toStdString();
-            for (qint64 i = 0; i < found.length(); ++i)
-                EXPECT_EQ(rows.at(found.item(i)), all[size_t(i)]);
-            EXPECT_EQ(index.findFirst(name), all.front());
-            EXPECT_EQ(index.findFirst(name, all.back() + 1), DocumentIndex::NoRow);
+        const IndexRowSource index(built);
+        const DomRowSource dom(doc);
+        std::unordered_map<DOMNode, TreeRow> rows;
+        expectSameRows(index, dom, rows);
+        for (const DocumentIndex::Row probe : {built->root(), built->firstChild(built->root()),
+                                               DocumentIndex::Row(built->rowCount() / 2),
+                                               DocumentIndex::Row(built->rowCount() - 1)}) {
+            const QString name = built->name(probe);
+            std::vector<TreeRow> found;
+            for (const TreeRow& d : dom.findByName(name))
+                found.push_back(rows.at(d.node));
+            EXPECT_EQ(index.findByName(name), found) << name.toStdString();
+            EXPECT_EQ(built->findFirst(name), index.elementOf(found.front()));
+            EXPECT_EQ(built->findFirst(name, index.elementOf(found.back()) + 1), DocumentIndex::NoRow);
         }
         for (const auto& [node, row] : rows) {
-            if (row % 997 != 0 && row != index.rowCount() - 1)
-                continue;
-            QByteArray bytes;
-            ASSERT_TRUE(index.extract(row, &bytes)) << index.lastError().toStdString();
-            const DOMDocumentPtr alone = DOMDocument::create();
-            alone->setValidateOnParse(false);
-            ASSERT_TRUE(alone->loadXML(bytes)) << alone->parseError().reason.toStdString() << "\n" << bytes.toStdString();
-            EXPECT_EQ(subtreeMeaning(alone->documentElement()), subtreeMeaning(node));
+            if (index.elementOf(row) % 997 == 0 || index.elementOf(row) == built->rowCount() - 1) {
+                EXPECT_EQ(extractedMeaning(index, row), extractedMeaning(dom, node));
+            }
         }
     }
     EXPECT_EQ(DocumentIndex().findAll(QStringLiteral("x")).size(), 0u);
@@ -342,4 +345,16 @@ TEST(DocumentIndex, TextIsCappedAndSavedSubtreesStandAlone)
                      "<a k='1'>x &e; y</a>\n");
     EXPECT_EQ(testsupport::parsed(bytes)->documentElement().text(), QStringLiteral("x ent y"));
     EXPECT_EQ(index.rowCount(), 2); // the entity's element is not in the file
+
+    // Only an element stands as a document of its own, from either source.
+    const IndexRowSource rows(std::make_shared<DocumentIndex>(std::move(index)));
+    const TreeRow textRow = rows.firstChild(rows.rowOf(1));
+    ASSERT_TRUE(IndexRowSource::isTextRow(textRow));
+    const DOMDocumentPtr doc = testsupport::parsed("<a>x</a>");
+    const DomRowSource nodes(doc);
+    for (const auto& [source, row] : {std::pair<const RowSource*, TreeRow>{&rows, textRow},
+                                      {&nodes, doc->documentElement().firstChild()}}) {
+        EXPECT_FALSE(source->extract(row, &bytes));
+        EXPECT_FALSE(source->lastError().isEmpty());
+    }
 }

@@ -2,7 +2,6 @@
 // document tree, the pane and search working from the index, ShowText and SaveToFile
 // copying the file's own bytes, editing refused with a reason, a broken tail shown up
 // to the fault, and a normal load bringing the editable tree back.
-#include "LargeDocumentModel.h"
 #include "WindowTestBase.h"
 #include "frmMessage.h"
 
