@@ -18,7 +18,6 @@
 #include <QString>
 #include <QStringEncoder>
 #include <QStringList>
-#include <QTextStream>
 
 #include <algorithm>
 #include <malloc.h>

@@ -8,7 +8,6 @@
 #include "qt_printers.h"
 
 #include <QDir>
-#include <QFile>
 
 using namespace treelark;
 using testsupport::LoopbackHttpServer;

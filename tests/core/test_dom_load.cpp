@@ -7,7 +7,6 @@
 #include "qt_printers.h"
 
 #include <QDir>
-#include <QFile>
 #include <QUrl>
 #include <QFileInfo>
 

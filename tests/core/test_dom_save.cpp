@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 #include "qt_printers.h"
 
-#include <QFile>
-#include <QFileInfo>
 
 #include <unistd.h>
 
