@@ -8,10 +8,14 @@
 #include "frmView.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPointer>
+#include <QPushButton>
 #include <QTest>
 #include <QTreeWidget>
 
