@@ -36,6 +36,7 @@ void DocumentTreeModel::setSource(std::shared_ptr<const RowSource> source)
     m_top.rows.clear();
     m_itemCount = 0;
     m_source = std::move(source);
+    m_keysOnly = !m_source->readOnlyReason().isEmpty();
     endResetModel();
 }
 
@@ -55,12 +56,43 @@ void DocumentTreeModel::load(TreeItem* item) const
     const TreeRow row = item->sourceRow();
     if (row.isNull())
         return;
-    for (TreeRow c = m_source->firstChild(row); !c.isNull(); c = m_source->nextSibling(c))
-        item->rows.push_back({c, nullptr});
+    const qint64 n = m_source->knownChildCount(row);
+    if (m_keysOnly && item != &m_top) {
+        item->keys.reserve(size_t(std::max<qint64>(n, 0)));
+        for (TreeRow c = m_source->firstChild(row); !c.isNull(); c = m_source->nextSibling(c))
+            item->keys.push_back(c.key);
+        return;
+    }
+    if (n > 0)
+        item->rows.reserve(size_t(n));
+    for (TreeRow c = m_source->firstChild(row); !c.isNull();) {
+        TreeRow next = m_source->nextSibling(c);
+        item->rows.push_back({std::move(c), nullptr});
+        c = std::move(next);
+    }
+}
+
+TreeRow DocumentTreeModel::rowAt(const TreeItem* t, qsizetype i)
+{
+    return t->keys.empty() ? t->rows[size_t(i)].row : TreeRow(DOMNode(), t->keys[size_t(i)]);
+}
+
+TreeItem* DocumentTreeModel::madeItem(const TreeItem* t, qsizetype i)
+{
+    if (t->keys.empty())
+        return t->rows[size_t(i)].item.get();
+    const auto it = t->shown.find(i);
+    return it == t->shown.end() ? nullptr : it->second.get();
 }
 
 TreeItem* DocumentTreeModel::materialise(TreeItem* parent, qsizetype row) const
 {
+    if (!parent->keys.empty()) {
+        std::unique_ptr<TreeItem>& item = parent->shown[row];
+        if (!item)
+            item = makeItem(rowAt(parent, row), parent, row);
+        return item.get();
+    }
     TreeItem::Slot& slot = parent->rows[size_t(row)];
     if (!slot.item)
         slot.item = makeItem(slot.row, parent, row);
@@ -102,9 +134,9 @@ TreeItem* DocumentTreeModel::existingItem(const TreeRow& row) const
         if (!holder->loaded)
             return nullptr;
         TreeItem* found = nullptr;
-        for (const TreeItem::Slot& slot : holder->rows)
-            if (slot.row == step) {
-                found = slot.item.get();
+        for (qsizetype i = 0, n = rowsIn(holder); i < n; ++i)
+            if (rowAt(holder, i) == step) {
+                found = madeItem(holder, i);
                 break;
             }
         if (!found)
@@ -353,6 +385,8 @@ qint64 DocumentTreeModel::countItems(const TreeItem& item)
         for (const auto& child : t->rows)
             if (child.item)
                 stack.push_back(child.item.get());
+        for (const auto& [at, child] : t->shown)
+            stack.push_back(child.get());
     }
     return n;
 }
@@ -365,7 +399,7 @@ TreeItem* DocumentTreeModel::itemFromIndex(const QModelIndex& index) const
     if (!index.isValid() || index.model() != this)
         return nullptr;
     auto* holder = static_cast<TreeItem*>(index.internalPointer());
-    if (index.row() >= qsizetype(holder->rows.size()))
+    if (index.row() >= rowsIn(holder))
         return nullptr;
     return materialise(holder, index.row());
 }
@@ -386,23 +420,23 @@ TreeItem* DocumentTreeModel::child(TreeItem* item, qsizetype row)
 {
     TreeItem* parent = item ? item : &m_top;
     load(parent);
-    return row >= 0 && row < qsizetype(parent->rows.size()) ? materialise(parent, row) : nullptr;
+    return row >= 0 && row < rowsIn(parent) ? materialise(parent, row) : nullptr;
 }
 
 qsizetype DocumentTreeModel::childCount(TreeItem* item)
 {
     TreeItem* parent = item ? item : &m_top;
     load(parent);
-    return qsizetype(parent->rows.size());
+    return rowsIn(parent);
 }
 
 qsizetype DocumentTreeModel::findChildRow(TreeItem* item, const TreeRow& row)
 {
     TreeItem* parent = item ? item : &m_top;
     load(parent);
-    for (size_t r = 0; r < parent->rows.size(); ++r)
-        if (parent->rows[r].row == row)
-            return qsizetype(r);
+    for (qsizetype r = 0, n = rowsIn(parent); r < n; ++r)
+        if (rowAt(parent, r) == row)
+            return r;
     return -1;
 }
 
@@ -419,7 +453,7 @@ QModelIndex DocumentTreeModel::index(int row, int column, const QModelIndex& par
     if (!p)
         return QModelIndex();
     load(p);
-    if (row >= int(p->rows.size()))
+    if (row >= rowsIn(p))
         return QModelIndex();
     return createIndex(row, 0, p);
 }
@@ -440,7 +474,7 @@ int DocumentTreeModel::rowCount(const QModelIndex& parent) const
     if (!p)
         return 0;
     load(p);
-    return int(p->rows.size());
+    return int(rowsIn(p));
 }
 
 int DocumentTreeModel::columnCount(const QModelIndex&) const { return 1; }
@@ -450,12 +484,12 @@ bool DocumentTreeModel::hasChildren(const QModelIndex& parent) const
     if (!parent.isValid())
         return !m_top.rows.empty();
     auto* holder = static_cast<TreeItem*>(parent.internalPointer());
-    if (parent.row() >= qsizetype(holder->rows.size()))
+    if (parent.row() >= rowsIn(holder))
         return false;
-    const TreeItem::Slot& slot = holder->rows[size_t(parent.row())];
-    if (slot.item && slot.item->loaded)
-        return !slot.item->rows.empty();
-    return !slot.row.isNull() && m_source->hasChildren(slot.row);
+    if (const TreeItem* item = madeItem(holder, parent.row()); item && item->loaded)
+        return rowsIn(item) > 0;
+    const TreeRow row = rowAt(holder, parent.row());
+    return !row.isNull() && m_source->hasChildren(row);
 }
 
 QVariant DocumentTreeModel::data(const QModelIndex& index, int role) const

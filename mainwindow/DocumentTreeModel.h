@@ -37,9 +37,13 @@ private:
         TreeRow row;
         std::unique_ptr<TreeItem> item; // made when the row is first needed
     };
-    bool loaded = false;  // rows taken from the document
+    bool loaded = false;  // rows taken from the source
     qsizetype row = 0;
     std::vector<Slot> rows;
+    // A read-only source's rows are numbers: a branch keeps only those, and items for
+    // the rows shown, so a branch of a million rows costs eight bytes a row.
+    std::vector<quint64> keys;
+    std::unordered_map<qsizetype, std::unique_ptr<TreeItem>> shown;
 };
 
 class DocumentTreeModel : public QAbstractItemModel {
@@ -100,6 +104,11 @@ private:
     void syncRows(TreeItem* holder, const std::vector<TreeRow>& wanted);
     static qint64 countItems(const TreeItem& item);
     TreeItem* asParent(TreeItem* item) const { return item == &m_top ? nullptr : item; }
+    // A branch's rows, however they are kept.
+    static qsizetype rowsIn(const TreeItem* t) { return t->keys.empty() ? qsizetype(t->rows.size()) : qsizetype(t->keys.size()); }
+    static TreeRow rowAt(const TreeItem* t, qsizetype i);
+    static TreeItem* madeItem(const TreeItem* t, qsizetype i); // never makes one
+    bool m_keysOnly = false; // the source is read-only: its branches keep keys
 
     std::shared_ptr<const RowSource> m_source;
     mutable TreeItem m_top;

@@ -210,7 +210,7 @@ void appendText(QString& out, xmlNodePtr n, qsizetype limit, bool* truncated)
 
 namespace {
 
-void retain(void* n)
+void retainHandle(void* n)
 {
     if (n && !detail::isNsDecl(n))
         detail::countHandle(static_cast<xmlNodePtr>(n), 1);
@@ -222,12 +222,10 @@ xmlNsPtr asNs(xmlNodePtr n) { return reinterpret_cast<xmlNsPtr>(n); }
 
 DOMNode::DOMNode(std::shared_ptr<detail::DocCore> core, void* node) : m_core(std::move(core)), m_node(node)
 {
-    retain(m_node);
+    retainHandle(m_node);
 }
 
-DOMNode::DOMNode(const DOMNode& o) : m_core(o.m_core), m_node(o.m_node) { retain(m_node); }
-
-DOMNode::DOMNode(DOMNode&& o) noexcept : m_core(std::move(o.m_core)), m_node(std::exchange(o.m_node, nullptr)) {}
+void DOMNode::retain() { retainHandle(m_node); }
 
 DOMNode& DOMNode::operator=(const DOMNode& o)
 {
@@ -247,8 +245,6 @@ DOMNode& DOMNode::operator=(DOMNode&& o) noexcept
     }
     return *this;
 }
-
-DOMNode::~DOMNode() { release(); }
 
 void DOMNode::release() noexcept
 {

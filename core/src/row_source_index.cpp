@@ -65,6 +65,15 @@ bool IndexRowSource::hasChildren(const TreeRow& row) const
     return !firstChild(row).isNull();
 }
 
+qint64 IndexRowSource::knownChildCount(const TreeRow& row) const
+{
+    const Row e = elementOf(row);
+    if (e == DocumentIndex::NoRow || isTextRow(row))
+        return 0;
+    const qint64 n = m_index->childCount(e);
+    return n > 0 ? n : qint64(m_index->hasText(e));
+}
+
 QString IndexRowSource::label(const TreeRow& row) const
 {
     if (isTextRow(row))

@@ -66,6 +66,13 @@ public:
     virtual TreeRow nextSibling(const TreeRow& row) const = 0;
     virtual TreeRow parent(const TreeRow& row) const = 0; ///< no row for the top rows
     virtual bool hasChildren(const TreeRow& row) const = 0;
+    /// How many children the row has, when the source can tell without walking them;
+    /// -1 otherwise. (A list of them is made ready for that many at once.)
+    virtual qint64 knownChildCount(const TreeRow& row) const
+    {
+        (void)row;
+        return -1;
+    }
     virtual QString label(const TreeRow& row) const = 0;
 
     /// \name Reading
@@ -133,6 +140,7 @@ public:
     TreeRow nextSibling(const TreeRow& row) const override;
     TreeRow parent(const TreeRow& row) const override;
     bool hasChildren(const TreeRow& row) const override;
+    qint64 knownChildCount(const TreeRow& row) const override;
     QString label(const TreeRow& row) const override;
     QString path(const TreeRow& row) const override;
     bool read(const TreeRow& row, RowDetails* out, qsizetype maxTextChars = 4096) const override;

@@ -96,12 +96,22 @@ class DOMNamedNodeMap;
 /// the same node; operations on nothing throw DOMException with DOMError::ObjectNotSet.
 class TREELARK_CORE_EXPORT DOMNode {
 public:
+    // Handles to nothing are made and dropped by the million when a viewer lists rows of
+    // other kinds beside them: that much stays inline and costs nothing.
     DOMNode() = default;
-    DOMNode(const DOMNode& o);
-    DOMNode(DOMNode&& o) noexcept;
+    DOMNode(const DOMNode& o) : m_core(o.m_core), m_node(o.m_node)
+    {
+        if (m_node)
+            retain();
+    }
+    DOMNode(DOMNode&& o) noexcept : m_core(std::move(o.m_core)), m_node(o.m_node) { o.m_node = nullptr; }
     DOMNode& operator=(const DOMNode& o);
     DOMNode& operator=(DOMNode&& o) noexcept;
-    ~DOMNode();
+    ~DOMNode()
+    {
+        if (m_node)
+            release();
+    }
 
     bool isNull() const { return m_node == nullptr; }
     explicit operator bool() const { return m_node != nullptr; }
@@ -165,7 +175,8 @@ private:
     friend struct detail::NodeListImpl;
     TREELARK_CORE_NO_EXPORT DOMNode(std::shared_ptr<detail::DocCore> core, void* node);
     TREELARK_CORE_NO_EXPORT void* requireNode() const;
-    TREELARK_CORE_NO_EXPORT void release() noexcept;
+    void retain();
+    void release() noexcept;
 
     std::shared_ptr<detail::DocCore> m_core;
     void* m_node = nullptr;
