@@ -9,11 +9,15 @@
 
 #include <QAction>
 #include <QFile>
+#include <QLineEdit>
 #include <QMenu>
 #include <QObject>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextEdit>
 #include <QTreeView>
 
 class WindowTestBase : public QObject {

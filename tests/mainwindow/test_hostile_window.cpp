@@ -7,9 +7,6 @@
 #include "WindowTestBase.h"
 
 #include <QFileInfo>
-#include <QLineEdit>
-#include <QRadioButton>
-#include <QTextEdit>
 #include <QUrl>
 
 using namespace treelark;
@@ -29,142 +26,49 @@ private:
     // After whatever came before, the window loads, searches and saves a good document.
     void stillUsable(frmMain& w)
     {
-        const QString good = write("good.xml", "<FrameworkConfig TagName=\"FrameworkConfig\">\n"
-                                               "  <ApLayer TagName=\"A\" Name=\"Roads\"/>\n"
-                                               "  <ApLayer TagName=\"B\"/>\n"
+        const QString good = write("good.xml", "<FrameworkConfig><ApLayer TagName=\"A\" Name=\"Roads\"/><ApLayer/>"
                                                "</FrameworkConfig>\n");
         w.txtNodeName->setText(good);
         w.toolbarClick("load");
-        QCOMPARE(topTexts(w), QStringList{"FrameworkConfig (FrameworkConfig)"});
         w.txtNodeName->setText("ApLayer");
         w.cmdGetNode_MouseDown(Qt::NoModifier);
         QCOMPARE(w.statusText(), QString("nNodes=2"));
-        QVERIFY(w.selectedItem() && w.selectedItem()->text == "ApLayer (A,Roads)");
         const QString copy = dir.filePath("good-copy.xml");
         QFile::remove(copy);
         w.editor()->setModified(true);
         script->queueSave(copy);
         QVERIFY(w.SaveDocument());
-        QVERIFY(!w.editor()->isModified());
         QCOMPARE(readAll(copy), readAll(good));
     }
 
 private slots:
-    // An empty `root` means refused: a reason on screen and an empty tree.
-    void eachDocumentIsShownOrRefusedAndTheWindowGoesOn()
+    // A bomb is refused with its reason on screen; an external entity loads without
+    // what it points at; a 20 MB text is described without showing it all.
+    void theWindowSaysWhyShowsNoneOfItAndGoesOn()
     {
-        write("bomb.dtd", hostile::parameterBombDtd());
-        write("local.dtd", "<!ELEMENT r (#PCDATA)><!ENTITY who 'the dtd'>");
         const QString secret = write("secret.txt", "LOCAL-SECRET");
-        const QString text = QString::fromUtf8("grüße 日本");
-        const struct {
-            const char* name;
-            QByteArray bytes;
-            bool validate;
-            QString root;
-            QString rootText = {};
-        } cases[] = {
-            {"billion laughs", hostile::billionLaughs(), false, ""},
-            {"quadratic blowup", hostile::quadraticBlowup(), true, ""},
-            {"levels through entities", hostile::deepThroughEntities(30, 2000), false, ""},
-            {"parameter-entity bomb", "<!DOCTYPE r SYSTEM 'bomb.dtd'><r/>", true, ""},
-            {"gzip named .xml", hostile::gzip("<r>" + QByteArray(16 << 20, 'x') + "</r>"), false, ""},
-            {"invalid UTF-8", "<r>ok \xC3\x28 broken</r>", false, ""},
-            {"empty", "", false, ""},
-            {"binary", hostile::binaryJunk(1 << 20), false, ""},
-            {"a million levels", hostile::nested(1000000), false, ""},
-            {"100,000 attributes", hostile::manyAttributes(100000), false, ""},
-            {"external entity", "<!DOCTYPE r [<!ENTITY e SYSTEM '" + QUrl::fromLocalFile(secret).toEncoded()
-                                    + "'>]><r>&e;</r>",
-             false, "r", ""},
-            {"local DTD, validating", "<!DOCTYPE r SYSTEM 'local.dtd'><r>by &who;</r>", true, "r", "by the dtd"},
-            {"local DTD, not validating", "<!DOCTYPE r SYSTEM 'local.dtd'><r>by &who;</r>", false, "r", "by "},
-            {"UTF-16 with BOM", hostile::utf16le("<r Name=\"" + text + "\">" + text + "</r>"), false,
-             "r(" + text + ")", text},
-            {"Shift_JIS",
-             "<?xml version=\"1.0\" encoding=\"Shift_JIS\"?><r Name=\"\x93\xfa\x96\x7b\">\x93\xfa\x96\x7b</r>", false,
-             QString::fromUtf8("r(日本)")},
-            {"1 MB attribute", "<r Name=\"" + QByteArray(1 << 20, 'v') + "\"/>", false,
-             "r(" + QString(1 << 20, QLatin1Char('v')) + ")"},
-        };
         frmMain w;
-        for (const auto& c : cases) {
-            (c.validate ? w.optOn : w.optOff)->click();
-            const QString path = write("case.xml", c.bytes);
-            loadInWindow(w, path, QString(c.name) + " (window)");
-            const DOMParseError& e = w.document()->parseError();
-            if (c.root.isEmpty()) {
-                QVERIFY2(e.errorCode != 0 && !e.reason.trimmed().isEmpty(), c.name);
-                QCOMPARE(topTexts(w), QStringList{""});
-                QVERIFY2(w.windowTitle().startsWith("Treelark [win] " + path), c.name);
-            } else {
-                QVERIFY2(e.errorCode == 0, qPrintable(c.name + (": " + e.reason)));
-                QCOMPARE(topTexts(w), QStringList{c.root});
-                if (!c.rootText.isNull())
-                    QCOMPARE(w.document()->documentElement().text(), c.rootText);
-            }
-            QVERIFY2(!w.txtInfo->toPlainText().contains("SECRET"), c.name);
-            stillUsable(w);
-        }
-        for (const QString& path : {dir.path(), dir.filePath("missing.xml")}) {
-            loadInWindow(w, path, path);
-            QVERIFY(w.document()->parseError().errorCode != 0);
-            QCOMPARE(topTexts(w), QStringList{""});
-            stillUsable(w);
-        }
-    }
-
-    // Rows this deep start far to the right: the column widens to reach them, and a
-    // search from a collapsed tree opens the way down.
-    void twoHundredFiftySixLevelsCanBeOpenedAndSearched()
-    {
-        frmMain w;
-        showAndWait(w, QSize(800, 600));
         w.optOff->click();
-        loadInWindow(w, write("deep256.xml", hostile::namedLevels(256)), "256 levels (window)");
-        DocumentTreeModel* m = w.treeModel();
-        TreeItem* item = m->topLevelItem(0);
-        QCOMPARE(item->text, QString("n0(level 0)"));
-        for (int level = 1; level < 256; ++level) {
-            w.TreeView1->expand(m->indexOf(item));
-            QVERIFY(w.TreeView1->isExpanded(m->indexOf(item)));
-            QCOMPARE(m->childCount(item), 1);
-            item = m->child(item, 0);
-            QCOMPARE(item->text, QStringLiteral("n%1(level %1)").arg(level));
-        }
-        w.TreeView1->expand(m->indexOf(item));
-        QCOMPARE(m->child(item, 0)->text, QString("#text"));
-        w.TreeView1->scrollTo(m->indexOf(m->child(item, 0)));
-        QApplication::processEvents();
-        QVERIFY(w.TreeView1->visualRect(m->indexOf(m->child(item, 0))).isValid());
-
-        w.TreeView1->collapseAll();
-        w.txtNodeName->setText("n255");
-        w.cmdGetNode_MouseDown(Qt::NoModifier);
-        QCOMPARE(w.statusText(), QString("nNodes=1"));
-        QVERIFY(w.selectedItem());
-        QCOMPARE(w.selectedItem()->text, QString("n255(level 255)"));
-        QVERIFY(w.txtInfo->toPlainText().endsWith("\n" + hostile::levelPath(256) + "\n"));
+        const QString bomb = write("bomb.xml", hostile::billionLaughs());
+        loadInWindow(w, bomb, "billion laughs (window)");
+        const DOMParseError& e = w.document()->parseError();
+        QVERIFY(e.errorCode != 0 && !e.reason.trimmed().isEmpty());
+        QVERIFY(w.txtInfo->toPlainText().contains("The document could not be loaded: " + e.reason));
+        QCOMPARE(topTexts(w), QStringList{""});
+        QVERIFY(w.windowTitle().startsWith("Treelark [win] " + bomb));
         stillUsable(w);
-    }
 
-    // Describing a node must not try to show 20 MB, nor take long over 10,000 attributes.
-    void hugeNodesAreDescribedQuickly()
-    {
-        frmMain w;
-        showAndWait(w, QSize(800, 600));
-        w.optOff->click();
+        loadInWindow(w, write("entity.xml", "<!DOCTYPE r [<!ENTITY e SYSTEM '" + QUrl::fromLocalFile(secret).toEncoded()
+                                                + "'>]><r>&e;</r>"),
+                     "external entity (window)");
+        QCOMPARE(topTexts(w), QStringList{"r"});
+        QVERIFY(!w.txtInfo->toPlainText().contains("SECRET"));
+
         loadInWindow(w, write("text.xml", "<r>" + QByteArray(20 << 20, 't') + "</r>"), "20 MB text node (window)");
         w.txtNodeName->setText("r");
         QVERIFY(hostile::measure("search beside 20 MB of text", [&] { w.cmdGetNode_MouseDown(Qt::NoModifier); }).millis
                 < hostile::kMaxMillis);
         QVERIFY(w.txtInfo->toPlainText().size() < (1 << 20));
-
-        loadInWindow(w, write("limit.xml", hostile::manyAttributes(10000)), "10,000 attributes (window)");
-        w.txtNodeName->setText("r");
-        QVERIFY(hostile::measure("describe 10,000 attributes", [&] { w.cmdGetNode_MouseDown(Qt::NoModifier); }).millis
-                < hostile::kMaxMillis);
-        QVERIFY(w.txtInfo->toPlainText().contains("9999:a9999=v"));
         stillUsable(w);
     }
 
