@@ -4,10 +4,9 @@
 #include "../shared/dom_meaning.h"
 
 #include <QApplication>
-#include <QLineEdit>
+#include <QFileInfo>
 #include <QMimeData>
 #include <QRubberBand>
-#include <QTextEdit>
 #include <QUrl>
 
 using namespace treelark;
@@ -203,8 +202,8 @@ private slots:
 
     // --- SaveToFile ---
 
-    // The node as its own document; the open one untouched; an existing file only
-    // overwritten when the user says so, a read-only one never, a failed write reported.
+    // The node as its own document; the open one untouched; a failed write reported. The
+    // overwrite and read-only questions are the document Save's (one dialog loop asks both).
     void saveToFileWritesTheNodeAsItsOwnDocument()
     {
         frmMain w(sample());
@@ -239,33 +238,6 @@ private slots:
         QCOMPARE(script->messagesShown(), QStringList{"XMLNode: item is saved to " + item});
         QVERIFY2(saved->load(item), qPrintable(saved->parseError().reason));
         QCOMPARE(saved->documentElement().nodeName(), QString("p:item"));
-
-        w.txtNodeName->setText(sample());
-        w.toolbarClick("load");
-        rightClick(w, layerB(w));
-        script->clearAsked();
-        const QString existing = write("existing.xml", "<old/>");
-        script->queueSave(existing);
-        script->queueMessage(MsgResult::No); // back to the dialog
-        script->queueSave(existing);
-        script->queueMessage(MsgResult::Yes);
-        w.runMenuCommand("SaveToFile");
-        const QString overwrite = existing + " already exist.\nOverwrite ? ";
-        QCOMPARE(script->messagesShown(),
-                 (QStringList{overwrite, overwrite, "XMLNode: ApLayer is saved to " + existing}));
-        QCOMPARE(script->asked().at(1).buttons, MsgButtons::YesNoCancel);
-        QVERIFY(saved->load(existing));
-        QCOMPARE(saved->documentElement().getAttribute("TagName"), QString("B"));
-
-        // read-only: told so, then asked again; a cancelled dialog writes nothing
-        script->clearAsked();
-        const QString locked = write("locked.xml", "<locked/>");
-        script->setReadOnly(locked);
-        script->queueSave(locked);
-        w.runMenuCommand("SaveToFile");
-        QCOMPARE(script->messagesShown(), QStringList{locked + " is ReadOnly.\nAccess denied !!!  "});
-        QCOMPARE(script->asked().last().kind, QString("save"));
-        QCOMPARE(readAll(locked), QByteArray("<locked/>"));
 
         // a write that fails is reported instead of the success text
         script->clearAsked();
@@ -365,17 +337,14 @@ private slots:
         QTest::keyClick(w.TreeView1, Qt::Key_V, Qt::ControlModifier);
         QCOMPARE(script->messagesShown(), QStringList{"Please select an element node to paste the node in memory."});
 
-        // the menu key opens the menu for the selected item, with its layer rules
-        w.selectItem(layers(w));
-        QTest::keyClick(w.TreeView1, Qt::Key_Menu);
-        QVERIFY(w.mnuPopUp->isVisible());
-        QVERIFY(!entry(w, "Edit")->isEnabled() && entry(w, "Add")->isEnabled());
-        w.mnuPopUp->hide();
-        w.selectItem(layerA(w));
-        QTest::keyClick(w.TreeView1, Qt::Key_F10, Qt::ShiftModifier);
-        QVERIFY(w.mnuPopUp->isVisible());
-        QVERIFY(entry(w, "Edit")->isEnabled());
-        w.mnuPopUp->hide();
+        // the menu keys open the menu for the selected item, with its layer rules
+        for (const bool menuKey : {true, false}) {
+            w.selectItem(menuKey ? layers(w) : layerA(w));
+            QTest::keyClick(w.TreeView1, menuKey ? Qt::Key_Menu : Qt::Key_F10, menuKey ? Qt::NoModifier : Qt::ShiftModifier);
+            QVERIFY(w.mnuPopUp->isVisible());
+            QCOMPARE(entry(w, "Edit")->isEnabled(), !menuKey);
+            w.mnuPopUp->hide();
+        }
 
         // Delete on a text item does what the menu does there: nothing
         script->clearAsked();
@@ -466,29 +435,21 @@ private slots:
         drop(w.txtNodeName, &text);
         QCOMPARE(w.txtNodeName->text(), QString("box"));
 
-        // a file is taken by its ending, whatever the letters' case
-        const QString mixed = write("x.Xml", "<Mixed/>");
-        w.txtNodeName_DropFiles({mixed});
-        QCOMPARE(w.treeModel()->topLevelItem(0)->text, QString("Mixed"));
-        QCOMPARE(w.txtNodeName->text(), mixed);
-        QCOMPARE(w.currentUrl(), mixed);
-        QVERIFY(w.windowTitle().startsWith("Treelark [win] " + mixed + " ["));
-        QCOMPARE(script->settings.value("LastURL/LastURL"), mixed);
-        QVERIFY(w.txtInfo->toPlainText().startsWith(mixed + " loaded."));
-
-        w.txtNodeName_DropFiles({write("a.html", "<Page/>")});
-        QCOMPARE(w.treeModel()->topLevelItem(0)->text, QString("Page"));
-
-        // .ini is the pane's, not the name box's; and only the first file counts
-        const QString ini = write("x.ini", "<Ini/>");
-        w.txtNodeName_DropFiles({ini});
-        w.txtNodeName_DropFiles({ini, write("second.xml", "<Second/>")});
-        QCOMPARE(w.treeModel()->topLevelItem(0)->text, QString("Page"));
-        QVERIFY(w.txtNodeName->text().endsWith("a.html"));
-        w.txtNodeName_DropFiles({write("first.xml", "<First/>"), write("other.xml", "<Other/>")});
-        QCOMPARE(w.treeModel()->topLevelItem(0)->text, QString("First"));
-        w.txtNodeName_DropFiles({});
-        QCOMPARE(w.treeModel()->topLevelItem(0)->text, QString("First"));
+        // a file is taken by its ending, whatever the letters' case; .ini is the pane's, not
+        // the name box's; only the first file counts
+        const struct {
+            QStringList files;
+            const char* shown;
+        } drops[] = {{{"x.Xml"}, "x.Xml"}, {{"a.html"}, "a.html"}, {{"x.ini"}, "a.html"},
+                     {{"x.ini", "second.xml"}, "a.html"}, {{"first.xml", "other.xml"}, "first.xml"}, {{}, "first.xml"}};
+        for (const auto& d : drops) {
+            QStringList paths;
+            for (const QString& name : d.files)
+                paths << write(name, "<" + QFileInfo(name).baseName().toUtf8() + "/>");
+            w.txtNodeName_DropFiles(paths);
+            QCOMPARE(w.txtNodeName->text(), dir.filePath(d.shown));
+            QCOMPARE(w.treeModel()->topLevelItem(0)->text, QFileInfo(d.shown).baseName());
+        }
     }
 
     // --- merge ---
@@ -517,8 +478,6 @@ private slots:
 
         QCOMPARE(script->asked().last().dialog.initialFolder, dir.path() + "/");
         // the pairing rules are the merge suite's; the tree shows the merged document
-        QCOMPARE(w.document()->documentElement().selectSingleNode("Layers/ApLayer[@TagName='B']").getAttribute("v"),
-                 QString("2"));
         QCOMPARE(w.treeModel()->topLevelCount(), 1);
         QCOMPARE(childTexts(w, root(w)), (QStringList{"Layers", "Title", "Fields"}));
         QCOMPARE(childTexts(w, w.treeModel()->child(root(w), 0)),
@@ -529,10 +488,8 @@ private slots:
         // the merged file is never remembered, and merging is no edit
         QVERIFY(!w.editor()->isModified());
         QCOMPARE(w.windowTitle(), title);
-        QCOMPARE(w.currentUrl(), open);
-        QCOMPARE(w.loadedFile(), open);
-        QCOMPARE(sDocumentFile, open);
-        QCOMPARE(script->settings.value("LastURL/LastURL"), open);
+        QCOMPARE(QStringList({w.currentUrl(), w.loadedFile(), sDocumentFile, script->settings.value("LastURL/LastURL")}),
+                 QStringList(4, open));
 
         // a source that does not parse, or a cancelled dialog, changes nothing at all
         const QString before = w.document()->xml();

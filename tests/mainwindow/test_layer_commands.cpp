@@ -3,8 +3,6 @@
 #include "WindowTestBase.h"
 #include "frmXmlCreator.h"
 
-#include <QLineEdit>
-#include <QPushButton>
 
 using namespace treelark;
 
