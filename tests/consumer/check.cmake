@@ -40,7 +40,7 @@ run("building the consumer" ${CMAKE_COMMAND} --build "${WORK_DIR}/consumer-build
 
 file(WRITE "${WORK_DIR}/sample.xml" "<FrameworkConfig><ApLayers><ApLayer/></ApLayers></FrameworkConfig>")
 run("the consumer" "${WORK_DIR}/consumer-build/consumer" "${WORK_DIR}/sample.xml")
-if(NOT out MATCHES "nodes=3")
+if(NOT out MATCHES "nodes=3 rows=3 path=FrameworkConfig/ApLayers/ApLayer")
   message(FATAL_ERROR "the consumer did not run as expected: ${out}")
 endif()
 
