@@ -144,7 +144,6 @@ TEST(DomSafety, RefusedOperationsChangeNothing)
         {"instruction with a colon", "<r/>", DOMError::InvalidArgument,
          [](DOMDocumentPtr d) { d->createNode(NODE_PROCESSING_INSTRUCTION, "a:b", ""); }},
         {"element named xmlns:z", "<r/>", DOMError::InvalidArgument, [](DOMDocumentPtr d) { d->createElement("xmlns:z"); }},
-        {"element name", "<r/>", DOMError::InvalidArgument, [](DOMDocumentPtr d) { d->createElement("1bad"); }},
         {"attribute name", "<r/>", DOMError::InvalidArgument, [](DOMDocumentPtr d) { root(d).setAttribute("a b", "1"); }},
         {"control character", "<r/>", DOMError::InvalidArgument,
          [](DOMDocumentPtr d) { root(d).setAttribute("a", QString(QChar(1))); }},
@@ -171,10 +170,7 @@ TEST(DomSafety, RefusedOperationsChangeNothing)
         {"same expanded name under another prefix", "<r xmlns:a='urn:a' xmlns:b='urn:a' a:x='1'/>", DOMError::Namespace,
          [](DOMDocumentPtr d) { root(d).setAttribute("b:x", "2"); }},
         {"nothing appended", "<r/>", DOMError::ObjectNotSet, [](DOMDocumentPtr d) { root(d).appendChild(DOMNode()); }},
-        {"the name of nothing", "<r/>", DOMError::ObjectNotSet, [](DOMDocumentPtr) { DOMNode().nodeName(); }},
         {"a query on nothing", "<r/>", DOMError::ObjectNotSet, [](DOMDocumentPtr) { DOMNode().selectSingleNode("a"); }},
-        {"the attributes of nothing", "<r/>", DOMError::ObjectNotSet, [](DOMDocumentPtr) { DOMNode().attributes(); }},
-        {"the text of nothing", "<r/>", DOMError::ObjectNotSet, [](DOMDocumentPtr) { DOMNode().text(); }},
         {"the length of no list", "<r/>", DOMError::ObjectNotSet, [](DOMDocumentPtr) { DOMNodeList().length(); }},
     };
     for (const Refusal& c : cases) {

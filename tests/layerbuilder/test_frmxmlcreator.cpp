@@ -333,31 +333,24 @@ private slots:
         QCOMPARE(fields.item(1).attributes().getNamedItem("AllowNull").text(), QStringLiteral("No"));
     }
 
-    void editModeWithoutAHookWritesDirectly()
+    // Without a hook Ok writes directly; Cancel writes nothing and runs no hook.
+    void okWithoutAHookWritesCancelWritesNothing()
     {
-        const DOMDocumentPtr doc = parsed(kThreeFields);
-        const DOMNode layer = doc->selectSingleNode(QStringLiteral("//ApLayer"));
-        frmXmlCreator* f = open(layer, true);
-        f->txtLayerDesc->setText(QStringLiteral("edited"));
-        f->cmdWrite->click();
-        QCOMPARE(layer.attributes().getNamedItem("Desc").text(), QStringLiteral("edited"));
-    }
-
-    void cancelWritesNothing()
-    {
-        const DOMDocumentPtr doc = parsed(kThreeFields);
-        const QByteArray before = doc->saveToBytes();
-        frmXmlCreator* f = open(doc->selectSingleNode(QStringLiteral("//ApLayer")), true);
-        bool hookRan = false;
-        f->setApplyEdit([&](const QString&, const DOMNode&, const std::function<void()>&) { hookRan = true; });
-        QSignalSpy done(f, &frmXmlCreator::OperationCompleted);
-        f->txtLayerDesc->setText(QStringLiteral("edited"));
-        f->cmdCancel->click();
-        QVERIFY(!hookRan);
-        QCOMPARE(QList<QVariantList>(done), QList<QVariantList>{{false}});
-        QCOMPARE(doc->saveToBytes(), before);
-        flushDeletes();
-        QVERIFY(form.isNull());
+        for (const bool cancel : {false, true}) {
+            const DOMDocumentPtr doc = parsed(kThreeFields);
+            const QByteArray before = doc->saveToBytes();
+            frmXmlCreator* f = open(doc->selectSingleNode(QStringLiteral("//ApLayer")), true);
+            if (cancel)
+                f->setApplyEdit([](const QString&, const DOMNode&, const std::function<void()>&) { QFAIL("hook ran"); });
+            QSignalSpy done(f, &frmXmlCreator::OperationCompleted);
+            f->txtLayerDesc->setText(QStringLiteral("edited"));
+            (cancel ? f->cmdCancel : f->cmdWrite)->click();
+            QCOMPARE(QList<QVariantList>(done), QList<QVariantList>{{!cancel}});
+            QCOMPARE(doc->selectSingleNode("//ApLayer").getAttribute("Desc"), cancel ? QString() : QString("edited"));
+            QCOMPARE(doc->saveToBytes() == before, cancel);
+            flushDeletes();
+            QVERIFY(form.isNull());
+        }
     }
 
     void anUnreadableLayerIsReportedAndTheFormStaysUsable()
