@@ -1,18 +1,11 @@
-// Fuzz target for the document core: a document is loaded from the input, edited by a
-// sequence of operations the input also chooses, saved, and read back.
-//
-// Input: document bytes, then optionally a NUL byte and operation bytes (a well-formed
-// document never holds a NUL, so the split cannot eat real content). Without the NUL, the
-// operations are drawn from the document bytes themselves, so plain XML seeds exercise
-// edits as well.
-//
-// DOMException is how the DOM refuses an operation and is expected. Anything else that
-// escapes, any sanitizer report, a saved document that does not load again, and one that
-// loads but means something else than the tree it was saved from (another namespace, a
-// lost attribute) are findings.
-//
-// Every input byte is read in a fixed order (never two reads in one argument list, whose
-// order the compiler chooses), and nothing depends on pointer values, so a finding
+// Fuzz target for the document core: a document is loaded from the input, edited by
+// operations the input also chooses, undone and redone, saved, and read back.
+// Input: document bytes, then optionally a NUL and operation bytes (no well-formed
+// document holds a NUL); without one, the operations are drawn from the document itself.
+// A DOMException is the DOM refusing an operation. Anything else escaping, a sanitizer
+// report, or a saved document that does not load again or means something else than its
+// tree (dom_meaning.h) is a finding. Input bytes are read in a fixed order (never two
+// reads in one argument list) and nothing depends on pointer values, so a finding
 // replays the same way under any compiler.
 #include "treelark/ApXmlMgr.h"
 #include "treelark/dCollection.h"
@@ -89,12 +82,10 @@ struct Session {
     {
         if (n.isNull())
             return;
-        if (pool.size() < kMaxPool) {
+        if (pool.size() < kMaxPool)
             pool.push_back(n);
-        } else {
-            pool[nextSlot] = n;
-            nextSlot = (nextSlot + 1) % kMaxPool;
-        }
+        else
+            pool[nextSlot++ % kMaxPool] = n;
     }
 
     DOMNode any(Bytes& in) { return pool.empty() ? DOMNode() : pool[in.pick(pool.size())]; }
@@ -402,8 +393,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
         history.push_back(s.doc->endChanges());
     }
-    const auto fail = [](const char* what, const QByteArray& want, const QByteArray& got) {
-        std::fprintf(stderr, "%s\n--- expected\n%s\n--- got\n%s\n", what, want.left(4096).constData(),
+    const auto fail = [](const QString& what, const QByteArray& want, const QByteArray& got) {
+        std::fprintf(stderr, "%s\n--- expected\n%s\n--- got\n%s\n", qPrintable(what), want.left(4096).constData(),
                      got.left(4096).constData());
         std::abort();
     };
@@ -425,34 +416,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
 
     const std::optional<QByteArray> saved = savedBytes();
-    if (!saved)
-        return 0;
-    if (s.doc->documentElement().isNull())
+    if (!saved || s.doc->documentElement().isNull())
         return 0; // nothing to read back
     DOMDocumentPtr again = DOMDocument::create();
     again->setValidateOnParse(false);
-    const bool reloaded = again->loadXML(*saved);
+    if (!again->loadXML(*saved)) {
+        const DOMParseError& e = again->parseError();
+        fail(QStringLiteral("saved document does not load again: %1 (line %2, column %3)")
+                 .arg(e.reason).arg(e.line).arg(e.linepos),
+             QByteArray(), *saved);
+    }
     // Names, namespaces and attributes; how text in odd encodings comes back is a finding
     // of its own kind, looked for with TREELARK_FUZZ_STRICT_TEXT.
     static const bool withText = std::getenv("TREELARK_FUZZ_STRICT_TEXT") != nullptr;
-    const QString before = reloaded ? testsupport::meaningOf(s.doc->asNode(), withText) : QString();
-    const QString after = reloaded ? testsupport::meaningOf(again->asNode(), withText) : QString();
-    if (!reloaded || before != after) {
-        if (reloaded)
-            std::fprintf(stderr, "saved document means something else:\n--- tree\n%s\n--- reloaded\n%s\n",
-                         qPrintable(before), qPrintable(after));
-        else
-            std::fprintf(stderr, "saved document does not load again: %s (line %lld, column %lld)\n",
-                         qPrintable(again->parseError().reason), static_cast<long long>(again->parseError().line),
-                         static_cast<long long>(again->parseError().linepos));
-        for (char c : saved->left(4096)) {
-            if (c == '\n' || (c >= ' ' && c < 0x7f))
-                std::fputc(c, stderr);
-            else
-                std::fprintf(stderr, "\\x%02x", unsigned(uint8_t(c)));
-        }
-        std::fputc('\n', stderr);
-        std::abort();
-    }
+    const QString before = testsupport::meaningOf(s.doc->asNode(), withText);
+    const QString after = testsupport::meaningOf(again->asNode(), withText);
+    if (before != after)
+        fail("saved document means something else (tree, then reloaded); saved as:\n" + QString::fromUtf8(saved->left(4096)),
+             before.toUtf8(), after.toUtf8());
     return 0;
 }
