@@ -6,7 +6,6 @@
 #include "frmMain.h"
 
 #include "AppState.h"
-#include "frmMessage.h"
 #include "treelark/Busy.h"
 #include "treelark/Prompts.h"
 
