@@ -5,6 +5,8 @@
 
 #include <QStringList>
 
+#include <functional>
+
 #include <gtest/gtest.h>
 
 using namespace treelark;
@@ -55,64 +57,46 @@ TEST(GetpAttributeByName, MatchesTheQualifiedNameExactly)
     EXPECT_TRUE(GetpAttributeByName(doc->createTextNode("t"), "Name").isNull());
 }
 
-TEST(DeleteAttribute, ReachesTheWholeElementSubtreeOnlyWhenRecursive)
+// Each walk from the top element: which elements it reaches, and where a rewritten
+// attribute ends up (removed and set again, it goes last); other attributes stay.
+TEST(Walks, ReachTheTopElementOrItsSubtree)
 {
-    struct Case {
-        bool recursive;
-        const char* expected;
-    } cases[] = {{false, "- c1 g1 -"}, {true, "- - - -"}};
-    for (const Case& c : cases) {
-        DOMDocumentPtr doc = parse(kTree);
-        DeleteAttribute(doc->documentElement(), "a", c.recursive);
-        EXPECT_EQ(valuesOf(doc, "a"), c.expected) << c.recursive;
-        EXPECT_EQ(valuesOf(doc, "k"), "1 - 2 3"); // other attributes stay
+    const char* const kCase = "<r a='xY'><c a='mN'/></r>";
+    const struct {
+        const char* source;
+        std::function<void(const DOMNode&)> walk;
+        const char* values; // of "a", element by element
+        const char* names;  // the attributes of each element, in order
+    } cases[] = {
+        {kTree, [](const DOMNode& n) { DeleteAttribute(n, "a", false); }, "- c1 g1 -", "k|a|a,k|k"},
+        {kTree, [](const DOMNode& n) { DeleteAttribute(n, "a", true); }, "- - - -", "k||k|k"},
+        {kCase, [](const DOMNode& n) { ChangeAttributeCase(n, "a", true, false); }, "XY mN", "a|a"},
+        {kCase, [](const DOMNode& n) { ChangeAttributeCase(n, "a", true, true); }, "XY MN", "a|a"},
+        {kCase, [](const DOMNode& n) { ChangeAttributeCase(n, "a", false, false); }, "xy mN", "a|a"},
+        {"<r a='xY'><c a='mN'><d/></c></r>", [](const DOMNode& n) { ChangeAttributeCase(n, "a", false, true); },
+         "xy mn -", "a|a|"},
+        {kTree, [](const DOMNode& n) { ApplyToChildNodes(n, "a", "v", false); }, "r v v -", "a,k|a|k,a|k"},
+        {kTree, [](const DOMNode& n) { ApplyToChildNodes(n, "a", "v", true); }, "r v v v", "a,k|a|k,a|k,a"},
+    };
+    for (const auto& c : cases) {
+        DOMDocumentPtr doc = parse(c.source);
+        c.walk(doc->documentElement());
+        SCOPED_TRACE(testing::Message() << c.source << " -> " << c.values);
+        EXPECT_EQ(valuesOf(doc, "a"), c.values);
+        EXPECT_EQ(valuesOf(doc, "k"), valuesOf(parse(c.source), "k"));
+        QStringList names;
+        const DOMNodeList all = doc->selectNodes(QStringLiteral("//*"));
+        for (qint64 i = 0; i < all.length(); ++i)
+            names << attrNames(all.item(i));
+        EXPECT_EQ(names.join('|'), c.names);
     }
-    // starting below the top or on a non-element touches nothing else
+    // starting below the top, on a non-element, on nothing, or with a refused name
     DOMDocumentPtr doc = parse(kTree);
-    const DOMNode c = doc->documentElement().childNodes().item(1);
-    DeleteAttribute(c, "a", true);
+    DeleteAttribute(doc->documentElement().childNodes().item(1), "a", true);
     EXPECT_EQ(valuesOf(doc, "a"), "r - - -");
+    const QByteArray before = doc->saveToBytes();
     DeleteAttribute(doc->documentElement().firstChild(), "k", true); // the text "text"
     DeleteAttribute(DOMNode(), "k", true);
-    EXPECT_EQ(valuesOf(doc, "k"), "1 - 2 3");
-}
-
-TEST(ChangeAttributeCase, UpperOrLowerOnTheElementOrItsSubtree)
-{
-    struct Case {
-        bool upper, recursive;
-        const char* source;
-        const char* expected;
-    } cases[] = {
-        {true, false, "<r a='xY'><c a='mN'/></r>", "XY mN"},
-        {true, true, "<r a='xY'><c a='mN'/></r>", "XY MN"},
-        {false, false, "<r a='xY'><c a='mN'/></r>", "xy mN"},
-        {false, true, "<r a='xY'><c a='mN'><d/></c></r>", "xy mn -"},
-    };
-    for (const Case& c : cases) {
-        DOMDocumentPtr doc = parse(c.source);
-        ChangeAttributeCase(doc->documentElement(), "a", c.upper, c.recursive);
-        EXPECT_EQ(valuesOf(doc, "a"), c.expected) << c.source << c.upper << c.recursive;
-    }
-}
-
-TEST(ApplyToChildNodes, SetsDescendantsOnlyAndMovesRewrittenAttributesToTheEnd)
-{
-    struct Case {
-        bool add;
-        const char* values;
-    } cases[] = {{false, "r v v -"}, {true, "r v v v"}};
-    for (const Case& c : cases) {
-        DOMDocumentPtr doc = parse(kTree);
-        ApplyToChildNodes(doc->documentElement(), "a", "v", c.add);
-        EXPECT_EQ(valuesOf(doc, "a"), c.values) << c.add;
-        const DOMNode g = doc->selectSingleNode("//g");
-        EXPECT_EQ(attrNames(g), "k,a"); // removed and set again: now last
-        EXPECT_EQ(attrNames(doc->documentElement()), "a,k");
-    }
-    // a refused name changes nothing and does not stop the program
-    DOMDocumentPtr doc = parse(kTree);
-    const QByteArray before = doc->saveToBytes();
     ApplyToChildNodes(doc->documentElement(), "bad name", "v", true);
     ApplyToChildNodes(DOMNode(), "a", "v", true);
     EXPECT_EQ(doc->saveToBytes(), before);

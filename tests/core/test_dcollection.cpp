@@ -171,48 +171,41 @@ TEST(dCollectionValues, TextsExistenceAndItems)
         EXPECT_FALSE(c.Item2(missing).isValid());
 }
 
-TEST(dCollectionFind, KeysAndValuesByText)
+// Texts are found by exact text, objects by identity (a shared pointer by what it
+// points at, a registered handle type by its own ==); an object looked for among texts
+// cannot be compared, which reads "-1".
+TEST(dCollectionFind, KeysAndValues)
 {
-    dCollection c;
-    c.Add("x", "first");
-    c.Add(5, "Second");
-    EXPECT_EQ(c.FindIndexOfKey("Second"), 2);
-    EXPECT_EQ(c.FindIndexOfKey("second"), -1);
-    EXPECT_EQ(c.FindValueKey("x"), "first");
-    EXPECT_EQ(c.FindValueKey("X"), "");
-    EXPECT_EQ(c.FindValueKey("5"), "Second");
-    EXPECT_EQ(dCollection().FindValueKey("anything"), "");
-    QObject obj;
-    EXPECT_THROW(c.FindIndexOfKey(QVariant::fromValue(&obj)), std::invalid_argument);
-    // An object looked for among texts cannot be compared.
-    EXPECT_EQ(c.FindValueKey(QVariant::fromValue(&obj)), "-1");
-}
-
-TEST(dCollectionFind, ObjectsAreMatchedByIdentity)
-{
-    QObject a;
-    QObject b;
-    dCollection objects;
-    objects.Add(QVariant::fromValue(&a), "A");
-    objects.Add(QVariant::fromValue(&b), "B");
-    EXPECT_EQ(objects.FindValueKey(QVariant::fromValue(&b)), "B");
-    EXPECT_EQ(objects.FindValueKey(QVariant()), "");
-    EXPECT_EQ(objects.FindValueKey("A"), "-1");
-    objects.Add(QVariant(), "Nothing");
-    EXPECT_EQ(objects.FindValueKey(QVariant()), "Nothing");
-
+    QObject a, b;
     auto shared = QSharedPointer<QObject>::create();
-    objects.Add(QVariant::fromValue(shared), "S");
-    EXPECT_EQ(objects.FindValueKey(QVariant::fromValue(shared.data())), "S");
-
     dCollection::registerObjectType(QMetaType::fromType<FakeHandle>());
     EXPECT_TRUE(dCollection::isObject(QVariant::fromValue(FakeHandle{7})));
     EXPECT_FALSE(dCollection::isObject(QVariantList{1, 2}));
-    dCollection handles;
+    dCollection texts, objects, handles;
+    texts.Add("x", "first");
+    texts.Add(5, "Second");
+    objects.Add(QVariant::fromValue(&a), "A");
+    objects.Add(QVariant::fromValue(&b), "B");
+    EXPECT_EQ(objects.FindValueKey(QVariant()), "");
+    objects.Add(QVariant(), "Nothing");
+    objects.Add(QVariant::fromValue(shared), "S");
     handles.Add(QVariant::fromValue(FakeHandle{3}), "three");
     handles.Add(QVariant::fromValue(FakeHandle{7}), "seven");
-    EXPECT_EQ(handles.FindValueKey(QVariant::fromValue(FakeHandle{7})), "seven");
-    EXPECT_EQ(handles.FindValueKey(QVariant::fromValue(FakeHandle{9})), "");
+    const dCollection empty;
+    const struct {
+        const dCollection *in;
+        QVariant value;
+        const char *key;
+    } finds[] = {{&texts, "x", "first"}, {&texts, "X", ""}, {&texts, "5", "Second"}, {&empty, "anything", ""},
+                 {&texts, QVariant::fromValue(&a), "-1"}, {&objects, QVariant::fromValue(&b), "B"},
+                 {&objects, "A", "-1"}, {&objects, QVariant(), "Nothing"},
+                 {&objects, QVariant::fromValue(shared.data()), "S"},
+                 {&handles, QVariant::fromValue(FakeHandle{7}), "seven"}, {&handles, QVariant::fromValue(FakeHandle{9}), ""}};
+    for (const auto &f : finds)
+        EXPECT_EQ(f.in->FindValueKey(f.value), f.key) << f.value.typeName() << " " << f.key;
+    EXPECT_EQ(texts.FindIndexOfKey("Second"), 2);
+    EXPECT_EQ(texts.FindIndexOfKey("second"), -1);
+    EXPECT_THROW(texts.FindIndexOfKey(QVariant::fromValue(&a)), std::invalid_argument);
     EXPECT_EQ(handles.Item("SEVEN").value<FakeHandle>().node, 7);
 }
 

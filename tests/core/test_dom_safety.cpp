@@ -109,28 +109,20 @@ TEST(DomHandles, NodesMoveBetweenDocumentsAndCopiesOutliveAReload)
     EXPECT_EQ(target->documentElement().xml(), "<new><m>1</m><m>2</m></new>");
 }
 
+// One row for each check that refuses; rows that would only reach a check already
+// here by another way are left out.
 TEST(DomSafety, RefusedOperationsChangeNothing)
 {
     const std::vector<Refusal> cases = {
         {"attribute as reference node", "<r k='1'><c/></r>", DOMError::NotFound,
          [](DOMDocumentPtr d) { root(d).insertBefore(d->createElement("n"), root(d).attributes().item(0)); }},
-        {"reference node under another parent", "<r><a><b/></a><c/></r>", DOMError::NotFound,
-         [](DOMDocumentPtr d) { root(d).insertBefore(d->createElement("n"), first(d).firstChild()); }},
-        {"reference node of another document", "<r><a/></r>", DOMError::NotFound,
-         [](DOMDocumentPtr d) { root(d).insertBefore(d->createElement("n"), first(parsed("<r><a/></r>"))); }},
         {"attribute as child", "<r k='1'><c/></r>", DOMError::HierarchyRequest,
          [](DOMDocumentPtr d) { first(d).appendChild(root(d).attributes().item(0)); }},
-        {"namespace declaration as child", "<r xmlns:x='urn:x'><c/></r>", DOMError::HierarchyRequest,
-         [](DOMDocumentPtr d) { first(d).appendChild(root(d).attributes().item(0)); }},
-        {"document as child", "<r/>", DOMError::HierarchyRequest,
-         [](DOMDocumentPtr d) { root(d).appendChild(d->asNode()); }},
-        {"doctype as child", kDtd, DOMError::HierarchyRequest, [](DOMDocumentPtr d) { first(d).appendChild(doctype(d)); }},
         {"doctype removed", kDtd, DOMError::HierarchyRequest,
          [](DOMDocumentPtr d) { d->asNode().removeChild(doctype(d)); }},
         {"doctype copied", kDtd, DOMError::NotSupported, [](DOMDocumentPtr d) { doctype(d).cloneNode(true); }},
         {"ancestor under its descendant", "<r><a><b/></a></r>", DOMError::HierarchyRequest,
          [](DOMDocumentPtr d) { first(d).firstChild().appendChild(first(d)); }},
-        {"node under itself", "<r><a/></r>", DOMError::HierarchyRequest, [](DOMDocumentPtr d) { first(d).appendChild(first(d)); }},
         {"text at document level", "<r/>", DOMError::HierarchyRequest,
          [](DOMDocumentPtr d) { d->asNode().appendChild(d->createTextNode("t")); }},
         {"second document element", "<r/>", DOMError::HierarchyRequest,
@@ -151,7 +143,7 @@ TEST(DomSafety, RefusedOperationsChangeNothing)
         {"undeclared attribute prefix", "<r/>", DOMError::Namespace, [](DOMDocumentPtr d) { root(d).setAttribute("z:a", "1"); }},
         {"undeclared element prefix placed", "<r/>", DOMError::Namespace,
          [](DOMDocumentPtr d) { root(d).appendChild(d->createElement("z:e")); }},
-        {"undeclared prefix inside a built subtree", "<r/>", DOMError::Namespace,
+        {"undeclared prefix inside a built subtree", "<r/>", DOMError::Namespace, // built detached, refused when placed
          [](DOMDocumentPtr d) {
              DOMNode e = d->createElement("e");
              e.appendChild(d->createElement("f")).setAttribute("z:a", "1");
@@ -170,7 +162,6 @@ TEST(DomSafety, RefusedOperationsChangeNothing)
         {"same expanded name under another prefix", "<r xmlns:a='urn:a' xmlns:b='urn:a' a:x='1'/>", DOMError::Namespace,
          [](DOMDocumentPtr d) { root(d).setAttribute("b:x", "2"); }},
         {"nothing appended", "<r/>", DOMError::ObjectNotSet, [](DOMDocumentPtr d) { root(d).appendChild(DOMNode()); }},
-        {"a query on nothing", "<r/>", DOMError::ObjectNotSet, [](DOMDocumentPtr) { DOMNode().selectSingleNode("a"); }},
         {"the length of no list", "<r/>", DOMError::ObjectNotSet, [](DOMDocumentPtr) { DOMNodeList().length(); }},
     };
     for (const Refusal& c : cases) {
