@@ -119,63 +119,45 @@ private slots:
         QVERIFY(v.isVisible());
     }
 
-    void deleteAsksThenRemovesHereOrDownTheSubtree_data()
-    {
-        QTest::addColumn<MsgResult>("answer");
-        QTest::addColumn<QString>("descs"); // Desc on r, c, g
-        QTest::addColumn<int>("rows");
-        QTest::newRow("yes: recursive") << MsgResult::Yes << "|||" << 4;
-        QTest::newRow("no: this element") << MsgResult::No << "|cd|gd|" << 4;
-        QTest::newRow("cancel") << MsgResult::Cancel << "rd|cd|gd|" << 5;
-    }
-    void deleteAsksThenRemovesHereOrDownTheSubtree()
-    {
-        QFETCH(MsgResult, answer);
-        QFETCH(QString, descs);
-        QFETCH(int, rows);
-        frmView& v = rootView();
-        const QByteArray before = doc->saveToBytes();
-        rightClick(v, 4);
-        script->queueMessage(answer);
-        v.mnuCommands_Click("Delete");
-        QCOMPARE(script->asked().last().buttons, MsgButtons::YesNoCancel);
-        const DOMNode c = root().firstChild();
-        QCOMPARE(root().getAttribute("Desc") + "|" + c.getAttribute("Desc") + "|" + c.firstChild().getAttribute("Desc")
-                     + "|",
-                 descs);
-        QCOMPARE(v.lvwInfo->topLevelItemCount(), rows);
-        QCOMPARE(editor->stepCount(), answer == MsgResult::Cancel ? 0 : 1);
-        QVERIFY(!editor->isModified());
-        editor->undo();
-        QCOMPARE(doc->saveToBytes(), before);
-    }
-
-    void caseChangeAsksAndMarksTheDocument_data()
+    // Delete and the case changes ask Yes (down the subtree), No (here) or Cancel. A delete
+    // is one undo step that leaves the document unmarked; a case change marks it.
+    void walksAskHereOrDownTheSubtree_data()
     {
         QTest::addColumn<QString>("command");
         QTest::addColumn<MsgResult>("answer");
-        QTest::addColumn<QString>("names"); // Name on r, c (first), g
-        QTest::newRow("upper, recursive") << "ToUpper" << MsgResult::Yes << "RN C1 G1";
-        QTest::newRow("upper, here") << "ToUpper" << MsgResult::No << "RN c1 g1";
-        QTest::newRow("lower, recursive") << "ToLower" << MsgResult::Yes << "rn c1 g1";
-        QTest::newRow("cancel") << "ToUpper" << MsgResult::Cancel << "Rn c1 g1";
+        QTest::addColumn<QString>("values"); // Desc (for Delete) or Name on r, c, g
+        QTest::newRow("delete, recursive") << "Delete" << MsgResult::Yes << "||";
+        QTest::newRow("delete, here") << "Delete" << MsgResult::No << "|cd|gd";
+        QTest::newRow("delete, cancel") << "Delete" << MsgResult::Cancel << "rd|cd|gd";
+        QTest::newRow("upper, recursive") << "ToUpper" << MsgResult::Yes << "RN|C1|G1";
+        QTest::newRow("upper, here") << "ToUpper" << MsgResult::No << "RN|c1|g1";
+        QTest::newRow("lower, recursive") << "ToLower" << MsgResult::Yes << "rn|c1|g1";
+        QTest::newRow("upper, cancel") << "ToUpper" << MsgResult::Cancel << "Rn|c1|g1";
     }
-    void caseChangeAsksAndMarksTheDocument()
+    void walksAskHereOrDownTheSubtree()
     {
         QFETCH(QString, command);
         QFETCH(MsgResult, answer);
-        QFETCH(QString, names);
+        QFETCH(QString, values);
+        const bool remove = command == "Delete", cancel = answer == MsgResult::Cancel;
+        const QString name = remove ? "Desc" : "Name";
         frmView& v = rootView();
         const QByteArray before = doc->saveToBytes();
-        rightClick(v, 1);
+        rightClick(v, remove ? 4 : 1);
         script->queueMessage(answer);
         v.mnuCommands_Click(command);
+        QCOMPARE(script->asked().last().buttons, MsgButtons::YesNoCancel);
         const DOMNode c = root().firstChild();
-        QCOMPARE(root().getAttribute("Name") + " " + c.getAttribute("Name") + " " + c.firstChild().getAttribute("Name"),
-                 names);
-        QCOMPARE(v.lvwInfo->topLevelItem(1)->text(1), root().getAttribute("Name"));
-        QCOMPARE(editor->isModified(), answer != MsgResult::Cancel);
-        QVERIFY(editor->stepCount() <= 1);
+        QCOMPARE(QStringList({root().getAttribute(name), c.getAttribute(name), c.firstChild().getAttribute(name)}).join('|'),
+                 values);
+        if (remove) {
+            QCOMPARE(v.lvwInfo->topLevelItemCount(), cancel ? 5 : 4);
+            QCOMPARE(editor->stepCount(), cancel ? 0 : 1);
+        } else {
+            QCOMPARE(v.lvwInfo->topLevelItem(1)->text(1), root().getAttribute("Name"));
+            QVERIFY(editor->stepCount() <= 1);
+        }
+        QCOMPARE(editor->isModified(), !remove && !cancel);
         editor->undo();
         QCOMPARE(doc->saveToBytes(), before);
     }
