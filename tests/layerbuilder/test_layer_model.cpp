@@ -215,19 +215,10 @@ TEST(ConfigurationTextTest, BadDecimalsStopTheText)
     }
 }
 
-TEST_F(LayerModel, ReadsTheLayerAndOnlyItsFirstApFields)
+// What is read from a whole layer is written back byte for byte by the round-trip
+// test below; here, only the first ApFields counts.
+TEST_F(LayerModel, ReadsOnlyTheFirstApFields)
 {
-    const DOMDocumentPtr doc = parsed(golden("edit_before.xml"));
-    const LayerRecord l = ReadLayerNode(doc->selectSingleNode(QStringLiteral("//ApLayer")));
-    EXPECT_TRUE(script->asked().isEmpty());
-    // (what is read is written back byte for byte by the round-trip test below)
-    EXPECT_EQ(QStringList({l.Name, l.LayerType, l.ShapeType, l.FeatureType, l.CanCreate}).join('|'),
-              QStringLiteral("Main roads|Raster|Polyline||True")); // FeatureType absent
-    ASSERT_EQ(l.Fields.FieldCount, 3);
-    EXPECT_EQ(l.Fields.field(1).Desc + "|" + l.Fields.field(1).Type, QStringLiteral("Street|String"));
-    // nothing carried over from field 1
-    EXPECT_EQ(l.Fields.field(2).Desc + "|" + l.Fields.field(2).Type, QStringLiteral("|SmallInteger"));
-
     const LayerRecord second = ReadLayerNode(parsed("<ApLayer><ApFields><ApField TagName='a'/></ApFields>"
                                                     "<ApFields><ApField/><ApField/></ApFields></ApLayer>")
                                                  ->documentElement());
@@ -304,6 +295,7 @@ TEST_F(LayerModel, WritingBackWhatWasReadAddsAttributesAndRenewsApFields)
     DOMNode layer = doc->selectSingleNode(QStringLiteral("//ApLayer"));
     WriteLayerNode(ReadLayerNode(layer), layer, doc);
     expectGolden("edit_roundtrip.xml", doc->saveToBytes());
+    EXPECT_TRUE(script->asked().isEmpty());
     // A second pass over its own output changes nothing at all.
     const QByteArray once = doc->saveToBytes();
     WriteLayerNode(ReadLayerNode(layer), layer, doc);
