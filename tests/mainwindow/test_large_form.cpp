@@ -114,6 +114,14 @@ private slots:
         QVERIFY(!w.isLargeForm());
         QCOMPARE(w.document()->documentElement().getAttribute("n"), QString(QChar(0xe9)));
 
+        // A branch long enough to be listed in a block of its own.
+        w.txtNodeName->setText(write("wide.xml", "<r>" + QByteArray(300000 * 5, 'x').replace("xxxxx", "<i/>\n") + "</r>"));
+        w.toolbarClick("load");
+        QVERIFY(w.isLargeForm());
+        const QModelIndex wide = w.TreeView1->model()->index(0, 0);
+        QCOMPARE(w.TreeView1->model()->rowCount(wide), 300000);
+        QCOMPARE(w.TreeView1->model()->index(299999, 0, wide).data(), QVariant("i"));
+
         w.setAlwaysLargeForm(false);
         w.txtNodeName->setText(write("small.xml", "<x><y/></x>"));
         w.toolbarClick("load");
