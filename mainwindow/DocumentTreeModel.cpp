@@ -40,14 +40,6 @@ void DocumentTreeModel::setSource(std::shared_ptr<const RowSource> source)
     endResetModel();
 }
 
-void DocumentTreeModel::clear()
-{
-    beginResetModel();
-    m_top.rows.clear();
-    m_itemCount = 0;
-    endResetModel();
-}
-
 void DocumentTreeModel::load(TreeItem* item) const
 {
     if (item->loaded)

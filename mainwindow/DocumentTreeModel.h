@@ -91,7 +91,6 @@ public:
     // whatever document nodes are added.)
     void setSource(std::shared_ptr<const RowSource> source);
     const RowSource& source() const { return *m_source; }
-    void clear();
     // The one way the tree is built: a top-level item for a top row (an empty one for
     // nothing), its branch made as it is shown.
     TreeItem* addTopLevel(const TreeRow& top);
