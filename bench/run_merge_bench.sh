@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Generates two 50 MB configuration documents with unique names per level and times
-# merging one into the other against xmllint parsing both.
+# merging one into the other against xmllint parsing both; then merging one level of
+# 200,000 children against a level of 100,000.
 #   run_merge_bench.sh [BUILD_DIR] [SIZE_MB]     (defaults: build/release, 50)
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -18,3 +19,5 @@ trap 'rm -rf "$work"' EXIT
 python3 "$here/gen_config.py" --size-mb "$size" --seed 1 --unique-names -o "$work/target.xml"
 python3 "$here/gen_config.py" --size-mb "$size" --seed 2 --unique-names -o "$work/source.xml"
 "$bench" "$work/target.xml" "$work/source.xml"
+# one wide level, against half of it: linear work keeps the ratio near 2
+"$bench" --wide 200000

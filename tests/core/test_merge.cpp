@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 #include "qt_printers.h"
 
-#include <QElapsedTimer>
 #include <QFile>
 
 using namespace treelark;
@@ -61,23 +60,6 @@ struct Pair {
     ApXmlMgr mgr;
     DOMDocumentPtr source;
 };
-
-// A root r with `count` children numbered from `from` on: elements c<i> (names all
-// different) or L with TagName k<i> (names all alike), each also with attribute
-// extra = "v". Built node by node: the parser slows down on this many distinct names.
-DOMDocumentPtr wide(int from, int count, bool sameNames, const QString& extra = QString())
-{
-    DOMDocumentPtr doc = DOMDocument::create();
-    DOMNode root = doc->asNode().appendChild(doc->createElement("r"));
-    for (int i = from; i < from + count; ++i) {
-        DOMNode c = root.appendChild(doc->createElement(sameNames ? "L" : "c" + QString::number(i)));
-        if (sameNames)
-            c.setAttribute("TagName", "k" + QString::number(i));
-        if (!extra.isEmpty())
-            c.setAttribute(extra, "v");
-    }
-    return doc;
-}
 
 } // namespace
 
@@ -288,48 +270,4 @@ TEST(HasDuplicateNodeNames, NamesRepeatIgnoringCase)
     EXPECT_FALSE(mgr.HasDuplicateNodeNames(r.lastChild()));
     EXPECT_FALSE(mgr.HasDuplicateNodeNames(r.lastChild().previousSibling().firstChild()));
     EXPECT_FALSE(mgr.HasDuplicateNodeNames(DOMNode()));
-}
-
-TEST(HasDuplicateNodeNames, AMillionChildrenAreQuick)
-{
-    ApXmlMgr mgr;
-    DOMDocumentPtr doc = wide(0, 1000000, false);
-    DOMNode r = doc->documentElement();
-    QElapsedTimer timer;
-    timer.start();
-    EXPECT_FALSE(mgr.HasDuplicateNodeNames(r));
-    r.appendChild(doc->createElement("C999999"));
-    EXPECT_TRUE(mgr.HasDuplicateNodeNames(r));
-    EXPECT_LT(timer.elapsed(), 60000); // about a second; pairwise checking would take hours
-}
-
-// ---- size ----
-
-TEST(MergeScale, WideLevelsMergeInLinearTime)
-{
-    // The second half of the target's children pair, the rest of the source is appended:
-    // by name where names are unique, by key where they all repeat.
-    const int n = 100000;
-    Pair byName(wide(0, n, false, "a"), wide(n / 2, n, false, "b"));
-    Pair byKey(wide(0, n, true, "a"), wide(n / 2, n, true, "b"));
-
-    QElapsedTimer timer;
-    timer.start();
-    byName.mgr.MergeAll(byName.source);
-    byKey.mgr.MergeAll(byKey.source);
-    EXPECT_LT(timer.elapsed(), 60000); // a second or two; pairwise matching would take hours
-
-    // the first child untouched, the last original one paired, the last source one appended
-    const auto child = [](bool byName, int i, const char* attrs) {
-        return byName ? QString("<c%1%2/>").arg(i).arg(attrs) : QString("<L TagName=\"k%1\"%2/>").arg(i).arg(attrs);
-    };
-    for (const Pair* p : {&byName, &byKey}) {
-        const DOMNode root = p->targetRoot();
-        const bool names = p == &byName;
-        EXPECT_EQ(root.childCount(), n + n / 2);
-        EXPECT_EQ(p->sourceRoot().childCount(), n / 2);
-        EXPECT_EQ(compact(root.firstChild()), child(names, 0, " a=\"v\""));
-        EXPECT_EQ(compact(root.childNodes().item(n - 1)), child(names, n - 1, " a=\"v\" b=\"v\""));
-        EXPECT_EQ(compact(root.lastChild()), child(names, n + n / 2 - 1, " b=\"v\""));
-    }
 }
