@@ -14,7 +14,6 @@ extern "C" size_t __sanitizer_get_current_allocated_bytes();
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <chrono>
 
 namespace testsupport {
 
@@ -83,13 +82,6 @@ void LoopbackHttpServer::serve(const QByteArray& path, const QByteArray& body)
     m_bodies[path] = body;
 }
 
-void LoopbackHttpServer::serveDelayed(const QByteArray& path, const QByteArray& body, int delayMs)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_bodies[path] = body;
-    m_delays[path] = delayMs;
-}
-
 QString LoopbackHttpServer::url(const QString& path) const
 {
     return QStringLiteral("http://127.0.0.1:%1%2").arg(m_port).arg(path);
@@ -119,16 +111,12 @@ void LoopbackHttpServer::run()
         const QList<QByteArray> words = request.split(' ');
         const QByteArray path = words.size() > 1 ? words[1] : QByteArray();
         QByteArray body;
-        int delay = 0;
         bool found;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             found = m_bodies.contains(path);
             body = m_bodies.value(path);
-            delay = m_delays.value(path);
         }
-        if (delay)
-            std::this_thread::sleep_for(std::chrono::milliseconds(delay));
         QByteArray response = found ? QByteArray("HTTP/1.0 200 OK\r\n") : QByteArray("HTTP/1.0 404 Not Found\r\n");
         response += "Content-Type: text/xml\r\nContent-Length: " + QByteArray::number(body.size())
             + "\r\nConnection: close\r\n\r\n" + body;

@@ -27,7 +27,6 @@ public:
     LoopbackHttpServer();
     ~LoopbackHttpServer();
     void serve(const QByteArray& path, const QByteArray& body);
-    void serveDelayed(const QByteArray& path, const QByteArray& body, int delayMs);
     QString url(const QString& path) const;
     int connections() const { return m_connections.load(); }
     int port() const { return m_port; }
@@ -40,7 +39,6 @@ private:
     std::atomic<int> m_connections{0};
     std::mutex m_mutex;
     QMap<QByteArray, QByteArray> m_bodies;
-    QMap<QByteArray, int> m_delays;
     std::thread m_thread;
 };
 
