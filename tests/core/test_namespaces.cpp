@@ -37,8 +37,7 @@ TEST(Namespaces, MovesDetachmentsAndCopiesKeepEveryName)
         std::function<void(DOMDocumentPtr)> act;
     };
     const std::vector<Edit> edits = {
-        {"move out of the declaring element", [](DOMDocumentPtr d) { d->documentElement().childNodes().item(1).appendChild(d->selectSingleNode("//*[local-name()='e']")); }},
-        {"move, copy, paste", [](DOMDocumentPtr d) {
+        {"move out of the declaring element, copy, paste", [](DOMDocumentPtr d) {
              DOMNode e = d->selectSingleNode("//*[local-name()='e']");
              DOMNode b = d->documentElement().childNodes().item(1);
              b.appendChild(e);
@@ -101,10 +100,7 @@ TEST(Namespaces, DeclarationsAreAttributes)
     ASSERT_EQ(r.attributes().length(), 2);
     EXPECT_EQ(r.attributes().item(0).nodeName(), "xmlns:xsi");
     EXPECT_EQ(r.attributes().item(1).nodeName(), "Name");
-    EXPECT_EQ(r.attributes().getNamedItem("xmlns:xsi").value(), "http://www.w3.org/2001/XMLSchema-instance");
-    ApXmlMgr mgr;
-    mgr.setDOMDoc(d);
-    EXPECT_EQ(mgr.GetAttributeValue(r, "xmlns:xsi"), "http://www.w3.org/2001/XMLSchema-instance");
+    EXPECT_EQ(ApXmlMgr().GetAttributeValue(r, "xmlns:xsi"), "http://www.w3.org/2001/XMLSchema-instance");
 
     // editing a declaration changes what the names under it mean, as a reload would
     r.attributes().getNamedItem("xmlns:xsi").setValue("urn:changed");
