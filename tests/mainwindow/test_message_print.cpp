@@ -86,19 +86,13 @@ private slots:
         QVERIFY(w.findChild<frmMessage*>());
     }
 
-    void printPutsTheWindowOnEachCopy_data()
-    {
-        QTest::addColumn<int>("copies");
-        QTest::newRow("one") << 1;
-        QTest::newRow("three") << 3;
-    }
-
+    // A file printer makes no copies itself: each is a page of its own.
     void printPutsTheWindowOnEachCopy()
     {
-        QFETCH(int, copies);
+        const int copies = 3;
         frmMain w;
         showAndWait(w, QSize(640, 480));
-        const QString pdf = dir.filePath(QStringLiteral("snap%1.pdf").arg(copies));
+        const QString pdf = dir.filePath(QStringLiteral("snap.pdf"));
         script->queuePrint(PrintRequest{copies, QString(), pdf});
         w.toolbarClick("print");
         QCOMPARE(script->asked().size(), 1);
