@@ -49,17 +49,13 @@ private slots:
         w.runMenuCommand(QStringLiteral("Edit"));
         frmXmlCreator* f = builder(w);
         QVERIFY(f);
-        QCOMPARE(f->windowTitle(), QStringLiteral("Edit ApLayer"));
         QCOMPARE(f->txtLayerName->text(), QStringLiteral("Roads"));
         f->txtLayerTagName->setText(QStringLiteral("A2"));
         f->cmdAddField->click();
         f->cmdWrite->click();
 
         QCOMPARE(layerTags(w.document()), QStringList({"A2", "B"}));
-        const QStringList items = childTexts(w, layers(w));
-        QCOMPARE(items.size(), 2);
-        QVERIFY2(items[0].contains(QLatin1String("B")), qPrintable(items.join('|')));
-        QVERIFY2(items[1].contains(QLatin1String("A2")), qPrintable(items.join('|')));
+        QCOMPARE(childTexts(w, layers(w)), QStringList({"ApLayer (B)", "ApLayer (A2,Roads)"}));
         // The rebuilt branch shows the new field.
         TreeItem* edited = w.treeModel()->child(layers(w), 1);
         QCOMPARE(w.treeModel()->childCount(w.treeModel()->child(edited, 0)), 1);
@@ -82,7 +78,6 @@ private slots:
         w.runMenuCommand(QStringLiteral("Add"));
         frmXmlCreator* f = builder(w);
         QVERIFY(f);
-        QCOMPARE(f->windowTitle(), QStringLiteral("Add ApLayers"));
         f->cmdAddLayer->click();
         f->cmdAddField->click();
         f->cmdAddLayer->click();
