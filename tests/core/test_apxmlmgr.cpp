@@ -22,53 +22,39 @@ const char* kConfig = "<FrameworkConfig><ApLayers><ApLayer TagName='L1' Name='Ro
 
 } // namespace
 
-TEST(ApXmlMgrLoad, ReadyEventRunsInsideLoadAndSeesThePreviousName)
+TEST(ApXmlMgrLoad, EveryLoadIsAnnouncedFromInsideItAndOnlyASuccessTakesTheName)
 {
     QTemporaryDir dir;
     const QString first = writeFile(dir, "first.xml", kConfig);
+    const QString broken = writeFile(dir, "broken.xml", "<a><b></a>");
     const QString second = writeFile(dir, "second.xml", "<x/>");
     ApXmlMgr mgr;
     QStringList namesSeen;
-    int events = 0;
     QObject::connect(&mgr, &ApXmlMgr::DOMReady, [&](DOMDocumentPtr doc) {
-        ++events;
         EXPECT_EQ(doc, mgr.DOMDoc());
         namesSeen << mgr.sXMLFileName();
     });
     QString name = first;
     EXPECT_EQ(mgr.LoadXml(name, false), 0);
     EXPECT_EQ(mgr.sXMLFileName(), first);
-    EXPECT_EQ(mgr.LoadXml(second, true), 0);
-    EXPECT_EQ(events, 2);
-    EXPECT_EQ(namesSeen, (QStringList{"", first}));
-    EXPECT_EQ(mgr.sXMLFileName(), second);
-}
 
-TEST(ApXmlMgrLoad, FailuresKeepTheNameButReplaceTheDocument)
-{
-    QTemporaryDir dir;
-    const QString good = writeFile(dir, "good.xml", kConfig);
-    const QString broken = writeFile(dir, "broken.xml", "<a><b></a>");
-    ApXmlMgr mgr;
-    int events = 0;
-    QObject::connect(&mgr, &ApXmlMgr::DOMReady, [&](DOMDocumentPtr) { ++events; });
-    ASSERT_EQ(mgr.LoadXml(good, false), 0);
-    DOMDocumentPtr before = mgr.DOMDoc();
+    // a failure replaces the document, is announced all the same and keeps the name
+    const DOMDocumentPtr before = mgr.DOMDoc();
     EXPECT_EQ(mgr.LoadXml(broken, false), 0); // the load call completed
     EXPECT_NE(mgr.DOMDoc(), before);
     EXPECT_TRUE(mgr.DOMDoc()->documentElement().isNull());
     EXPECT_EQ(mgr.lastError(), mgr.DOMDoc()->parseError().reason);
-    EXPECT_EQ(events, 2); // announced even though it did not parse
 
     // "" loads nothing and reports the current document's code
-    const long code = mgr.DOMDoc()->parseError().errorCode;
-    DOMDocumentPtr current = mgr.DOMDoc();
-    EXPECT_EQ(mgr.LoadXml(QString(""), false), code);
+    const DOMDocumentPtr current = mgr.DOMDoc();
+    EXPECT_EQ(mgr.LoadXml(QString(""), false), current->parseError().errorCode);
     EXPECT_EQ(mgr.DOMDoc(), current);
     mgr.LoadXml(dir.filePath("missing.xml"), false);
     ASSERT_FALSE(mgr.lastError().isEmpty());
-    mgr.LoadXml(good, false);
+    EXPECT_EQ(mgr.LoadXml(second, true), 0);
     EXPECT_EQ(mgr.lastError(), "");
+    EXPECT_EQ(namesSeen, (QStringList{"", first, first, first}));
+    EXPECT_EQ(mgr.sXMLFileName(), second);
 }
 
 TEST(ApXmlMgrLoad, NameRewritesAndSchemes)
@@ -123,7 +109,7 @@ TEST(ApXmlMgrSave, WritesTheTargetOrTheFixedNameAndNeverRaises)
     EXPECT_FALSE(mgr.lastError().isEmpty());
 }
 
-TEST(ApXmlMgrQueries, CountsAndNameLookups)
+TEST(ApXmlMgrQueries, CountsAndLookupsByNameAndAttributeValue)
 {
     ApXmlMgr mgr;
     ASSERT_TRUE(mgr.DOMDoc()->loadXML(kConfig));
@@ -155,6 +141,20 @@ TEST(ApXmlMgrQueries, CountsAndNameLookups)
     DOMDocumentPtr other = testsupport::parsed("<o><ApLayer Name='elsewhere'/></o>");
     EXPECT_EQ(mgr.GetNodeByName("ApLayer", other).getAttribute("Name"), "elsewhere");
     EXPECT_EQ(mgr.TotalNodes(other), 2);
+
+    EXPECT_EQ(mgr.GetNodeByAttributeValue("ApLayer", "Name", "Rivers").getAttribute("TagName"), "L2");
+    EXPECT_EQ(mgr.GetNodeByAttributeValue("//ApLayers/ApLayer", "TagName", "L1").getAttribute("Name"), "Roads");
+    EXPECT_TRUE(mgr.GetNodeByAttributeValue("ApLayer", "Name", "rivers").isNull()); // exact case
+    EXPECT_EQ(mgr.GetNodeByAttributeValue("", "Name", "f2").nodeName(), "ApField");
+    EXPECT_TRUE(mgr.GetNodeByAttributeValue("Nothing", "Name", "x").isNull());
+    EXPECT_THROW(mgr.GetNodeByAttributeValue("a[", "Name", "x"), DOMException);
+
+    QList<DOMNode> found = mgr.GetNodesByAttributeValue("ApField", "Name", "f2");
+    ASSERT_EQ(found.size(), 1);
+    EXPECT_EQ(found[0].getAttribute("Name"), "f2");
+    EXPECT_TRUE(mgr.GetNodesByAttributeValue("ApField", "Name", "zz").isEmpty());
+    // the walk ends at the first match
+    EXPECT_EQ(mgr.GetNodesByAttributeValue("", "TagName", "L1").size(), 1);
 }
 
 TEST(ApXmlMgrQueries, ChildAndAttributeLookups)
@@ -179,25 +179,6 @@ TEST(ApXmlMgrQueries, ChildAndAttributeLookups)
     EXPECT_EQ(mgr.GetAttributeValue(direct, ""), "");
     EXPECT_EQ(mgr.GetAttributeValue(DOMNode(), "id"), "");
     EXPECT_EQ(mgr.GetAttributeValue(direct.firstChild(), "id"), "");
-}
-
-TEST(ApXmlMgrQueries, NodesByAttributeValue)
-{
-    ApXmlMgr mgr;
-    ASSERT_TRUE(mgr.DOMDoc()->loadXML(kConfig));
-    EXPECT_EQ(mgr.GetNodeByAttributeValue("ApLayer", "Name", "Rivers").getAttribute("TagName"), "L2");
-    EXPECT_EQ(mgr.GetNodeByAttributeValue("//ApLayers/ApLayer", "TagName", "L1").getAttribute("Name"), "Roads");
-    EXPECT_TRUE(mgr.GetNodeByAttributeValue("ApLayer", "Name", "rivers").isNull()); // exact case
-    EXPECT_EQ(mgr.GetNodeByAttributeValue("", "Name", "f2").nodeName(), "ApField");
-    EXPECT_TRUE(mgr.GetNodeByAttributeValue("Nothing", "Name", "x").isNull());
-    EXPECT_THROW(mgr.GetNodeByAttributeValue("a[", "Name", "x"), DOMException);
-
-    QList<DOMNode> found = mgr.GetNodesByAttributeValue("ApField", "Name", "f2");
-    ASSERT_EQ(found.size(), 1);
-    EXPECT_EQ(found[0].getAttribute("Name"), "f2");
-    EXPECT_TRUE(mgr.GetNodesByAttributeValue("ApField", "Name", "zz").isEmpty());
-    // the walk ends at the first match
-    EXPECT_EQ(mgr.GetNodesByAttributeValue("", "TagName", "L1").size(), 1);
 }
 
 TEST(ApXmlMgrQueries, PathAndFileNameSplit)
