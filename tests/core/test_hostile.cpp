@@ -245,11 +245,9 @@ TEST(HostileBytes, BrokenFilesEndInAnErrorThatSaysWhereAndWhy)
         QByteArray bytes;
         qint64 line = 0; // where the error is reported, when the case pins it down
     } cases[] = {
-        {"mismatched end tag", "<r>\n  <a>\n  </b>\n</r>", 3},
         {"two document elements", "<a/>\n<b/>", 2},
         {"invalid UTF-8", "<r>ok \xC3\x28 broken</r>", 1},
         {"invalid UTF-8 after a megabyte", "<r>" + QByteArray(1 << 20, 'a') + "\n\xFF\xFE</r>", 2},
-        {"truncated", "<r>\n<a x='1'>text</a><b", 2},
         {"empty", "", 1},
         {"only a byte-order mark", "\xEF\xBB\xBF"},
         {"binary", hostile::binaryJunk(1 << 20)},
@@ -331,10 +329,8 @@ TEST(HostileShapes, TwoHundredFiftySixLevelsWorkForEveryOperation)
     EXPECT_EQ(mgr.GetFullPath(pastedBottom), hostile::levelPath(256) + "/leaf/" + hostile::levelPath(256).mid(3));
 
     // merging with a copy of itself changes nothing; saved and reloaded, 512 levels come back
-    DOMDocumentPtr twin = DOMDocument::create();
-    ASSERT_TRUE(twin->loadXML(doc->saveToBytes()));
     const QByteArray beforeMerge = doc->saveToBytes();
-    mgr.MergeAll(twin);
+    mgr.MergeAll(testsupport::parsed(beforeMerge));
     EXPECT_EQ(doc->saveToBytes(), beforeMerge);
     const QString saved = dir.filePath("saved.xml");
     mgr.Save(saved);
@@ -355,7 +351,7 @@ TEST(HostileShapes, TenThousandAndAMillionLevelsAreACleanError)
     expectLoaded(load(writeFile(dir, "edge.xml", hostile::nested(2048)), false, "2,048 levels"), "2,048 levels");
 }
 
-TEST(HostileShapes, HugeTextAndAttributeValuesLoadWhole)
+TEST(HostileShapes, HugeValuesLoadWholeAndHugeAttributeListsAreRefusedQuickly)
 {
     QTemporaryDir dir;
     const qsizetype textSize = 20 << 20, valueSize = 1 << 20;
@@ -365,11 +361,7 @@ TEST(HostileShapes, HugeTextAndAttributeValuesLoadWhole)
     const Outcome v = load(writeFile(dir, "v.xml", "<r a='" + QByteArray(valueSize, 'v') + "'/>"), false, "1 MB value");
     expectLoaded(v, "1 MB attribute");
     EXPECT_EQ(v.doc->documentElement().getAttribute("a").size(), valueSize);
-}
 
-TEST(HostileShapes, HugeAttributeListsAreRefusedQuickly)
-{
-    QTemporaryDir dir;
     const auto attempt = [&](const QByteArray& text, const QString& name) {
         const Outcome o = load(writeFile(dir, "attributes.xml", text), false, name);
         expectRefused(o, name);
