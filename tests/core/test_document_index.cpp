@@ -159,25 +159,19 @@ QString extractedMeaning(const RowSource& source, const TreeRow& row)
 TEST(DocumentIndex, ShowsWhatTheDomShowsAndExtractsWholeSubtrees)
 {
     QTemporaryDir dir;
-    struct Source {
-        QString what;
-        QString path;
-    };
-    std::vector<Source> sources = {
-        {"generated", writeFile(dir, "gen.xml", generatedDocument(7, 3000))},
-        {"sample", QStringLiteral(TREELARK_TEST_DATA_DIR "/sample_config.xml")},
-    };
+    QStringList sources = {writeFile(dir, "gen.xml", generatedDocument(7, 3000)),
+                           QStringLiteral(TREELARK_TEST_DATA_DIR "/sample_config.xml")};
     // Real files of the system, where it has them.
     for (const char* real : {"/usr/share/mime/packages/freedesktop.org.xml", "/usr/share/X11/xkb/rules/evdev.xml"})
         if (QFileInfo::exists(QString::fromLatin1(real)))
-            sources.push_back({QString::fromLatin1(real), QString::fromLatin1(real)});
-    for (const Source& s : sources) {
-        SCOPED_TRACE(s.what.toStdString());
+            sources << QString::fromLatin1(real);
+    for (const QString& path : sources) {
+        SCOPED_TRACE(path.toStdString());
         auto built = std::make_shared<DocumentIndex>();
-        ASSERT_TRUE(built->build(s.path)) << built->error().reason.toStdString();
+        ASSERT_TRUE(built->build(path)) << built->error().reason.toStdString();
         const DOMDocumentPtr doc = DOMDocument::create();
         doc->setValidateOnParse(false);
-        ASSERT_TRUE(doc->load(s.path));
+        ASSERT_TRUE(doc->load(path));
         const IndexRowSource index(built);
         const DomRowSource dom(doc);
         std::unordered_map<DOMNode, TreeRow> rows;
@@ -232,9 +226,8 @@ TEST(DocumentIndex, KeepsTheRowsBeforeAFaultAndSaysWhere)
         EXPECT_EQ(index.error().line, doc->parseError().line);
         EXPECT_EQ(index.error().column, doc->parseError().linepos);
         ASSERT_EQ(index.rowCount(), c.rows);
-        for (qint64 r = 0; r < c.rows; ++r)
-            EXPECT_EQ(index.isClosed(DocumentIndex::Row(r)), c.closed[size_t(r)]) << r;
         for (qint64 r = 0; r < c.rows; ++r) {
+            EXPECT_EQ(index.isClosed(DocumentIndex::Row(r)), c.closed[size_t(r)]) << r;
             IndexedElement e;
             EXPECT_TRUE(index.read(DocumentIndex::Row(r), &e)) << index.lastError().toStdString();
             QByteArray bytes;

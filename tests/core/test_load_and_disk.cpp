@@ -14,23 +14,12 @@
 using namespace treelark;
 using testsupport::writeFile;
 
-namespace {
-
-QByteArray manyRows(int rows)
-{
-    QByteArray text = "<r>\n";
-    for (int i = 0; i < rows; ++i)
-        text += "  <row n=\"" + QByteArray::number(i) + "\">some text to read</row>\n";
-    return text + "</r>\n";
-}
-
-} // namespace
-
 TEST(LoadCancel, StoppedLoadKeepsThePreviousDocumentAndTellsNoOne)
 {
     QTemporaryDir dir;
     const QString small = writeFile(dir, "small.xml", "<kept/>");
-    const QString big = writeFile(dir, "big.xml", manyRows(100000)); // several progress reports
+    const QByteArray row = "<row n='1'>some text to read</row>\n";
+    const QString big = writeFile(dir, "big.xml", "<r>" + row.repeated(100000) + "</r>"); // several progress reports
     ApXmlMgr mgr;
     ASSERT_EQ(mgr.LoadXml(small, false), 0);
     const DOMDocumentPtr before = mgr.DOMDoc();
@@ -43,7 +32,6 @@ TEST(LoadCancel, StoppedLoadKeepsThePreviousDocumentAndTellsNoOne)
     });
     EXPECT_EQ(mgr.LoadXml(big, false), qint32(DOMError::Cancelled));
     EXPECT_EQ(mgr.DOMDoc(), before);
-    EXPECT_EQ(mgr.DOMDoc()->documentElement().nodeName(), "kept");
     EXPECT_EQ(mgr.sXMLFileName(), small);
     EXPECT_EQ(ready, 0);
     EXPECT_EQ(mgr.lastError(), "The load was cancelled.");
