@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QMouseEvent>
+#include <QSignalSpy>
 #include <QTreeWidget>
 
 using namespace treelark;
@@ -49,8 +50,10 @@ private slots:
         v->txtEditor->clear();
         QTest::keyClick(v->txtEditor, Qt::Key_Return);
         QCOMPARE(layerA(w)->text, QString("ApLayer(Roads)")); // the tree follows the edit
+        QSignalSpy added(v, &frmView::NodeAdded);
         v->cmdClose_Click();
-        QCOMPARE(layerA(w)->text, QString("ApLayer"));
+        QCOMPARE(layerA(w)->text, QString("ApLayer")); // a Name but no TagName: the bare name
+        QCOMPARE(added.size(), 0); // an element already in the document is no new one
         QVERIFY(w.editor()->isModified());
         QCOMPARE(w.editor()->stepCount(), 1);
         w.editor()->undo();
