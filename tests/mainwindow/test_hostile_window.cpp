@@ -43,7 +43,7 @@ private:
 
 private slots:
     // A bomb is refused with its reason on screen; an external entity loads without
-    // what it points at; a 20 MB text is described without showing it all.
+    // what it points at; a 20 MB text is described cut short.
     void theWindowSaysWhyShowsNoneOfItAndGoesOn()
     {
         const QString secret = write("secret.txt", "LOCAL-SECRET");
@@ -67,7 +67,7 @@ private slots:
         w.txtNodeName->setText("r");
         QVERIFY(hostile::measure("search beside 20 MB of text", [&] { w.cmdGetNode_MouseDown(Qt::NoModifier); }).millis
                 < hostile::kMaxMillis);
-        QVERIFY(w.txtInfo->toPlainText().size() < (1 << 20));
+        QVERIFY(w.txtInfo->toPlainText().size() < 10000 && w.txtInfo->toPlainText().contains("text cut"));
         stillUsable(w);
     }
 

@@ -147,16 +147,6 @@ private slots:
                  QString("TagName=A\nName=Roads\n|Attributes"));
     }
 
-    void longTextIsShownCut()
-    {
-        QByteArray big = "<r><a>" + QByteArray(5 * 1024 * 1024, 'x') + "</a><a>" + QByteArray(100, 'y') + "</a></r>";
-        frmMain w(write("big.xml", big));
-        search(w, "r");
-        const QString pane = w.txtInfo->toPlainText();
-        QVERIFY(pane.size() < 10000);
-        QVERIFY(pane.contains("text cut"));
-    }
-
     void treeClickReports()
     {
         frmMain w(sample());
