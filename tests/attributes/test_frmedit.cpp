@@ -235,7 +235,6 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("value");
         QTest::newRow("edit to a bad name") << false << "1a" << "v";
-        QTest::newRow("edit to an undeclared prefix") << false << "q:a" << "v";
         QTest::newRow("edit to a value XML cannot hold") << false << "a" << QString(QChar(1));
         QTest::newRow("add a bad name") << true << "a b" << "v";
     }
