@@ -89,13 +89,7 @@ TEST_P(EveryStep, UndoGivesTheDocumentBeforeAndRedoTheDocumentAfterByteForByte)
     EXPECT_EQ(saved(doc), after);
     EXPECT_TRUE(editor.isModified());
 
-    // and once more, as a user going back and forth does
-    editor.undo();
-    EXPECT_EQ(saved(doc), before);
-    editor.redo();
-    EXPECT_EQ(saved(doc), after);
-
-    // Undone, the document edits on as if the step had never been: nothing of it (a
+    // Undone again, the document edits on as if the step had never been: nothing of it (a
     // start tag marked rewritten, a declaration) lingers to show in the next save.
     editor.undo();
     DOMDocumentPtr fresh = load(*c.document);
@@ -217,29 +211,21 @@ TEST(EditorHistory, FlagFollowsTheCleanStateAndANewStepDropsTheRedoBranch)
 
 TEST(EditorHistory, PastItsBudgetTheOldestStepsAreForgottenAndTheirNodesFreed)
 {
-    qint64 costs[2] = {0, 0};
-    for (const bool tight : {false, true}) {
-        DOMDocumentPtr doc = load(kConfig);
-        DocumentEditor editor;
-        editor.setDocument(doc);
-        if (tight)
-            editor.setMemoryBudget(1); // nothing but the newest step fits
-        editor.removeNode(at(doc, "//ApLayer"));
-        if (!tight)
-            costs[0] = editor.historyCost();
-        editor.removeNode(at(doc, "//Note"));
-        if (!tight) {
-            costs[1] = editor.historyCost() - costs[0];
-            continue;
-        }
-        EXPECT_EQ(editor.historyCost(), costs[1]) << "what the forgotten step held is no longer counted";
-        EXPECT_EQ(editor.stepCount(), 2);
-        editor.undo();
-        EXPECT_FALSE(editor.canUndo()) << "the first step is forgotten";
-        EXPECT_FALSE(at(doc, "//Note").isNull());
-        editor.undo(); // does nothing
-        EXPECT_TRUE(at(doc, "//ApLayer[@TagName='A']").isNull());
-    }
+    DOMDocumentPtr doc = load(kConfig), twin = load(kConfig);
+    DocumentEditor editor, noteOnly;
+    editor.setDocument(doc);
+    editor.setMemoryBudget(1); // nothing but the newest step fits
+    editor.removeNode(at(doc, "//ApLayer"));
+    editor.removeNode(at(doc, "//Note"));
+    noteOnly.setDocument(twin);
+    noteOnly.removeNode(at(twin, "//Note"));
+    EXPECT_EQ(editor.historyCost(), noteOnly.historyCost()) << "what the forgotten step held is no longer counted";
+    EXPECT_EQ(editor.stepCount(), 2);
+    editor.undo();
+    EXPECT_FALSE(editor.canUndo()) << "the first step is forgotten";
+    EXPECT_FALSE(at(doc, "//Note").isNull());
+    editor.undo(); // does nothing
+    EXPECT_TRUE(at(doc, "//ApLayer[@TagName='A']").isNull());
 }
 
 } // namespace
