@@ -161,7 +161,6 @@ TEST(DocumentIndex, ShowsWhatTheDomShowsAndExtractsWholeSubtrees)
     QTemporaryDir dir;
     QStringList sources = {writeFile(dir, "gen.xml", generatedDocument(7, 3000)),
                            QStringLiteral(TREELARK_TEST_DATA_DIR "/sample_config.xml")};
-    // Real files of the system, where it has them.
     for (const char* real : {"/usr/share/mime/packages/freedesktop.org.xml", "/usr/share/X11/xkb/rules/evdev.xml"})
         if (QFileInfo::exists(QString::fromLatin1(real)))
             sources << QString::fromLatin1(real);

@@ -290,9 +290,7 @@ TEST(DomSafety, LoadsDoNotNest)
     const QString first = testsupport::writeFile(dir, "first.xml", "<r>" + QByteArray("<e>x</e>").repeated(200000) + "</r>");
     const QString second = testsupport::writeFile(dir, "second.xml", "<other/>");
 
-    ApXmlMgr mgr;
-    ApXmlMgr other;
-    DOMDocumentPtr sharing;
+    ApXmlMgr mgr, other;
     int nestedResult = -1, announced = 0;
     bool nestedDocLoaded = true;
     QObject::connect(&mgr, &ApXmlMgr::DOMReady, [&](DOMDocumentPtr) { ++announced; });

@@ -1,4 +1,4 @@
-// Saving writes a document back the way its file was written, and never half a file.
+// Saving writes a document back the way its file was written.
 #include "test_support.h"
 #include "treelark/dom.h"
 

@@ -79,7 +79,6 @@ TEST(Namespaces, MadeNodesTakeTheirNamesFromWhereTheyArePlaced)
 {
     DOMDocumentPtr d = parsed("<r xmlns='urn:d' xmlns:p='urn:p'><in xmlns:y='urn:y'/></r>");
     DOMNode made = d->createElement("p:q");
-    EXPECT_EQ(made.baseName(), "q");
     made.setAttribute("y:a", "1"); // declared only where it will go
     made.setAttribute("xml:lang", "en");
     DOMNode plain = d->createElement("e");
