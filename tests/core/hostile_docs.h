@@ -165,9 +165,10 @@ inline QByteArray manyNamespaces(int count)
     return d + "/>";
 }
 
-inline QByteArray utf16le(const QString& text)
+inline QByteArray utf16(const QString& text, bool bigEndian = false)
 {
-    return "\xFF\xFE" + QByteArray(QStringEncoder(QStringConverter::Utf16LE).encode(text));
+    QStringEncoder encoder(bigEndian ? QStringConverter::Utf16BE : QStringConverter::Utf16LE);
+    return QByteArray(bigEndian ? "\xFE\xFF" : "\xFF\xFE") + QByteArray(encoder.encode(text));
 }
 
 inline quint32 crc32(const QByteArray& data)
