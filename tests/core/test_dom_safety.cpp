@@ -322,7 +322,6 @@ TEST(DomSafety, FailedLoadsAndRootlessDocumentsAreNotSaved)
 {
     ApXmlMgr mgr;
     mgr.LoadXml(QStringLiteral("/nonexistent/x.xml"), false);
-    EXPECT_NE(mgr.DOMDoc()->parseError().errorCode, 0);
     QTemporaryDir dir;
     const QString out = dir.filePath("out.xml");
     mgr.Save(out);
