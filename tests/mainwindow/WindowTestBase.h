@@ -76,19 +76,12 @@ protected:
     static treelark::TreeItem* note(treelark::frmMain& w) { return row(w, root(w), 1); }
     static treelark::TreeItem* target(treelark::frmMain& w) { return row(w, root(w), 2); }
 
+    // The texts of the item's rows; of the top rows for no item.
     static QStringList childTexts(treelark::frmMain& w, treelark::TreeItem* item)
     {
         QStringList out;
         for (qsizetype i = 0; i < w.treeModel()->childCount(item); ++i)
             out << w.treeModel()->child(item, i)->text;
-        return out;
-    }
-
-    static QStringList topTexts(treelark::frmMain& w)
-    {
-        QStringList out;
-        for (qsizetype i = 0; i < w.treeModel()->topLevelCount(); ++i)
-            out << w.treeModel()->topLevelItem(i)->text;
         return out;
     }
 
