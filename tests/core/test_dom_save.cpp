@@ -33,8 +33,6 @@ TEST(DomSave, UneditedFilesOfSeveralStylesComeBackByteIdentical)
         "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"utf-8\" standalone=\"yes\"?>\n<r>\n  <ü>é</ü>\n</r>\n",
         // Latin-1 stays Latin-1
         "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<r>\n  <a>caf\xe9</a>\n</r>\n",
-        // one line, no layout at all
-        "<r><a><b/></a><c>t</c></r>\n",
         // an internal subset
         "<?xml version=\"1.0\"?>\n<!DOCTYPE r [\n<!ELEMENT r ANY>\n]>\n<r>\n  <a/>\n</r>\n",
         // a blank line after the root's start tag, blanks between inline elements, blank
