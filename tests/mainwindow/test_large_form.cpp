@@ -6,8 +6,6 @@
 #include "frmMessage.h"
 
 #include <QAbstractItemModelTester>
-#include <QLineEdit>
-#include <QTextEdit>
 
 using namespace treelark;
 

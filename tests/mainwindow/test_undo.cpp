@@ -4,8 +4,6 @@
 #include "WindowTestBase.h"
 #include "treelark/dCollection.h"
 
-#include <QApplication>
-
 #include <algorithm>
 #include <random>
 #include <unordered_set>
