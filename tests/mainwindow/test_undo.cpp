@@ -4,6 +4,8 @@
 #include "WindowTestBase.h"
 #include "treelark/dCollection.h"
 
+#include <QAbstractItemModelTester>
+
 #include <algorithm>
 #include <random>
 #include <unordered_set>
@@ -156,6 +158,8 @@ private slots:
         };
         int steps = 0;
         std::unordered_set<DOMNode> shownLast; // nodes a drag moved
+        // every change signal the edits send must leave the model consistent for any view
+        QAbstractItemModelTester tester(w.TreeView1->model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
         for (int i = 0; i < 300; ++i) {
             DOMNode n = anyNode(), other = anyNode();
             try {
