@@ -91,10 +91,13 @@ qint32 ApXmlMgr::LoadXml(QString& sFileName, bool bValidate)
             setDOMDoc(previous);
             return qint32(DOMError::Cancelled);
         }
-        if (m_oXmlDoc->parseError().errorCode == 0)
+        // Set whole at the end: a load refused from inside this one (a drop on the window
+        // while it reads) must not leave its message on a load that went well.
+        m_lastError = m_oXmlDoc->parseError().reason;
+        if (m_oXmlDoc->parseError().errorCode == 0) {
             m_sXMLFileName = sFileName;
-        else
-            m_lastError = m_oXmlDoc->parseError().reason;
+            m_lastError.clear();
+        }
         return 0;
     } catch (const DOMException& e) {
         m_lastError = e.description();

@@ -305,6 +305,7 @@ TEST(DomSafety, LoadsDoNotNest)
     });
     mgr.LoadXml(first, false);
     EXPECT_EQ(nestedResult, int(DOMError::Busy));
+    EXPECT_EQ(mgr.lastError(), ""); // the refusal was the nested call's, not this load's
     EXPECT_FALSE(nestedDocLoaded);
     EXPECT_EQ(announced, 1);
     EXPECT_EQ(mgr.DOMDoc()->documentElement().childCount(), 200000);
