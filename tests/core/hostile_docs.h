@@ -28,9 +28,10 @@
 
 namespace hostile {
 
-// The limits hold for the optimised build. Under AddressSanitizer (an unoptimised build
-// whose allocator copies on every realloc and keeps freed blocks in quarantine) the same
-// cases run with five times the room: there they catch runaways, not milliseconds.
+// The memory limit holds for the optimised build. Under AddressSanitizer (an unoptimised
+// build whose allocator copies on every realloc and keeps freed blocks in quarantine) the
+// same cases run with five times the room. Times are printed, never judged: a slow
+// machine must not fail a build, and a runaway shows in memory or in the test timeout.
 #if defined(__SANITIZE_ADDRESS__)
 constexpr qint64 kSlack = 5;
 #elif defined(__has_feature)
@@ -42,7 +43,6 @@ constexpr qint64 kSlack = 1;
 #else
 constexpr qint64 kSlack = 1;
 #endif
-constexpr qint64 kMaxMillis = 2000 * kSlack;
 constexpr qint64 kMaxMegabytes = 200 * kSlack;
 
 inline qint64 statusKb(const char* key)
