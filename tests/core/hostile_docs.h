@@ -1,6 +1,6 @@
 // Hostile documents, made on the fly (nothing large lives in the repository), and the
 // yardstick every load of one is held to: a clear error or a usable document, within
-// two seconds and 200 MB.
+// 200 MB (times are printed, not judged).
 //
 // Memory is read from /proc/self/status around the load. Before each load the kernel's
 // high-water mark is reset (writing 5 to /proc/self/clear_refs), so the peak after the

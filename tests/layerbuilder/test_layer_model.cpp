@@ -200,8 +200,8 @@ TEST(ConfigurationTextTest, CodesFlagsEscapingAndLayersWithoutFields)
     EXPECT_TRUE(ConfigurationText({}).isEmpty());
 }
 
-// A code that is no number is reported through the edit form; the other ways a layer
-// cannot be read are reached only here.
+// A layer code that is no number is reported through the edit form; the other ways a
+// layer cannot be read are reached only here.
 TEST_F(LayerModel, ALayerThatCannotBeReadIsReportedAndComesBackEmpty)
 {
     const auto fields = [](int n) {

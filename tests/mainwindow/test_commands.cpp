@@ -214,13 +214,15 @@ private slots:
         QCOMPARE(w.loadedFile(), sample());
         QCOMPARE(script->settings.value("LastURL/LastURL"), sample());
 
-        // a prefixed node takes its declaration along
+        // a prefixed node takes its declaration along; the message names it without the prefix
         w.txtNodeName->setText(write("ns.xml", "<r xmlns:p=\"urn:p\"><p:item p:k=\"v\"/></r>"));
         w.toolbarClick("load");
         rightClick(w, w.treeModel()->child(w.treeModel()->topLevelItem(0), 0));
         const QString item = dir.filePath("item.xml");
+        script->clearAsked();
         script->queueSave(item);
         w.runMenuCommand("SaveToFile");
+        QCOMPARE(script->messagesShown(), QStringList{"XMLNode: item is saved to " + item});
         QVERIFY2(saved->load(item), qPrintable(saved->parseError().reason));
         QCOMPARE(saved->documentElement().nodeName(), QString("p:item"));
 

@@ -1,6 +1,6 @@
 // Hostile documents loaded the way a user loads them (name box, then Load). What the
 // loader refuses is the core suite's business; here the window must say why, show none
-// of it, stay within two seconds and 200 MB, and afterwards still load, search and save
+// of it, stay within 200 MB, and afterwards still load, search and save
 // a good file. Saving that fails must keep the document marked changed and the old file.
 #include "../core/file_size_limit.h"
 #include "../core/hostile_docs.h"
@@ -60,7 +60,7 @@ private slots:
                                                 + "'>]><r>&e;</r>"),
                      "external entity (window)");
         QCOMPARE(childTexts(w, nullptr), QStringList{"r"});
-        QVERIFY(!w.txtInfo->toPlainText().contains("SECRET"));
+        QVERIFY(!w.txtInfo->toPlainText().contains("SECRET") && !w.document()->xml().contains("SECRET"));
 
         loadInWindow(w, write("text.xml", "<r>" + QByteArray(20 << 20, 't') + "</r>"), "20 MB text node (window)");
         w.txtNodeName->setText("r");

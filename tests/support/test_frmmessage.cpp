@@ -69,21 +69,28 @@ private slots:
     }
 
     // The text box follows the outer size, frame included, while both sides exceed 1000
-    // twips; too small or minimised, it stays where it was.
+    // twips, however large (beyond 16-bit twips too); too small or minimised, it stays.
     void textBoxFollowsOnlyUsableSizes()
     {
         frmMessage form;
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
-        form.resize(twipsToPixelsX(6000, &form), twipsToPixelsY(5000, &form));
-        const QRect big = form.txtMessage->geometry();
-        const int W = pixelsToTwipsX(form.frameGeometry().width(), &form);
-        const int H = pixelsToTwipsY(form.frameGeometry().height(), &form);
-        QCOMPARE(big, QRect(twipsToPixelsX(100, &form), twipsToPixelsY(100, &form), twipsToPixelsX(W - 200, &form),
-                            twipsToPixelsY(H - 500, &form)));
-        form.resize(twipsToPixelsX(900, &form), twipsToPixelsY(5000, &form));
-        QCOMPARE(form.width(), twipsToPixelsX(900, &form)); // the platform allowed it
+        const auto resized = [&form](int w, int h) {
+            form.resize(twipsToPixelsX(w, &form), twipsToPixelsY(h, &form));
+            const int W = pixelsToTwipsX(form.frameGeometry().width(), &form);
+            const int H = pixelsToTwipsY(form.frameGeometry().height(), &form);
+            return QRect(twipsToPixelsX(100, &form), twipsToPixelsY(100, &form), twipsToPixelsX(W - 200, &form),
+                         twipsToPixelsY(H - 500, &form));
+        };
+        QCOMPARE(resized(40005, 36000), form.txtMessage->geometry());
+        QCOMPARE(form.width(), twipsToPixelsX(40005, &form)); // the platform allowed it
+        const QRect big = resized(6000, 5000);
         QCOMPARE(form.txtMessage->geometry(), big);
+        for (const QSize tooSmall : {QSize(900, 5000), QSize(6000, 900)}) {
+            resized(tooSmall.width(), tooSmall.height());
+            QCOMPARE(form.size(), QSize(twipsToPixelsX(tooSmall.width(), &form), twipsToPixelsY(tooSmall.height(), &form)));
+            QCOMPARE(form.txtMessage->geometry(), big);
+        }
         form.setWindowState(Qt::WindowMinimized);
         if (!form.isMinimized())
             QSKIP("this platform does not minimise windows");
