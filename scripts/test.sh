@@ -14,6 +14,7 @@ ctest --test-dir build/release --output-on-failure -j 2 --timeout 900
 # the benchmarks are run by hand; here they only have to work, on a small document
 WIDE_CHILDREN=100000 bash bench/run_open_bench.sh 10 1
 bash bench/run_message_bench.sh 10 1 build/release --smoke
+build/release/bench/bench_merge --wide 20000
 
 bash "$here/build.sh" asan
 # the packaging check builds the library again from scratch; once is enough
