@@ -54,14 +54,7 @@ private:
     size_t m_pos = 0;
 };
 
-// The next node in document order below `top`, or null.
-DOMNode following(const DOMNode& cur, const DOMNode& top)
-{
-    DOMNode next = cur.firstChild();
-    for (DOMNode up = cur; next.isNull() && !up.isNull() && up != top; up = up.parentNode())
-        next = up.nextSibling();
-    return next;
-}
+using testsupport::following;
 
 qint64 countNodes(const DOMNode& top, qint64 limit)
 {

@@ -80,13 +80,8 @@ bool countsAgree(const DOMDocumentPtr& doc)
 {
     qint64 walked = 0;
     const DOMNode top = doc->asNode();
-    for (DOMNode n = top.firstChild(); !n.isNull();) {
+    for (DOMNode n = top.firstChild(); !n.isNull(); n = testsupport::following(n, top))
         walked += n.nodeType() != NODE_DOCUMENT_TYPE;
-        DOMNode next = n.firstChild();
-        for (DOMNode up = n; next.isNull() && !up.isNull() && up != top; up = up.parentNode())
-            next = up.nextSibling();
-        n = next;
-    }
     return doc->selectNodes("//").length() == walked && doc->xmlLength() == doc->xml().size();
 }
 

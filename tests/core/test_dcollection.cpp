@@ -308,14 +308,6 @@ TEST(dCollectionSort, QuicksortOfLargeInputsOfEveryShape)
         dCollection::QuicksortDouble(input, 0, n - 1);
         EXPECT_EQ(input, expected);
     }
-
-    dOrderedList texts;
-    for (qint32 i = 0; i < n; ++i)
-        texts.add(QString::number((i * 7919) % n));
-    QList<qint32> numbers;
-    ASSERT_EQ(dCollection::ReturnSortedNumeric(numbers, &texts), n);
-    for (qint32 i = 0; i < n; ++i)
-        ASSERT_EQ(numbers[i], i);
 }
 
 TEST(dCollectionScale, MillionKeysAndTheirDuplicates)

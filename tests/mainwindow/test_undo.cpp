@@ -2,6 +2,7 @@
 // the close prompt reads), the tree keeping what the user had open, and a long run of random
 // edits after each of which the tree's loaded rows are exactly the document's children.
 #include "WindowTestBase.h"
+#include "dom_meaning.h"
 #include "treelark/dCollection.h"
 
 #include <QAbstractItemModelTester>
@@ -147,13 +148,8 @@ private slots:
         auto pick = [&](int n) { return int(rng() % unsigned(n)); };
         auto anyNode = [&] {
             std::vector<DOMNode> all;
-            for (DOMNode n = doc->documentElement(); !n.isNull();) {
+            for (DOMNode n = doc->documentElement(); !n.isNull(); n = testsupport::following(n, doc->asNode()))
                 all.push_back(n);
-                DOMNode next = n.firstChild();
-                for (DOMNode up = n; next.isNull() && !up.isNull(); up = up.parentNode())
-                    next = up.nextSibling();
-                n = next;
-            }
             return all[size_t(pick(int(all.size())))];
         };
         int steps = 0;

@@ -12,6 +12,15 @@
 
 namespace testsupport {
 
+// The next node in document order below `top` (top itself excluded), or null.
+inline treelark::DOMNode following(const treelark::DOMNode& cur, const treelark::DOMNode& top)
+{
+    treelark::DOMNode next = cur.firstChild();
+    for (treelark::DOMNode up = cur; next.isNull() && !up.isNull() && up != top; up = up.parentNode())
+        next = up.nextSibling();
+    return next;
+}
+
 inline QString expandedName(const treelark::DOMNode& n)
 {
     return QLatin1Char('{') + n.namespaceURI() + QLatin1Char('}') + n.baseName();
