@@ -91,12 +91,13 @@ qint32 ApXmlMgr::LoadXml(QString& sFileName, bool bValidate)
             setDOMDoc(previous);
             return qint32(DOMError::Cancelled);
         }
-        // Set whole at the end: a load refused from inside this one (a drop on the window
+        // Set again at the end: a load refused from inside this one (a drop on the window
         // while it reads) must not leave its message on a load that went well.
-        m_lastError = m_oXmlDoc->parseError().reason;
         if (m_oXmlDoc->parseError().errorCode == 0) {
             m_sXMLFileName = sFileName;
             m_lastError.clear();
+        } else {
+            m_lastError = m_oXmlDoc->parseError().reason;
         }
         return 0;
     } catch (const DOMException& e) {
