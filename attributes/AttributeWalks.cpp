@@ -165,27 +165,4 @@ void CopyNameToAliases(const DOMNode& pNode)
     }
 }
 
-QString ViewItemLabel(const DOMNode& pNode)
-{
-    QString tagName, name;
-    const DOMNamedNodeMap attrs = pNode.attributes();
-    if (!attrs.isNull()) {
-        const qint64 n = attrs.length();
-        for (qint64 i = 0; i < n && (tagName.isEmpty() || name.isEmpty()); ++i) {
-            const DOMNode a = attrs.item(i);
-            const QString attrName = a.nodeName();
-            if (attrName == QLatin1String("TagName"))
-                tagName = a.value();
-            else if (attrName == QLatin1String("Name"))
-                name = a.value();
-        }
-    }
-    const QString nodeName = pNode.nodeName();
-    if (tagName.isEmpty())
-        return nodeName;
-    if (tagName == name || name.isEmpty())
-        return nodeName + QLatin1String(" (") + tagName + QLatin1Char(')');
-    return nodeName + QLatin1String(" (") + tagName + QLatin1Char(',') + name + QLatin1Char(')');
-}
-
 } // namespace treelark

@@ -32,9 +32,5 @@ void ApplyToChildNodes(const DOMNode& pNode, const QString& sName, const QString
 // nothing.
 void CopyNameToAliases(const DOMNode& pNode);
 
-// The tree label the attribute editor gives an element when it closes with OK. Unlike
-// the tree builder's label, an element without a TagName shows its bare name even when
-// it has a Name.
-QString ViewItemLabel(const DOMNode& pNode);
 
 } // namespace treelark

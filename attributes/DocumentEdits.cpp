@@ -16,23 +16,33 @@ bool isInDocument(DocumentEditor* editor, const DOMNode& node)
             n = n.parentNode();
         return !n.isNull();
     } catch (const DOMException&) {
-        return false;
+        return false; // a node the DOM cannot walk up from hangs nowhere
     }
 }
+
+namespace {
+
+bool g_editing = false;
+
+} // namespace
+
+bool attributeWindowEditing() { return g_editing; }
 
 void applyEdit(DocumentEditor* editor, const QString& stepName, const DOMNode& target,
                const std::function<void()>& change)
 {
-    if (isInDocument(editor, target))
-        editor->performWhole(stepName, change);
-    else
-        change();
-}
-
-void markDocumentChanged(DocumentEditor* editor)
-{
-    if (editor)
-        editor->setModified(true);
+    const bool outer = !g_editing;
+    g_editing = true;
+    try {
+        if (isInDocument(editor, target))
+            editor->performWhole(stepName, change);
+        else
+            change();
+    } catch (...) {
+        g_editing = !outer;
+        throw; // the caller says why
+    }
+    g_editing = !outer;
 }
 
 QString refusalText(const QString& what, const DOMException& e)

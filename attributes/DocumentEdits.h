@@ -21,8 +21,10 @@ bool isInDocument(DocumentEditor* editor, const DOMNode& node);
 void applyEdit(DocumentEditor* editor, const QString& stepName, const DOMNode& target,
                const std::function<void()>& change);
 
-// Sets the document-changed flag (nothing without an editor).
-void markDocumentChanged(DocumentEditor* editor);
+// Whether one of the attribute windows is making a change right now. They show their own
+// changes as they make them; what they follow from the edit layer is everybody else's
+// (undo, redo, the main window's commands).
+bool attributeWindowEditing();
 
 // Text for a refused change, naming what was asked and why it was refused.
 QString refusalText(const QString& what, const DOMException& e);

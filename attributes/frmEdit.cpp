@@ -2,6 +2,7 @@
 
 #include "AttributeWalks.h"
 #include "DocumentEdits.h"
+#include "DocumentEditor.h"
 #include "Twips.h"
 #include "clsWin32API.h"
 #include "modUtils.h"
@@ -36,8 +37,9 @@ frmEdit* frmEdit::instance(QWidget* owner, DocumentEditor* editor)
 
 frmEdit* frmEdit::openInstance() { return openDialog(); }
 
-frmEdit::frmEdit(QWidget* owner, DocumentEditor* editor) : QWidget(owner, Qt::Tool), m_editor(editor)
+frmEdit::frmEdit(QWidget* owner, DocumentEditor* editor) : QWidget(owner, Qt::Tool)
 {
+    setEditor(editor);
     setObjectName(QStringLiteral("frmEdit"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Edit"));
@@ -102,6 +104,35 @@ frmEdit::frmEdit(QWidget* owner, DocumentEditor* editor) : QWidget(owner, Qt::To
 
 frmEdit::~frmEdit() = default;
 
+void frmEdit::setEditor(DocumentEditor* editor)
+{
+    if (m_editor)
+        disconnect(m_editor, nullptr, this, nullptr);
+    m_editor = editor;
+    if (editor)
+        connect(editor, &DocumentEditor::changed, this, [this] { followChange(); });
+}
+
+void frmEdit::followChange()
+{
+    if (attributeWindowEditing() || !m_targetInDocument || !isVisible())
+        return;
+    if (!isInDocument(m_editor, pNodeTarget)) {
+        closeBecause(pNodeTarget.nodeName() + QStringLiteral(" is no longer in the document"));
+        return;
+    }
+    if (!m_attributeName.isEmpty() && GetpAttributeByName(pNodeTarget, m_attributeName).isNull())
+        closeBecause(QStringLiteral("the attribute ") + m_attributeName + QStringLiteral(" is no longer on ")
+                     + pNodeTarget.nodeName());
+}
+
+void frmEdit::closeBecause(const QString& what)
+{
+    m_targetInDocument = false;
+    cmdCancel_Click();
+    prompts().message(QStringLiteral("The edit dialog was closed: ") + what + QLatin1Char('.'), MsgButtons::OK);
+}
+
 bool frmEdit::nodeTextMode() const { return !txtName->isEnabled(); }
 
 QTreeWidgetItem* frmEdit::targetRow() const
@@ -117,10 +148,13 @@ void frmEdit::SetNodeText(const DOMNode& pNode)
         return;
     pNodeTarget = pNode;
     pAttributeTarget = DOMNode();
+    m_targetInDocument = isInDocument(m_editor, pNode);
+    m_attributeName.clear();
     try {
         txtName->setText(pNode.baseName());
         txtValue->setText(pNode.text());
-    } catch (const DOMException&) {
+    } catch (const DOMException& e) {
+        refused(QStringLiteral("Reading the text of ") + pNode.nodeName(), e);
     }
     txtName->setEnabled(false);
     bAdd = false;
@@ -132,12 +166,16 @@ void frmEdit::SetAttribute(const DOMNode& pNode, const DOMNode& pAttribute, QTre
 {
     pNodeTarget = pNode;
     pAttributeTarget = pAttribute;
+    m_targetInDocument = isInDocument(m_editor, pNode);
+    m_attributeName.clear();
     txtName->setEnabled(true);
     if (!pAttribute.isNull()) {
         try {
             txtValue->setText(pAttribute.value());
             txtName->setText(pAttribute.nodeName());
-        } catch (const DOMException&) {
+            m_attributeName = pAttribute.nodeName();
+        } catch (const DOMException& e) {
+            refused(QStringLiteral("Reading the attribute"), e);
         }
     }
     oItemTarget = oItemIn;
@@ -187,7 +225,6 @@ void frmEdit::cmdOK_Click()
     // A refused change leaves the dialog open to be put right.
     if (!done)
         return;
-    markDocumentChanged(m_editor);
     close();
 }
 
@@ -243,6 +280,7 @@ bool frmEdit::okEdit(const QString& name, const QString& value)
             oldValue = pAttributeTarget.value();
             changed = value != oldValue || name != oldName;
         } catch (const DOMException&) {
+            changed = true; // an attribute that cannot be read is written afresh
         }
     }
     const bool children = chkChildNodes->isChecked();

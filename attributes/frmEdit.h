@@ -32,7 +32,8 @@ public:
     explicit frmEdit(QWidget* owner = nullptr, DocumentEditor* editor = nullptr);
     ~frmEdit() override;
 
-    void setEditor(DocumentEditor* editor) { m_editor = editor; }
+    // Changes go through `editor`; the dialog follows what others change there.
+    void setEditor(DocumentEditor* editor);
 
     // Node-text mode. An empty pNode leaves the dialog as it is.
     void SetNodeText(const DOMNode& pNode);
@@ -70,6 +71,10 @@ private:
     bool okEdit(const QString& name, const QString& value);
     void writeRow(const QString& name, const QString& value);
     void refused(const QString& what, const DOMException& e);
+    // Another change to the document (an undo, the main window's): once what the dialog
+    // edits is gone, it closes, saying why. What the user typed is never overwritten.
+    void followChange();
+    void closeBecause(const QString& what);
 
     DocumentEditor* m_editor = nullptr;
     DOMNode pNodeTarget;
@@ -79,6 +84,8 @@ private:
     QPointer<QTreeWidget> m_list;
     QTreeWidgetItem* oItemTarget = nullptr;
     bool bAdd = false;
+    bool m_targetInDocument = false;
+    QString m_attributeName; // the attribute being edited, by the name it had
 };
 
 } // namespace treelark

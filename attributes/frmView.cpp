@@ -2,6 +2,7 @@
 
 #include "AttributeWalks.h"
 #include "DocumentEdits.h"
+#include "DocumentEditor.h"
 #include "SortListByColumn.h"
 #include "Twips.h"
 #include "clsWin32API.h"
@@ -19,6 +20,8 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTreeWidget>
+
+#include <algorithm>
 
 namespace treelark {
 
@@ -40,8 +43,9 @@ public:
 
 } // namespace
 
-frmView::frmView(QWidget* owner, DocumentEditor* editor) : QWidget(owner, Qt::Tool), m_editor(editor)
+frmView::frmView(QWidget* owner, DocumentEditor* editor) : QWidget(owner, Qt::Tool)
 {
+    setEditor(editor);
     setObjectName(QStringLiteral("frmView"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Attribute Editor"));
@@ -103,6 +107,35 @@ frmView::frmView(QWidget* owner, DocumentEditor* editor) : QWidget(owner, Qt::To
 
 frmView::~frmView() = default;
 
+void frmView::setEditor(DocumentEditor* editor)
+{
+    if (m_editor)
+        disconnect(m_editor, nullptr, this, nullptr);
+    m_editor = editor;
+    if (editor)
+        connect(editor, &DocumentEditor::changed, this, &frmView::followChange);
+}
+
+void frmView::followChange(const DocumentChange& change)
+{
+    if (attributeWindowEditing() || bAddingNode || pNodeCurrent.isNull())
+        return;
+    if (!isInDocument(m_editor, pNodeCurrent)) {
+        const QString name = pNodeCurrent.nodeName();
+        pNodeCurrent = DOMNode();
+        closeEditDialog();
+        close();
+        prompts().message(QStringLiteral("The element ") + name
+                              + QStringLiteral(" is no longer in the document; its attribute editor was closed."),
+                          MsgButtons::OK);
+        return;
+    }
+    if (std::find(change.nodes.begin(), change.nodes.end(), pNodeCurrent) != change.nodes.end()) {
+        closeEditDialog(); // its row is about to go
+        FilllvwInfo(pNodeCurrent);
+    }
+}
+
 QTreeWidgetItem* frmView::selectedRow() const { return rowAlive(oItemSelected) ? oItemSelected : nullptr; }
 
 bool frmView::rowAlive(QTreeWidgetItem* row) const { return row && lvwInfo->indexOfTopLevelItem(row) >= 0; }
@@ -125,10 +158,9 @@ void frmView::ResetlvwInfo()
     lvwInfo->setColumnWidth(1, twipsToPixelsX(int(width * 1.9 / 3), this));
 }
 
-void frmView::FilllvwInfo(const DOMNode& pNode, const QPersistentModelIndex& oNodeCurrentIn)
+void frmView::FilllvwInfo(const DOMNode& pNode)
 {
     ResetlvwInfo();
-    oNodeCurrent = oNodeCurrentIn;
     if (pNode.isNull())
         return;
     pNodeCurrent = pNode;
@@ -146,7 +178,9 @@ void frmView::FilllvwInfo(const DOMNode& pNode, const QPersistentModelIndex& oNo
             rows.append(row);
         }
         lvwInfo->addTopLevelItems(rows);
-    } catch (const DOMException&) {
+    } catch (const DOMException& e) {
+        prompts().message(refusalText(QStringLiteral("Reading the attributes of ") + pNode.nodeName(), e),
+                          MsgButtons::OK);
     }
     ResortList(lvwInfo); // a list the user sorted stays sorted when refilled
 }
@@ -293,9 +327,10 @@ void frmView::mnuCommands_Click(const QString& caption)
         try {
             applyEdit(m_editor, QStringLiteral("Copy Name to aliases"), pNodeCurrent,
                       [&] { CopyNameToAliases(pNodeCurrent); });
-        } catch (const DOMException&) {
+        } catch (const DOMException& e) {
+            prompts().message(refusalText(QStringLiteral("Copying the Name into the aliases"), e), MsgButtons::OK);
         }
-        FilllvwInfo(pNodeCurrent, oNodeCurrent);
+        FilllvwInfo(pNodeCurrent);
     } else if (caption == QLatin1String("ToUpper")) {
         changeCase(true);
     } else if (caption == QLatin1String("ToLower")) {
@@ -337,7 +372,10 @@ void frmView::deleteSelected()
     try {
         applyEdit(m_editor, QStringLiteral("Delete attribute ") + name, pNodeCurrent,
                   [&] { DeleteAttribute(pNodeCurrent, name, recursive); });
-    } catch (const DOMException&) {
+    } catch (const DOMException& e) {
+        prompts().message(refusalText(QStringLiteral("Deleting the attribute \"") + name + QLatin1Char('"'), e),
+                          MsgButtons::OK);
+        FilllvwInfo(pNodeCurrent); // the row shows the attribute the element kept
     }
 }
 
@@ -355,26 +393,20 @@ void frmView::changeCase(bool upper)
     try {
         applyEdit(m_editor, (upper ? QStringLiteral("Upper case ") : QStringLiteral("Lower case ")) + name,
                   pNodeCurrent, [&] { ChangeAttributeCase(pNodeCurrent, name, upper, recursive); });
-    } catch (const DOMException&) {
+    } catch (const DOMException& e) {
+        prompts().message(refusalText(QStringLiteral("Changing the case of \"") + name + QLatin1Char('"'), e),
+                          MsgButtons::OK);
+        return;
     }
     row->setText(1, upper ? row->text(1).toUpper() : row->text(1).toLower());
-    markDocumentChanged(m_editor);
 }
 
 void frmView::cmdClose_Click()
 {
     if (txtEditor->isVisible())
         txtEditor_Commit();
-    if (oNodeCurrent.isValid() && !pNodeCurrent.isNull()) {
-        try {
-            const_cast<QAbstractItemModel*>(oNodeCurrent.model())
-                ->setData(oNodeCurrent, ViewItemLabel(pNodeCurrent), Qt::DisplayRole);
-        } catch (const DOMException&) {
-        }
-    }
     if (bAddingNode)
         emit NodeAdded(true, pNodeCurrent);
-    markDocumentChanged(m_editor);
     closeEditDialog();
     close();
 }

@@ -8,7 +8,6 @@
 
 #include "treelark/dom.h"
 
-#include <QPersistentModelIndex>
 #include <QWidget>
 
 class QAction;
@@ -22,6 +21,7 @@ class QTreeWidgetItem;
 namespace treelark {
 
 class DocumentEditor;
+struct DocumentChange;
 
 class frmView : public QWidget {
     Q_OBJECT
@@ -30,14 +30,14 @@ public:
     explicit frmView(QWidget* owner = nullptr, DocumentEditor* editor = nullptr);
     ~frmView() override;
 
-    void setEditor(DocumentEditor* editor) { m_editor = editor; }
+    // Changes go through `editor`, and the list follows what others change there.
+    void setEditor(DocumentEditor* editor);
 
     // True while the listed element is a new one, not yet in the document.
     bool bAddingNode = false;
 
-    // Lists pNode's attributes. oNodeCurrentIn is the tree row showing it, relabelled
-    // on OK (a model index of any model: the label is set as its display text).
-    void FilllvwInfo(const DOMNode& pNode, const QPersistentModelIndex& oNodeCurrentIn = QPersistentModelIndex());
+    // Lists pNode's attributes.
+    void FilllvwInfo(const DOMNode& pNode);
     void ResetlvwInfo();
 
     // The popup's commands, by caption.
@@ -80,10 +80,12 @@ private:
     void changeCase(bool upper);
     bool rowAlive(QTreeWidgetItem* row) const;
     void closeEditDialog();
+    // Another change to the document (an undo, the main window's): the list shows the
+    // element as it is now, or the window closes, saying why, once the element is gone.
+    void followChange(const DocumentChange& change);
 
     DocumentEditor* m_editor = nullptr;
     DOMNode pNodeCurrent;
-    QPersistentModelIndex oNodeCurrent;
     QTreeWidgetItem* oItemSelected = nullptr;
     DOMNode pAttributeSelected;
     int xPopup = 0;

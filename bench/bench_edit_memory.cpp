@@ -9,7 +9,6 @@
 // resident memory is printed beside it.
 //
 //   bench_edit_memory [ELEMENTS] [CYCLES]        (defaults: 20000, 100)
-#include "AppState.h"
 #include "frmMain.h"
 #include "ScriptedPrompts.h"
 

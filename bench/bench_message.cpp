@@ -8,7 +8,6 @@
 //   bench_message FILE [--runs N] [--smoke]
 // --smoke only checks that everything runs; it does not judge the figures.
 #include "bench_common.h"
-#include "AppState.h"
 #include "LargeTextView.h"
 #include "frmMain.h"
 #include "process_memory.h"

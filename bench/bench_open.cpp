@@ -9,7 +9,6 @@
 //   closing the document, and (with --wide) expanding a root of a million children.
 //
 //   bench_open FILE [--name ELEMENT] [--wide WIDEFILE] [--runs N]
-#include "AppState.h"
 #include "frmMain.h"
 #include "bench_common.h"
 #include "process_memory.h"

@@ -55,6 +55,8 @@ DocumentEditor::DocumentEditor(QObject* parent) : QObject(parent), m_stack(new Q
     m_stack->setUndoLimit(kMaxSteps);
     connect(m_stack, &QUndoStack::indexChanged, this, &DocumentEditor::historyChanged);
     connect(m_stack, &QUndoStack::cleanChanged, this, &DocumentEditor::historyChanged);
+    connect(m_stack, &QUndoStack::indexChanged, this, &DocumentEditor::reportModified);
+    connect(m_stack, &QUndoStack::cleanChanged, this, &DocumentEditor::reportModified);
 }
 
 DocumentEditor::~DocumentEditor()
@@ -71,7 +73,7 @@ void DocumentEditor::setDocument(DOMDocumentPtr doc)
     m_stack->clear();
     m_doc = std::move(doc);
     m_stack->setClean();
-    setModified(false);
+    reportModified();
     emit historyChanged();
 }
 
@@ -207,7 +209,6 @@ void DocumentEditor::undo()
         return;
     const QString text = m_stack->undoText();
     m_stack->undo();
-    setModified(!m_stack->isClean());
     emit stepReplayed(QStringLiteral("Undo: ") + text);
 }
 
@@ -217,22 +218,30 @@ void DocumentEditor::redo()
         return;
     const QString text = m_stack->redoText();
     m_stack->redo();
-    setModified(!m_stack->isClean());
     emit stepReplayed(QStringLiteral("Redo: ") + text);
 }
 
-void DocumentEditor::setModified(bool modified)
+bool DocumentEditor::isModified() const
 {
-    if (m_modified == modified)
+    // The stack forgets its clean point (cleanIndex -1) when the step limit drops the step
+    // it stood on; a clean point behind a step the budget emptied cannot be undone back
+    // to, and the stack is not at it either, so isClean() answers both.
+    return !m_stack->isClean();
+}
+
+void DocumentEditor::reportModified()
+{
+    const bool now = isModified();
+    if (now == m_lastModified)
         return;
-    m_modified = modified;
-    emit modifiedChanged(modified);
+    m_lastModified = now;
+    emit modifiedChanged(now);
 }
 
 void DocumentEditor::markSaved()
 {
     m_stack->setClean();
-    setModified(false);
+    reportModified();
 }
 
 } // namespace treelark

@@ -68,11 +68,12 @@ public:
     QString redoText() const;
     int stepCount() const;
 
-    // The document-changed flag: set by the actions that change the document (as each
-    // says), set by undo and redo unless they return to the state last loaded or saved,
-    // which clears it.
-    bool isModified() const { return m_modified; }
-    void setModified(bool modified);
+    // Whether the document differs from what was last loaded or saved. Never set by hand:
+    // it is the history's own answer (not at its clean point, or the clean point lost to
+    // the step limit or the memory budget), so every change that went through here
+    // counts, undoing back to the saved state counts as unchanged, and a refused change
+    // that left the document as it was counts as nothing.
+    bool isModified() const;
     // The document was just written out: this state is the clean one.
     void markSaved();
 
@@ -96,7 +97,8 @@ private:
 
     DOMDocumentPtr m_doc;
     QUndoStack* m_stack;
-    bool m_modified = false;
+    bool m_lastModified = false;
+    void reportModified();
     qint64 m_cost = 0;
     qint64 m_budget = kMemoryBudget;
 };

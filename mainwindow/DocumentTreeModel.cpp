@@ -30,11 +30,12 @@ std::unique_ptr<TreeItem> DocumentTreeModel::makeItem(const TreeRow& row, TreeIt
     return item;
 }
 
-void DocumentTreeModel::setSource(std::shared_ptr<const RowSource> source)
+void DocumentTreeModel::setSource(std::shared_ptr<const RowSource> source, bool keepEmptyRows)
 {
     beginResetModel();
-    m_top.rows.clear();
-    m_itemCount = 0;
+    // An empty row (a document that had no element) shows no node of any source.
+    std::erase_if(m_top.rows, [keepEmptyRows](const TreeItem::Slot& s) { return !keepEmptyRows || !s.row.isNull(); });
+    m_itemCount = countItems(m_top) - 1;
     m_source = std::move(source);
     m_keysOnly = !m_source->readOnlyReason().isEmpty();
     endResetModel();
@@ -495,16 +496,6 @@ QVariant DocumentTreeModel::data(const QModelIndex& index, int role) const
     if (item->text.size() > kShownChars)
         return QString(item->text.left(kShownChars) + QChar(0x2026));
     return item->text;
-}
-
-bool DocumentTreeModel::setData(const QModelIndex& index, const QVariant& value, int role)
-{
-    TreeItem* item = itemFromIndex(index);
-    if (!item || (role != Qt::DisplayRole && role != Qt::EditRole))
-        return false;
-    item->text = value.toString();
-    emit dataChanged(index, index, {Qt::DisplayRole});
-    return true;
 }
 
 Qt::ItemFlags DocumentTreeModel::flags(const QModelIndex& index) const

@@ -53,9 +53,9 @@ public:
     explicit DocumentTreeModel(QObject* parent = nullptr);
     ~DocumentTreeModel() override;
 
-    // The rows shown from now on; the tree is emptied. (Until one is set: the rows of
-    // whatever document nodes are added.)
-    void setSource(std::shared_ptr<const RowSource> source);
+    // The rows shown from now on; the tree is emptied, but for its empty rows when
+    // `keepEmptyRows`. (Until one is set: the rows of whatever document nodes are added.)
+    void setSource(std::shared_ptr<const RowSource> source, bool keepEmptyRows = false);
     const RowSource& source() const { return *m_source; }
     // The one way the tree is built: a top-level item for a top row (an empty one for
     // nothing), its branch made as it is shown.
@@ -87,9 +87,6 @@ public:
     bool hasChildren(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
-    // An item's text set from outside (the attribute editor labels its element by its
-    // own rule on OK); it holds until the node changes again.
-    bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
 
 private:
     TreeItem* container(const QModelIndex& parent) const;

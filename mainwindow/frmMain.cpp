@@ -1,88 +1,48 @@
 #include "frmMain.h"
 
-#include "AppState.h"
+#include "AttributeCommands.h"
+#include "ClickedNode.h"
 #include "DocumentEditor.h"
+#include "DocumentSession.h"
+#include "InfoPane.h"
+#include "LayerCommands.h"
+#include "LoadController.h"
+#include "LoadProgress.h"
+#include "MergeController.h"
+#include "NodeCommands.h"
+#include "NodeMenu.h"
+#include "PrintController.h"
+#include "SaveCommands.h"
+#include "SearchController.h"
+#include "StatusLine.h"
+#include "TreeDragDrop.h"
+#include "TreeNavigator.h"
 #include "Twips.h"
 #include "modUtils.h"
-#include "treelark/Busy.h"
 #include "treelark/Prompts.h"
 
-#include <algorithm>
-
 #include <QAction>
-#include <QResizeEvent>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDateTime>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QLabel>
 #include <QLineEdit>
-#include <QLocale>
-#include <QMouseEvent>
 #include <QMenu>
-#include <QProgressBar>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTextEdit>
-#include <QSplitter>
 #include <QTimer>
-#include <QUrl>
-#include <QWindow>
 #include <QToolBar>
 #include <QTreeView>
 #include <QVBoxLayout>
+#include <QWindow>
 
 namespace treelark {
-
-namespace {
-
-const QString kXmlFilter = QStringLiteral("*.xml|*.xml|*.*|*.*");
-
-struct ButtonSpec {
-    const char* caption;
-    const char* key;
-    const char* tip;
-    const char* themeIcon;
-    QStyle::StandardPixmap fallback;
-};
-
-const ButtonSpec kButtons[] = {
-    {"Browse", "browse", "Open file", "document-open", QStyle::SP_DialogOpenButton},
-    {"Load", "load", "Load", "view-refresh", QStyle::SP_BrowserReload},
-    {"Save", "save", "Save", "document-save", QStyle::SP_DialogSaveButton},
-    {"Merge", "merge", "Merge", "document-import", QStyle::SP_FileDialogDetailedView},
-    {"Next", "next", "Next", "go-next", QStyle::SP_ArrowForward},
-    {"Print", "print", "PrintScreen", "document-print", QStyle::SP_FileDialogContentsView},
-};
-
-const char* const kPopupCaptions[] = {"Edit", "Add", "Delete", "Copy", "Paste", "-", "EditAttributes",
-                                      "EditText", "InsertNode", "-", "ShowText", "-", "SaveToFile"};
-
-} // namespace
-
-void splitAtLastSeparator(const QString& address, QString& folder, QString& file)
-{
-    // A file:/// address names a file like a path does; dialogs want the path.
-    QString name = address;
-    if (address.startsWith(QLatin1String("file:"), Qt::CaseInsensitive)) {
-        const QUrl url(address);
-        if (url.isLocalFile())
-            name = url.toLocalFile();
-    }
-    // Names may come from this system ("/") or be typed the other way ("\").
-    const qsizetype p = qMax(name.lastIndexOf(QLatin1Char('/')), name.lastIndexOf(QLatin1Char('\\')));
-    if (p < 0) {
-        folder = QString(QLatin1String(""));
-        file = name;
-    } else {
-        folder = name.left(p + 1);
-        file = name.mid(p + 1);
-    }
-}
 
 frmMain::frmMain(const QString& commandLine, QWidget* parent, StartLoad when)
     : QMainWindow(parent), m_loadWhenShown(when == StartLoad::WhenShown)
@@ -91,18 +51,30 @@ frmMain::frmMain(const QString& commandLine, QWidget* parent, StartLoad when)
     registerForm(this);
     setWindowTitle(QStringLiteral("Treelark"));
     setWindowIcon(QIcon(QStringLiteral(":/treelark.svg")));
-    m_editor = new DocumentEditor(this);
+    m_session = new DocumentSession(this);
     buildControls();
-    installComforts();
+    buildParts();
+    installKeys();
     windowLoad(commandLine);
 }
 
-frmMain::~frmMain() { setBusyHandler(nullptr); }
+frmMain::~frmMain()
+{
+    // The parts hold references into each other and the session: they go first, in the
+    // reverse of their making, while the widgets they point at still stand.
+    delete m_merge;
+    delete m_drag;
+    delete m_menu;
+    delete m_layers;
+    delete m_attributes;
+    delete m_search;
+    delete m_loader;
+    delete m_progress;
+}
 
 void frmMain::buildControls()
 {
     buildToolbar();
-
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);
     layout->setContentsMargins(3, 0, 3, 3);
@@ -114,6 +86,7 @@ void frmMain::buildControls()
     auto* nameRow = new QHBoxLayout();
     txtNodeName = new QLineEdit(Frame1);
     txtNodeName->setObjectName(QStringLiteral("txtNodeName"));
+    txtNodeName->setAcceptDrops(true);
     cmdGetNode = new QPushButton(QStringLiteral("GetNode"), Frame1);
     cmdGetNode->setObjectName(QStringLiteral("cmdGetNode"));
     cmdGetNode->setToolTip(QStringLiteral("Shift+Click to get all the matching nodes."));
@@ -125,6 +98,8 @@ void frmMain::buildControls()
     txtInfo->setObjectName(QStringLiteral("txtInfo"));
     txtInfo->setAcceptRichText(false);
     txtInfo->setMinimumHeight(twipsToPixelsY(400, this));
+    txtInfo->setAcceptDrops(true);
+    txtInfo->viewport()->setAcceptDrops(true);
     frameLayout->addWidget(txtInfo);
     // The pane and the tree share the height as the user last split it.
     m_split = new QSplitter(Qt::Vertical, central);
@@ -134,8 +109,6 @@ void frmMain::buildControls()
     layout->addWidget(m_split, 1);
 
     m_model = new DocumentTreeModel(this);
-    connect(m_editor, &DocumentEditor::changed, m_model, &DocumentTreeModel::follow);
-    connect(m_editor, &DocumentEditor::stepReplayed, this, &frmMain::SetMsg);
     TreeView1 = new QTreeView(central);
     TreeView1->setObjectName(QStringLiteral("TreeView1"));
     TreeView1->setModel(m_model);
@@ -150,6 +123,8 @@ void frmMain::buildControls()
     TreeView1->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     TreeView1->header()->setResizeContentsPrecision(0);
     TreeView1->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    TreeView1->setAcceptDrops(true);
+    TreeView1->viewport()->setAcceptDrops(true);
     m_split->addWidget(TreeView1);
     m_split->setStretchFactor(0, 0);
     m_split->setStretchFactor(1, 1);
@@ -157,19 +132,9 @@ void frmMain::buildControls()
 
     StatusBar1 = new QStatusBar(this);
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
-    m_status = new QLabel(StatusBar1);
-    m_status->setObjectName(QStringLiteral("StatusText"));
-    m_status->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    // Node texts can look like markup: they are shown as they are. One line, cut to the
-    // width; the whole text is the line's tool tip.
-    m_status->setTextFormat(Qt::PlainText);
-    m_status->setMinimumWidth(1);
-    m_status->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    StatusBar1->addWidget(m_status, 1);
+    m_status = std::make_unique<StatusLine>(StatusBar1);
     setStatusBar(StatusBar1);
-    buildLoadControls();
 
-    installEventHooks();
     setMinimumSize(twipsToPixelsX(1000, this), twipsToPixelsY(5000, this));
     resize(twipsToPixelsX(9885, this), twipsToPixelsY(10830, this));
     // Where the user left the window last time, if it was ever closed.
@@ -189,23 +154,42 @@ void frmMain::restoreSplit()
     m_split->setSizes({pane, qMax(1, height() - pane)});
 }
 
+void frmMain::addButton(const QString& caption, const QString& key, const QString& tip, const QIcon& icon,
+                        const QList<QKeySequence>& keys)
+{
+    QAction* a = Toolbar1->addAction(icon, caption);
+    a->setObjectName(key);
+    a->setData(key);
+    a->setToolTip(tip);
+    a->setShortcuts(keys);
+    a->setShortcutContext(Qt::WindowShortcut);
+    connect(a, &QAction::triggered, this, [this, key] { toolbarClick(key); });
+    m_buttons.append(a);
+}
+
 void frmMain::buildToolbar()
 {
     Toolbar1 = new QToolBar(QStringLiteral("Toolbar1"), this);
     Toolbar1->setObjectName(QStringLiteral("Toolbar1"));
     Toolbar1->setMovable(false);
     Toolbar1->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    for (const ButtonSpec& b : kButtons) {
-        QAction* a = Toolbar1->addAction(QIcon::fromTheme(QLatin1String(b.themeIcon), style()->standardIcon(b.fallback)),
-                                         QLatin1String(b.caption));
-        a->setObjectName(QLatin1String(b.key));
-        a->setData(QLatin1String(b.key));
-        a->setToolTip(QLatin1String(b.tip));
-        const QString key = QLatin1String(b.key);
-        connect(a, &QAction::triggered, this, [this, key] { toolbarClick(key); });
-        m_buttons.append(a);
-    }
-    buildHistoryButtons();
+    auto icon = [this](const char* theme, QStyle::StandardPixmap fallback) {
+        return QIcon::fromTheme(QLatin1String(theme), style()->standardIcon(fallback));
+    };
+    using K = QKeySequence;
+    addButton("Browse", "browse", "Open file (Ctrl+O)", icon("document-open", QStyle::SP_DialogOpenButton),
+              {K(Qt::CTRL | Qt::Key_O)});
+    addButton("Load", "load", "Load (F5)", icon("view-refresh", QStyle::SP_BrowserReload), {K(Qt::Key_F5)});
+    addButton("Save", "save", "Save (Ctrl+S)", icon("document-save", QStyle::SP_DialogSaveButton),
+              {K(Qt::CTRL | Qt::Key_S)});
+    addButton("Merge", "merge", "Merge", icon("document-import", QStyle::SP_FileDialogDetailedView), {});
+    addButton("Next", "next", "Next (F3)", icon("go-next", QStyle::SP_ArrowForward), {K(Qt::Key_F3)});
+    addButton("Print", "print", "PrintScreen", icon("document-print", QStyle::SP_FileDialogContentsView), {});
+    // A text box keeps Ctrl+Z for its own typing while it has the focus; everywhere else
+    // the keys go to the document's history.
+    addButton("Undo", "undo", "Undo (Ctrl+Z)", icon("edit-undo", QStyle::SP_ArrowBack), {K(Qt::CTRL | Qt::Key_Z)});
+    addButton("Redo", "redo", "Redo (Ctrl+Shift+Z)", icon("edit-redo", QStyle::SP_ArrowForward),
+              {K(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), K(Qt::CTRL | Qt::Key_Y)});
     // the validation switch sits at the toolbar's right end
     auto* spacer = new QWidget(Toolbar1);
     spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
@@ -226,54 +210,82 @@ void frmMain::buildToolbar()
     addToolBar(Qt::TopToolBarArea, Toolbar1);
 }
 
-void frmMain::buildPopupMenu()
+void frmMain::buildParts()
 {
-    mnuPopUp = new QMenu(QStringLiteral("Popup"), this);
-    mnuPopUp->setObjectName(QStringLiteral("mnuPopUp"));
-    mnuPopUp->hide(); // only ever shown as a popup
-    for (const char* caption : kPopupCaptions) {
-        auto* entry = new QAction(QLatin1String(caption), mnuPopUp);
-        entry->setObjectName(QStringLiteral("mnuCommands"));
-        if (entry->text() == QLatin1String("-"))
-            entry->setSeparator(true);
-        mnuPopUp->addAction(entry);
-        mnuCommands.append(entry);
-    }
-    connect(mnuPopUp, &QMenu::triggered, this, &frmMain::menuCommand);
+    m_tree = std::make_unique<TreeNavigator>(TreeView1, m_model);
+    m_pane = std::make_unique<InfoPane>(*m_session, txtInfo, *m_tree, *m_status);
+    m_save = std::make_unique<SaveCommands>(*m_session);
+    m_nodes = std::make_unique<NodeCommands>(*m_session, *m_status, this);
+    m_print = std::make_unique<PrintController>(this);
+    m_progress = new LoadProgress(StatusBar1);
+    m_loader = new LoadController(*m_session, this, txtNodeName, *m_pane, *m_status, *m_progress, *m_save);
+    m_search = new SearchController(*m_session, txtNodeName, *m_pane, *m_status, *m_tree);
+    m_layers = new LayerCommands(*m_session, this);
+    // The menu sets the clicked row; the attribute windows open beside it.
+    m_clicked = std::make_unique<ClickedNode>();
+    m_attributes = new AttributeCommands(*m_session, *m_tree, *m_status, *m_clicked, this);
+    m_menu = new NodeMenu(*m_session, *m_tree, *m_clicked, *m_nodes, *m_attributes, *m_layers, this);
+    mnuPopUp = m_menu->menu();
+    m_drag = new TreeDragDrop(*m_session, *m_tree, *m_status);
+    m_merge = new MergeController(*m_session, *m_loader, *m_pane, *m_status);
+
+    // The tree follows the document: whatever is open, and every change to it.
+    connect(m_session, &DocumentSession::replaced, this, [this] {
+        m_tree->show(m_session->sharedSource());
+        updateEditingCommands();
+    });
+    connect(m_session, &DocumentSession::starterOpened, this, [this] {
+        m_tree->show(m_session->sharedSource(), true);
+        updateEditingCommands();
+    });
+    DocumentEditor* editor = m_session->editor();
+    connect(editor, &DocumentEditor::changed, m_model, &DocumentTreeModel::follow);
+    connect(editor, &DocumentEditor::stepReplayed, this, &frmMain::SetMsg);
+    connect(editor, &DocumentEditor::historyChanged, this, &frmMain::updateHistoryButtons);
+
+    cmdGetNode->installEventFilter(this);
+    txtNodeName->installEventFilter(this);
+    txtInfo->viewport()->installEventFilter(this);
+    TreeView1->viewport()->installEventFilter(this);
+    TreeView1->installEventFilter(this);
+    // Enter in the name box runs a first-match search.
+    connect(txtNodeName, &QLineEdit::returnPressed, this, [this] { m_search->getNode(Qt::NoModifier); });
+}
+
+void frmMain::installKeys()
+{
+    auto* find = new QAction(this);
+    find->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+    connect(find, &QAction::triggered, this, [this] {
+        txtNodeName->setFocus(Qt::ShortcutFocusReason);
+        txtNodeName->selectAll();
+    });
+    addAction(find);
+    // Closing goes through the close prompt like the window's frame.
+    auto* quit = new QAction(this);
+    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    connect(quit, &QAction::triggered, this, &QWidget::close);
+    addAction(quit);
 }
 
 void frmMain::windowLoad(const QString& commandLine)
 {
-    buildPopupMenu();
-    pNodeCopied = DOMNode();
-    oXMLMgr = new ApXmlMgr(this);
-    connect(oXMLMgr, &ApXmlMgr::DOMReady, this, &frmMain::oXMLMgr_DOMReady);
-    connect(oXMLMgr, &ApXmlMgr::LoadProgress, this, &frmMain::onLoadProgress);
-
-    sURL = commandLine;
-    sURL.remove(QLatin1Char('"'));
-    if (!sURL.trimmed().isEmpty()) {
-        txtInfo->clear();
-        txtNodeName->setText(sURL);
-        if (m_loadWhenShown)
-            return; // showEvent starts the load
-        loadAtStart();
+    QString name = commandLine;
+    name.remove(QLatin1Char('"'));
+    txtInfo->clear();
+    if (name.trimmed().isEmpty()) {
+        // Nothing named: the starter document, the last address offered in the name box,
+        // nothing loaded, whenever the window shows.
+        m_loadWhenShown = false;
+        optOn->setChecked(true);
+        SetValidation();
+        m_loader->startEmpty();
         return;
     }
-    txtInfo->clear();
-    optOn->setChecked(true);
-    SetValidation();
-    sURL = prompts().setting(QStringLiteral("LastURL"), QStringLiteral("LastURL"), QString());
-    txtNodeName->setText(sURL);
-    showStarterIfEmpty();
-}
-
-void frmMain::loadAtStart()
-{
-    // The first load always validates, whatever the switch will say.
-    loadDocument(oXMLMgr, sURL, true);
-    txtNodeName->setText(sURL);
-    showStarterIfEmpty();
+    m_session->setUrl(name);
+    txtNodeName->setText(name);
+    if (!m_loadWhenShown)
+        m_loader->loadAtStart();
 }
 
 void frmMain::showEvent(QShowEvent* event)
@@ -296,150 +308,48 @@ void frmMain::startLoadOnceExposed(int tries)
             return;
         }
         QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-        loadAtStart();
+        m_loader->loadAtStart();
     });
 }
 
-void frmMain::showStarterIfEmpty()
-{
-    if (!m_large && oXMLMgr->DOMDoc()->documentElement().isNull()) {
-        // A starter configuration document, shown without a ready event: caption,
-        // status line and remembered name stay as they are.
-        oDoc = DOMDocument::create();
-        DOMNode root = oDoc->createNode(NODE_ELEMENT, QStringLiteral("FrameworkConfig"), QString());
-        for (const char* attr : {"TagName", "Name", "Alias"})
-            root.setAttribute(QLatin1String(attr), QStringLiteral("FrameworkConfig"));
-        oDoc->setDocumentElement(root);
-        m_editor->setDocument(oDoc);
-        AddTreeNode(oDoc->documentElement(), nullptr);
-        oXMLMgr->setDOMDoc(oDoc);
-    }
-}
+void frmMain::SetValidation() { bValidation = optOn->isChecked(); }
 
-// "Undo" and "Redo" follow the six buttons. A text box keeps Ctrl+Z for its own typing
-// while it has the focus; everywhere else the keys go to the document's history.
-void frmMain::buildHistoryButtons()
+// Commands that would change a document that cannot be changed are disabled and say why.
+void frmMain::updateEditingCommands()
 {
-    struct History {
-        const char* caption;
-        const char* key;
-        const char* themeIcon;
-        QStyle::StandardPixmap fallback;
-        QList<QKeySequence> keys;
-    };
-    const History buttons[] = {
-        {"Undo", "undo", "edit-undo", QStyle::SP_ArrowBack, {QKeySequence(Qt::CTRL | Qt::Key_Z)}},
-        {"Redo", "redo", "edit-redo", QStyle::SP_ArrowForward,
-         {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)}},
-    };
-    for (const History& b : buttons) {
-        QAction* a = Toolbar1->addAction(QIcon::fromTheme(QLatin1String(b.themeIcon), style()->standardIcon(b.fallback)),
-                                         QLatin1String(b.caption));
-        a->setObjectName(QLatin1String(b.key));
-        a->setData(QLatin1String(b.key));
-        a->setShortcuts(b.keys);
-        a->setShortcutContext(Qt::WindowShortcut);
-        const QString key = QLatin1String(b.key);
-        connect(a, &QAction::triggered, this, [this, key] { toolbarClick(key); });
-        m_buttons.append(a);
+    const bool readOnly = m_session->isReadOnly();
+    for (const char* key : {"save", "merge"}) {
+        QAction* a = toolbarButton(QLatin1String(key));
+        if (readOnly && a->isEnabled())
+            a->setProperty("editingTip", a->toolTip());
+        else if (!readOnly && a->property("editingTip").isValid())
+            a->setToolTip(a->property("editingTip").toString());
+        a->setEnabled(!readOnly);
+        if (readOnly)
+            a->setToolTip(m_session->readOnlyTip());
     }
-    connect(m_editor, &DocumentEditor::historyChanged, this, &frmMain::updateHistoryButtons);
     updateHistoryButtons();
 }
 
 void frmMain::updateHistoryButtons()
 {
-    auto show = [](QAction* a, bool enabled, const QString& verb, const QString& step, const QString& keys) {
-        if (!a)
-            return;
-        a->setEnabled(enabled);
-        a->setToolTip(enabled ? verb + QLatin1Char(' ') + step + QStringLiteral(" (") + keys + QLatin1Char(')')
-                              : verb + QStringLiteral(" (") + keys + QLatin1Char(')'));
+    DocumentEditor* editor = m_session->editor();
+    const bool readOnly = m_session->isReadOnly();
+    auto show = [&](const char* key, bool enabled, const QString& verb, const QString& step, const char* keys) {
+        QAction* a = toolbarButton(QLatin1String(key));
+        a->setEnabled(enabled && !readOnly);
+        a->setToolTip(readOnly  ? m_session->readOnlyTip()
+                      : enabled ? verb + QLatin1Char(' ') + step + QStringLiteral(" (") + QLatin1String(keys) + QLatin1Char(')')
+                                : verb + QStringLiteral(" (") + QLatin1String(keys) + QLatin1Char(')'));
     };
-    show(toolbarButton(QStringLiteral("undo")), m_editor->canUndo(), QStringLiteral("Undo"), m_editor->undoText(),
-         QStringLiteral("Ctrl+Z"));
-    show(toolbarButton(QStringLiteral("redo")), m_editor->canRedo(), QStringLiteral("Redo"), m_editor->redoText(),
-         QStringLiteral("Ctrl+Shift+Z"));
-}
-
-void frmMain::SetMsg(const QString& strMsg)
-{
-    m_statusText = strMsg;
-    m_status->setToolTip(strMsg.size() > 4000 ? strMsg.left(4000) + QChar(0x2026) : strMsg);
-    showStatusLine();
-}
-
-void frmMain::showStatusLine()
-{
-    QString line = m_statusText.left(2000);
-    line.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    line.replace(QLatin1Char('\r'), QLatin1Char(' '));
-    const int width = std::max(40, StatusBar1->width() - 24);
-    m_status->setText(m_status->fontMetrics().elidedText(line, Qt::ElideRight, width));
+    show("undo", editor->canUndo(), QStringLiteral("Undo"), editor->undoText(), "Ctrl+Z");
+    show("redo", editor->canRedo(), QStringLiteral("Redo"), editor->redoText(), "Ctrl+Shift+Z");
 }
 
 void frmMain::resizeEvent(QResizeEvent* event)
 {
     QMainWindow::resizeEvent(event);
-    showStatusLine();
-}
-
-QString frmMain::statusText() const { return m_statusText; }
-
-void frmMain::SetValidation() { bValidation = optOn->isChecked(); }
-
-TreeItem* frmMain::AddTreeNode(const TreeRow& xmlNode, TreeItem* /*tvParent*/)
-{
-    TreeItem* item = m_model->addTopLevel(xmlNode);
-    if (item)
-        TreeView1->setExpanded(m_model->indexOf(item), true);
-    return item;
-}
-
-void frmMain::setWindowTitleForLoad()
-{
-    const QLocale locale = QLocale::system();
-    const QDateTime now = QDateTime::currentDateTime();
-    setWindowTitle(QStringLiteral("Treelark [win] ") + sURL + QStringLiteral(" [")
-                   + locale.toString(now.date(), QLocale::ShortFormat) + QLatin1Char(' ')
-                   + locale.toString(now.time(), QLocale::ShortFormat) + QLatin1Char(']'));
-}
-
-void frmMain::oXMLMgr_DOMReady(DOMDocumentPtr oXmlDoc)
-{
-    // Each step goes on whatever the one before did.
-    endLoadDisplay();
-    leaveLargeForm();
-    // Nothing of the old document is held any more (the copied node lives on its own
-    // and may be pasted into the new one).
-    pNodeClicked = DOMNode();
-    pNodeLayers = DOMNode();
-    oItemClicked = oItemLayers = nullptr;
-    m_matches = DOMNodeList();
-    m_matchIndex = -1;
-    oDoc = oXmlDoc;
-    m_editor->setDocument(oDoc);
-    m_model->setSource(std::make_shared<DomRowSource>(oDoc));
-    try {
-        AddTreeNode(oDoc->documentElement(), nullptr);
-    } catch (const DOMException&) {
-    }
-    qint64 nChars = 0;
-    try {
-        nChars = oDoc->xmlLength();
-    } catch (const DOMException&) {
-    }
-    SetMsg(QStringLiteral("TotalNodes=") + QString::number(oXMLMgr->TotalNodes()) + QStringLiteral(", nChars=")
-           + QString::number(nChars));
-    txtInfo->setPlainText(sURL + QStringLiteral(" loaded. Length=") + QString::number(nChars));
-    if (oDoc->parseError().errorCode != 0)
-        showLoadFailure(oDoc->parseError());
-    sDocumentFile = sURL;
-    sLoadedFile = sURL;
-    prompts().setSetting(QStringLiteral("LastURL"), QStringLiteral("LastURL"), sURL);
-    if (oDoc->parseError().errorCode == 0)
-        rememberRecent(sURL);
-    setWindowTitleForLoad();
+    m_status->refit();
 }
 
 QAction* frmMain::toolbarButton(const QString& key) const
@@ -453,134 +363,36 @@ QAction* frmMain::toolbarButton(const QString& key) const
 void frmMain::toolbarClick(const QString& key)
 {
     // A cancelled dialog ends the action silently; nothing changes.
-    if (key == QLatin1String("load")) {
-        if (txtNodeName->text().isEmpty())
-            return;
-        const QString shown = sURL;
-        sURL = txtNodeName->text();
-        // A cancelled load leaves the window on the document it showed.
-        if (loadDocument(oXMLMgr, sURL) == qint32(DOMError::Cancelled))
-            sURL = shown;
-        else
-            setWindowTitleForLoad();
-    } else if (key == QLatin1String("browse")) {
-        sDocumentFile = prompts().setting(QStringLiteral("LastURL"), QStringLiteral("LastURL"), QString());
-        FileDialogRequest request{QStringLiteral("Open an XML file."), kXmlFilter, QString(), QString()};
-        splitAtLastSeparator(sDocumentFile, request.initialFolder, request.fileName);
-        if (request.initialFolder.isEmpty())
-            request.fileName.clear();
-        if (std::optional<QString> chosen = prompts().openFile(request))
-            txtNodeName->setText(*chosen);
-    } else if (key == QLatin1String("save")) {
+    if (key == QLatin1String("load"))
+        m_loader->loadClicked(bValidation);
+    else if (key == QLatin1String("browse"))
+        m_loader->browse();
+    else if (key == QLatin1String("save"))
         SaveDocument();
-    } else if (key == QLatin1String("merge")) {
+    else if (key == QLatin1String("merge"))
         MergeDocument();
-    } else if (key == QLatin1String("next")) {
-        selectNextMatch();
-    } else if (key == QLatin1String("undo")) {
-        m_editor->undo();
-    } else if (key == QLatin1String("redo")) {
-        m_editor->redo();
-    } else if (key == QLatin1String("print")) {
-        printClicked();
-    }
-}
-
-bool frmMain::SaveDocument()
-{
-    if (isReadOnly())
-        return true; // nothing in it can change
-    if (!oDoc || oDoc->parseError().errorCode != 0)
-        return !m_editor->isModified();
-    FileDialogRequest request{QStringLiteral("Save to an XML file."), kXmlFilter, QString(), QString()};
-    sDocumentFile = sLoadedFile;
-    if (sDocumentFile.isEmpty())
-        sDocumentFile = prompts().setting(QStringLiteral("LastURL"), QStringLiteral("LastURL"), QString());
-    splitAtLastSeparator(sDocumentFile, request.initialFolder, request.fileName);
-    if (request.initialFolder.isEmpty())
-        request.fileName.clear();
-
-    const std::optional<QString> chosen = askSaveTarget(request);
-    if (!chosen)
-        return !m_editor->isModified();
-    const QString name = *chosen;
-    // Someone else's changes to the file read are not overwritten unasked.
-    if (oDoc->changedOnDisk(name)
-        && prompts().message(QStringLiteral("The file ") + name
-                                 + QStringLiteral(" has changed on disk since it was loaded. Overwrite it?"),
-                             MsgButtons::YesNo)
-            != MsgResult::Yes)
-        return !m_editor->isModified();
-    oXMLMgr->Save(name);
-    if (!oXMLMgr->lastError().isEmpty()) {
-        // Nothing was written and the old file is whole: say so, and keep the
-        // document marked changed so closing still asks.
-        prompts().message(oXMLMgr->lastError(), MsgButtons::OK);
-        return !m_editor->isModified();
-    }
-    m_editor->markSaved();
-    return !m_editor->isModified();
-}
-
-bool frmMain::queryUnload()
-{
-    if (!m_editor->isModified())
-        return true;
-    QString folder, name;
-    splitAtLastSeparator(sDocumentFile, folder, name);
-    const QString prompt = name.isEmpty()
-        ? QStringLiteral("Do you want to save the cahnges you made ?")
-        : QStringLiteral("Do you want to save the changes you made to ") + name + QStringLiteral(" ?");
-    const QString title = QStringLiteral("XML ") + sDocumentFile + QStringLiteral(" is changed.");
-    switch (prompts().message(prompt, MsgButtons::YesNoCancel, title)) {
-    case MsgResult::Yes:
-        SaveDocument();
-        return !m_editor->isModified();
-    case MsgResult::No:
-        return true;
-    default:
-        return false;
-    }
+    else if (key == QLatin1String("next"))
+        m_search->next();
+    else if (key == QLatin1String("undo"))
+        m_session->editor()->undo();
+    else if (key == QLatin1String("redo"))
+        m_session->editor()->redo();
+    else if (key == QLatin1String("print"))
+        m_print->clicked();
 }
 
 void frmMain::closeEvent(QCloseEvent* event)
 {
-    if (m_busy || !queryUnload()) {
+    if (m_progress->busy() || !m_save->mayClose()) {
         event->ignore();
         return;
     }
-    unloadOtherForms();
+    UnloadAllForms(this);
     prompts().setSetting(QStringLiteral("Window"), QStringLiteral("Geometry"),
                          QString::fromLatin1(saveGeometry().toBase64()));
     prompts().setSetting(QStringLiteral("Window"), QStringLiteral("Split"),
                          QString::fromLatin1(m_split->saveState().toBase64()));
     event->accept();
-}
-
-void frmMain::unloadOtherForms() { UnloadAllForms(this); }
-
-void frmMain::menuCommand(QAction* entry)
-{
-    // Entries are told apart by their captions, not their positions.
-    if (entry)
-        runMenuCommand(entry->text());
-}
-
-void frmMain::installEventHooks()
-{
-    cmdGetNode->installEventFilter(this);
-    txtNodeName->installEventFilter(this);
-    txtNodeName->setAcceptDrops(true);
-    txtInfo->viewport()->installEventFilter(this);
-    txtInfo->setAcceptDrops(true);
-    txtInfo->viewport()->setAcceptDrops(true);
-    TreeView1->viewport()->installEventFilter(this);
-    TreeView1->setAcceptDrops(true);
-    TreeView1->viewport()->setAcceptDrops(true);
-    installMenuShortcuts();
-    TreeView1->installEventFilter(this);
-    // Enter in the name box runs a first-match search.
-    connect(txtNodeName, &QLineEdit::returnPressed, this, [this] { cmdGetNode_MouseDown(Qt::NoModifier); });
 }
 
 bool frmMain::eventFilter(QObject* watched, QEvent* event)
@@ -591,65 +403,76 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event)
     if (watched == cmdGetNode && type == QEvent::MouseButtonPress) {
         auto* me = static_cast<QMouseEvent*>(event);
         if (me->button() == Qt::LeftButton)
-            cmdGetNode_MouseDown(me->modifiers());
+            m_search->getNode(me->modifiers());
     } else if (watched == txtNodeName) {
         if (type == QEvent::MouseButtonPress)
-            txtNodeName_Click();
+            m_pane->nameBoxHint();
         else if (isDrag)
-            return nameBoxDragEvent(event);
+            return m_loader->nameBoxDragEvent(event, bValidation);
     } else if (watched == TreeView1 && type == QEvent::KeyPress) {
         // The view moves the current row first; a row reached with the keys is shown as
         // a click shows it. The key is the view's alone, as it would have been.
         const QPersistentModelIndex before = TreeView1->currentIndex();
         static_cast<QObject*>(TreeView1)->event(event);
         if (TreeView1->currentIndex() != before)
-            treeClick();
+            m_pane->treeClick();
         return true;
     } else if (watched == txtInfo->viewport() && isDrag) {
-        return infoPaneDragEvent(event);
+        return m_pane->dragEvent(event);
     } else if (watched == TreeView1->viewport()) {
         if (type == QEvent::MouseButtonPress) {
             auto* me = static_cast<QMouseEvent*>(event);
-            treeMouseDown(me->button(), me->position().toPoint());
+            m_menu->mouseDown(me->button(), me->position().toPoint());
         } else if (type == QEvent::MouseButtonRelease
                    && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
-            treeClick();
+            m_pane->treeClick();
         } else if (isDrag || type == QEvent::MouseMove) {
-            return isReadOnly() ? isDrag : treeDragEvent(event);
+            // a document that cannot be edited has nothing to drag
+            return m_session->isReadOnly() ? isDrag : m_drag->mouseEvent(event);
         }
     }
     return QMainWindow::eventFilter(watched, event);
 }
 
-TreeItem* frmMain::selectedItem() const
+// --- what the parts do, as the window's gestures and the tests reach it ---
+
+DocumentEditor* frmMain::editor() const { return m_session->editor(); }
+ApXmlMgr* frmMain::xmlMgr() const { return m_session->manager(); }
+DOMDocumentPtr frmMain::document() const { return m_session->document(); }
+QString frmMain::currentUrl() const { return m_session->url(); }
+QString frmMain::loadedFile() const { return m_session->loadedFile(); }
+QString frmMain::documentFile() const { return m_session->documentFile(); }
+bool frmMain::isLargeForm() const { return m_session->largeDocument() != nullptr; }
+const DocumentIndex* frmMain::largeDocument() const { return m_session->largeDocument(); }
+void frmMain::setAlwaysLargeForm(bool always) { m_loader->setAlwaysLargeForm(always); }
+QStringList frmMain::recentDocuments() const { return m_loader->recentDocuments(); }
+frmView* frmMain::attributeEditor() const { return m_attributes->attributeEditor(); }
+QList<QAction*> frmMain::popupEntries() const { return m_menu->entries(); }
+void frmMain::SetMsg(const QString& strMsg) { m_status->set(strMsg); }
+QString frmMain::statusText() const { return m_status->text(); }
+bool frmMain::SaveDocument() { return m_save->SaveDocument(); }
+bool frmMain::MergeDocument() { return m_merge->MergeDocument(); }
+void frmMain::cmdGetNode_MouseDown(Qt::KeyboardModifiers shift) { m_search->getNode(shift); }
+void frmMain::selectNextMatch() { m_search->next(); }
+QString frmMain::GetNodeInfo(const DOMNode& node, const QString& sSep) const { return m_pane->describe(node, sSep); }
+void frmMain::treeClick() { m_pane->treeClick(); }
+void frmMain::txtNodeName_Click() { m_pane->nameBoxHint(); }
+void frmMain::txtInfo_DropFiles(const QStringList& paths) { m_pane->dropFiles(paths); }
+void frmMain::txtNodeName_DropFiles(const QStringList& paths) { m_loader->nameBoxDrop(paths, bValidation); }
+void frmMain::treeMouseDown(Qt::MouseButton button, const QPoint& pos) { m_menu->mouseDown(button, pos); }
+void frmMain::runMenuCommand(const QString& caption) { m_menu->run(caption); }
+void frmMain::treeDrop(TreeItem* dropItem) { m_drag->drop(dropItem); }
+TreeItem* frmMain::selectedItem() const { return m_tree->selectedItem(); }
+void frmMain::selectItem(TreeItem* item) { m_tree->selectItem(item); }
+QString frmMain::faultExcerpt(const QString& line, qint64 column) { return InfoPane::faultExcerpt(line, column); }
+
+void frmMain::DispAttributes(const DOMNode& pNode, const QString& sTitle)
 {
-    const QModelIndexList selected = TreeView1->selectionModel()->selectedIndexes();
-    return selected.isEmpty() ? nullptr : m_model->itemFromIndex(selected.first());
+    QString text;
+    const DOMNamedNodeMap attrs = pNode.attributes();
+    for (qint64 i = 0; !attrs.isNull() && i < attrs.length(); ++i)
+        text += attrs.item(i).name() + QLatin1Char('=') + attrs.item(i).value() + QLatin1Char('\n');
+    prompts().message(text, MsgButtons::OK, sTitle);
 }
 
-void frmMain::selectItem(TreeItem* item)
-{
-    if (!item) {
-        TreeView1->selectionModel()->clearSelection();
-        TreeView1->setCurrentIndex(QModelIndex());
-        return;
-    }
-    const QModelIndex idx = m_model->indexOf(item);
-    TreeView1->selectionModel()->setCurrentIndex(idx, QItemSelectionModel::ClearAndSelect);
-}
-
-void frmMain::treeMouseDown(Qt::MouseButton button, const QPoint& pos)
-{
-    if (isReadOnly()) {
-        readOnlyMouseDown(button, pos);
-        return;
-    }
-    // The item under the pointer becomes the selection; a press outside any clears it.
-    const QModelIndex idx = TreeView1->indexAt(pos);
-    selectItem(idx.isValid() ? m_model->itemFromIndex(idx) : nullptr);
-    if (button == Qt::RightButton)
-        treeRightClick(pos);
-}
-
-void frmMain::rebuildTree() { AddTreeNode(oXMLMgr->DOMDoc()->documentElement(), nullptr); }
 } // namespace treelark

@@ -1,28 +1,36 @@
-// The main window: toolbar, validation switch, name box, information pane, the
-// document tree and the status line. It owns the document managers and the open
-// document, and lives for the whole run.
+// The main window: the shell that holds the widgets (toolbar, validation switch, name
+// box, information pane, document tree, status line), lays them out, remembers where the
+// user left them, and wires each part of the window to the document session:
+//   LoadController   opening documents, the unsaved-work question before replacing one
+//   SaveCommands     saving, and the close prompt
+//   SearchController name and XPath search, path insertion, Next
+//   NodeMenu         the node command menu, handing commands to NodeCommands,
+//                    AttributeCommands and LayerCommands
+//   TreeDragDrop     moving a node by dragging it in the tree
+//   MergeController  merging a second document
+//   PrintController  printing a snapshot of the window
+//   InfoPane         describing rows in the pane and on the status line
+// What is open (the manager, the document, its history, the tree's rows, the names) is
+// the session's; no part keeps a copy of it.
+//
+// Errors in the windows: nothing is thrown at the user. A change the document refuses is
+// said (status line, or a message where the command is a dialog's) and the document stays
+// as it was; a cancelled dialog ends its command silently.
 #pragma once
 
 #include "DocumentTreeModel.h"
 #include "treelark/ApXmlMgr.h"
 #include "treelark/DocumentIndex.h"
-#include "treelark/Prompts.h"
 
-#include <QElapsedTimer>
 #include <QMainWindow>
-#include <QPointer>
 
 #include <memory>
-#include <optional>
-#include <vector>
 
 class QAction;
 class QFrame;
 class QGroupBox;
-class QLabel;
 class QLineEdit;
 class QMenu;
-class QProgressBar;
 class QPushButton;
 class QRadioButton;
 class QSplitter;
@@ -33,9 +41,23 @@ class QTreeView;
 
 namespace treelark {
 
-class frmMessage;
+class AttributeCommands;
+struct ClickedNode;
+class DocumentSession;
+class InfoPane;
+class LayerCommands;
+class LoadController;
+class LoadProgress;
+class MergeController;
+class NodeCommands;
+class NodeMenu;
+class PrintController;
+class SaveCommands;
+class SearchController;
+class StatusLine;
+class TreeDragDrop;
+class TreeNavigator;
 class frmView;
-class frmXmlCreator;
 
 class frmMain : public QMainWindow {
     Q_OBJECT
@@ -49,49 +71,52 @@ public:
                      StartLoad when = StartLoad::Now);
     ~frmMain() override;
 
+    DocumentSession& session() const { return *m_session; }
+
     // The only writer of the status line.
     void SetMsg(const QString& strMsg);
     QString statusText() const;
 
-    // Builds the tree from xmlNode (the document element) down, its top item expanded.
-    // The tree is only ever built this way; edits reach it through the edit layer.
-    TreeItem* AddTreeNode(const TreeRow& xmlNode, TreeItem* tvParent = nullptr);
-
-    // Toolbar actions by key: "browse", "load", "save", "merge", "next", "print".
+    // Toolbar actions by key: "browse", "load", "save", "merge", "next", "print", "undo",
+    // "redo".
     void toolbarClick(const QString& key);
     QAction* toolbarButton(const QString& key) const;
     bool SaveDocument();
+    bool MergeDocument();
 
-    // Search bar: the button acts on mouse-down, the keys held deciding the mode
-    // (Shift: every match; Ctrl+Shift: path insertion; otherwise the first match).
+    // The parts' gestures, as the widgets' events reach them.
     void cmdGetNode_MouseDown(Qt::KeyboardModifiers shift);
-    // Selects and reveals the next match of the last search, wrapping at the end.
     void selectNextMatch();
-    // Information pane and status line reports.
     QString GetNodeInfo(const DOMNode& node, const QString& sSep) const;
     void treeClick();
     void txtNodeName_Click();
     void txtInfo_DropFiles(const QStringList& paths);
+    void txtNodeName_DropFiles(const QStringList& paths);
     void DispAttributes(const DOMNode& pNode, const QString& sTitle);
-
-    // Node command menu, drag and drop, merge.
     void treeMouseDown(Qt::MouseButton button, const QPoint& pos);
     void runMenuCommand(const QString& caption);
-    bool MergeDocument();
-    void txtNodeName_DropFiles(const QStringList& paths);
     void treeDrop(TreeItem* dropItem);
     TreeItem* selectedItem() const;
     void selectItem(TreeItem* item);
 
     // State the other windows and the tests look at.
-    ApXmlMgr* xmlMgr() const { return oXMLMgr; }
-    DOMDocumentPtr document() const { return oDoc; }
+    ApXmlMgr* xmlMgr() const;
+    DOMDocumentPtr document() const;
+    DocumentEditor* editor() const;
     DocumentTreeModel* treeModel() const { return m_model; }
-    DocumentEditor* editor() const { return m_editor; }
-    QString currentUrl() const { return sURL; }
-    QString loadedFile() const { return sLoadedFile; }
+    QString currentUrl() const;
+    QString loadedFile() const;
+    QString documentFile() const;
     bool validation() const { return bValidation; }
-    QList<QAction*> popupEntries() const { return mnuCommands; }
+    QList<QAction*> popupEntries() const;
+    QStringList recentDocuments() const;
+    frmView* attributeEditor() const;
+    bool isLargeForm() const;
+    const DocumentIndex* largeDocument() const;
+    /// Open every file in large document form, whatever its size (the --large option).
+    void setAlwaysLargeForm(bool always);
+    /// The line at fault and a caret under `column` (1-based), as the pane shows them.
+    static QString faultExcerpt(const QString& line, qint64 column);
 
     // Controls, named as everywhere else in the program.
     QToolBar* Toolbar1 = nullptr;
@@ -106,184 +131,48 @@ public:
     QTreeView* TreeView1 = nullptr;
     QMenu* mnuPopUp = nullptr;
 
-    // The documents loaded last, newest first (offered as completions in the name box).
-    QStringList recentDocuments() const;
-    static bool isXPathQuery(const QString& text);
-
 protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private slots:
-    void oXMLMgr_DOMReady(treelark::DOMDocumentPtr oXmlDoc);
-    void pXMLMgr_DOMReady(treelark::DOMDocumentPtr oXmlDoc);
-    void menuCommand(QAction* entry);
-
 private:
     void buildControls();
     void buildToolbar();
-    void buildPopupMenu();
-    void windowLoad(const QString& commandLine);
-    void SetValidation();
-    void setWindowTitleForLoad();
-    bool queryUnload();
-    void unloadOtherForms();
-    void rebuildTree();
-    bool revealRow(const TreeRow& row);
-    void installEventHooks();
-    void treeRightClick(const QPoint& pos);
-    void installMenuShortcuts();
-    bool nameBoxDragEvent(QEvent* event);
-    bool treeDragEvent(QEvent* event);
-    bool infoPaneDragEvent(QEvent* event);
-    void EnableLayerCommands(bool bEdit, bool bAdd);
-    void DeleteNode(const DOMNode& xmlNode);
-    void saveRowToFile(const TreeRow& row);
-
-    ApXmlMgr* oXMLMgr = nullptr;
-    ApXmlMgr* pXMLMgr = nullptr;
-    DOMDocumentPtr oDoc;
-    QString sURL;
-    QString sLoadedFile;
-    bool bValidation = false;
-    bool bDragging = false;
-    bool bAddLayers = false;
-    TreeItem* oItemClicked = nullptr;
-    DOMNode pNodeClicked;
-    TreeItem* oItemLayers = nullptr;
-    DOMNode pNodeLayers;
-    DOMNode pNodeCopied;
-    int xPopup = 0;
-    int yPopup = 0;
-
-    // the last search's matches, for the Next button
-    DOMNodeList m_matches;
-    qint64 m_matchIndex = -1;
-
-    DocumentTreeModel* m_model = nullptr;
-    DocumentEditor* m_editor = nullptr;
-    void buildHistoryButtons();
-    // --- comforts: keys, recent documents, loading after the window shows ---
-    void installComforts();
-    void rememberRecent(const QString& url);
-    void loadAtStart();
-    void showStarterIfEmpty();
-    void startLoadOnceExposed(int tries);
-    bool m_loadWhenShown = false;
-    void updateHistoryButtons();
-    QLabel* m_status = nullptr;
-    QString m_statusText; // the whole text; the line shows what fits
-    void showStatusLine();
-    // --- loading: progress and Cancel once a load has taken half a second ---
-    QProgressBar* m_progress = nullptr;
-    QPushButton* m_cancelLoad = nullptr;
-    QObject* m_loadGate = nullptr;
-    QElapsedTimer m_loadClock;
-    bool m_busy = false;
-    bool m_loading = false;
-    void buildLoadControls();
-    void onLoadProgress(qint64 done, qint64 total);
-    void endLoadDisplay();
-    void showLoadFailure(const DOMParseError& err);
-    // --- large document form: read-only, from an index of the file ---
-    std::shared_ptr<DocumentIndex> m_large;
-    bool m_alwaysLarge = false;
-    bool wantsLargeForm(const QString& name) const;
-    // nullopt: the index could not be made and the file is small enough to read whole.
-    std::optional<qint32> openLargeDocument(QString& name);
-    void enterLargeForm(std::shared_ptr<DocumentIndex> index, const QString& name);
-    void leaveLargeForm();
-    void allowEditing(bool allowed);
-    // --- a read-only source: what works reads rows through the source's interface ---
-    std::vector<TreeRow> m_rowMatches;
-    qint64 m_rowMatchIndex = -1;
-    bool isReadOnly() const;
-    QString readOnlyTip() const;
-    TreeRow selectedRow() const;
-    QString describeRow(const TreeRow& row, const QString& sep, RowDetails* details = nullptr) const;
-    void readOnlyTreeClick();
-    void readOnlySearch(Qt::KeyboardModifiers keys);
-    void readOnlyNext();
-    void readOnlyMouseDown(Qt::MouseButton button, const QPoint& pos);
-    void readOnlyMenuCommand(const QString& caption);
-    void showInMessageWindow(QByteArray utf8);
-    std::optional<QString> askSaveTarget(const FileDialogRequest& request);
-    // What a node is saved to: the dialog starts where the last one ended.
-    static FileDialogRequest nodeFileRequest();
-    // --- the pane/tree split ---
-    QSplitter* m_split = nullptr;
+    void addButton(const QString& caption, const QString& key, const QString& tip, const QIcon& icon,
+                   const QList<QKeySequence>& keys);
+    void buildParts();
+    void installKeys();
     void restoreSplit();
+    void windowLoad(const QString& commandLine);
+    void startLoadOnceExposed(int tries);
+    void SetValidation();
+    void updateHistoryButtons();
+    void updateEditingCommands();
 
-public:
-    /// Loads through `manager` with the window alive: painted, Esc and Cancel stop it.
-    qint32 loadDocument(ApXmlMgr* manager, QString& name);
-    qint32 loadDocument(ApXmlMgr* manager, QString& name, bool validate);
-    /// The line at fault and a caret under `column` (1-based), as the pane shows them.
-    static QString faultExcerpt(const QString& line, qint64 column);
-    /// Open every file in large document form, whatever its size (the --large option).
-    void setAlwaysLargeForm(bool always) { m_alwaysLarge = always; }
-    bool isLargeForm() const { return bool(m_large); }
-    const DocumentIndex* largeDocument() const { return m_large.get(); }
+    DocumentSession* m_session = nullptr;
+    DocumentTreeModel* m_model = nullptr;
+    std::unique_ptr<StatusLine> m_status;
+    std::unique_ptr<TreeNavigator> m_tree;
+    std::unique_ptr<InfoPane> m_pane;
+    std::unique_ptr<SaveCommands> m_save;
+    std::unique_ptr<NodeCommands> m_nodes;
+    std::unique_ptr<PrintController> m_print;
+    std::unique_ptr<ClickedNode> m_clicked;
+    LoadProgress* m_progress = nullptr;
+    LoadController* m_loader = nullptr;
+    SearchController* m_search = nullptr;
+    AttributeCommands* m_attributes = nullptr;
+    LayerCommands* m_layers = nullptr;
+    NodeMenu* m_menu = nullptr;
+    TreeDragDrop* m_drag = nullptr;
+    MergeController* m_merge = nullptr;
 
-private:
+    bool bValidation = false;
+    bool m_loadWhenShown = false;
+    QSplitter* m_split = nullptr;
     QList<QAction*> m_buttons;
-    QList<QAction*> mnuCommands;
-
-    // --- node menu, drag and drop, merge ---
-    // The stored right-click items as indexes the model keeps current: a rebuilt or
-    // edited tree invalidates them instead of leaving oItemClicked/oItemLayers dangling.
-    QPersistentModelIndex m_clickedIndex;
-    QPersistentModelIndex m_layersIndex;
-    bool storeRightClick(const QPoint& pos);
-    void runShortcut(const QString& caption);
-    void refreshStoredItems();
-    DOMNode liveClickedNode() const;
-    TreeItem* itemShowing(const DOMNode& node);
-    TreeItem* clickedItem();
-
-    QPersistentModelIndex m_dropHighlight;
-    bool m_treeDragLive = false; // left button held since the Shift-drag started
-    QWidget* m_dropBand = nullptr;
-    // Owned here, not by a parent, so it is gone before the window's bases are torn down
-    // while the tree still delivers events.
-    std::unique_ptr<QObject> m_treeDragHook;
-    void startTreeDrag(const QPoint& pos);
-    void treeDragOver(const QPoint& pos);
-    void stopTreeDragTracking();
-    void clearDropHighlight();
-    void setNameBoxGreen(bool green);
-
-    // --- message window and printing ---
-    QPointer<frmMessage> m_frmMessage;
-    void ShowText();
-    void printClicked(); // Shift held: a preview instead
-    void PrintSnapshot();
-    void PrintPreview();
-
-    // --- layer builder ---
-    QPointer<frmXmlCreator> oXMLCreatorForm;
-    void ShowAddLayers(const DOMNode& xmlNode);
-    void ShowEditLayer(const DOMNode& xmlNode);
-    void openLayerBuilder(const DOMNode& xmlNode, bool adding);
-    void oXMLCreatorForm_OperationCompleted(bool bCompleted, const DOMNode& written);
-
-    // --- attribute editor and edit dialog ---
-    QPointer<frmView> oViewForm;
-    void EditAttributes();
-    void InsertNode();
-    void EditText();
-    frmView* openViewForm();
-    void oViewForm_NodeAdded(bool bOK, const DOMNode& pNodeNew);
-
-public:
-    frmView* attributeEditor() const;
 };
-
-// Splits a file name at its last path separator ("/" or "\"): the folder part keeps
-// the separator. Both are "" / the whole name when there is none. A file:/// address
-// is split as the path it names.
-void splitAtLastSeparator(const QString& address, QString& folder, QString& file);
 
 } // namespace treelark

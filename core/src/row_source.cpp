@@ -105,11 +105,20 @@ bool DomRowSource::read(const TreeRow& row, RowDetails* out, qsizetype maxTextCh
     out->type = n.nodeType();
     out->typeName = n.nodeTypeString();
     out->text = n.textPrefix(maxTextChars, &out->textTruncated);
+    out->baseName = n.baseName();
+    out->value = n.nodeValue();
+    if (out->value.size() > maxTextChars) {
+        out->value.truncate(maxTextChars);
+        out->valueTruncated = true;
+    }
     const DOMNamedNodeMap attrs = n.attributes();
+    out->hasAttributeList = !attrs.isNull();
     for (qint64 i = 0; !attrs.isNull() && i < attrs.length(); ++i)
         out->attributes.append({attrs.item(i).name(), attrs.item(i).value()});
-    for (DOMNode c = n.firstChild(); !c.isNull(); c = c.nextSibling())
+    for (DOMNode c = n.firstChild(); !c.isNull(); c = c.nextSibling()) {
         out->childElements += c.nodeType() == NODE_ELEMENT;
+        ++out->childRows;
+    }
     return true;
 }
 

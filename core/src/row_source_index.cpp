@@ -116,13 +116,18 @@ bool IndexRowSource::read(const TreeRow& row, RowDetails* out, qsizetype maxText
         out->name = kTextName;
         out->type = NODE_TEXT;
         out->typeName = QStringLiteral("text");
+        out->value = element.text;
+        out->valueTruncated = element.textTruncated;
         return true;
     }
     out->name = element.name;
+    out->baseName = element.name.section(QLatin1Char(':'), -1);
     out->type = NODE_ELEMENT;
     out->typeName = QStringLiteral("element");
+    out->hasAttributeList = true;
     out->attributes = element.attributes;
     out->childElements = m_index->childCount(e);
+    out->childRows = out->childElements + (hasChildren(row) && out->childElements == 0 ? 1 : 0);
     return true;
 }
 

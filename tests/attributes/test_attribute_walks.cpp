@@ -146,19 +146,3 @@ TEST(CopyNameToAliases, WritesOnlyTheAliasesThatExist)
     }
 }
 
-TEST(ViewItemLabel, FollowsTheAttributeEditorsRule)
-{
-    struct Case {
-        const char* source;
-        const char* label;
-    } cases[] = {
-        {"<a TagName='T' Name='N'/>", "a (T,N)"},
-        {"<a Name='N' TagName='T'/>", "a (T,N)"},
-        {"<a TagName='T' Name='T'/>", "a (T)"},
-        {"<a TagName='T' Name=''/>", "a (T)"},
-        {"<a Name='N'/>", "a"}, // the tree builder would say a(N)
-        {"<a tagname='T' name='N'/>", "a"},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(ViewItemLabel(parse(c.source)->documentElement()), c.label) << c.source;
-}

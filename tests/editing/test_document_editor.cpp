@@ -76,7 +76,6 @@ TEST_P(EveryStep, UndoGivesTheDocumentBeforeAndRedoTheDocumentAfterByteForByte)
 
     c.step(editor, doc);
     ASSERT_TRUE(editor.canUndo()) << "the step changed nothing";
-    editor.setModified(true);
     const QByteArray after = saved(doc);
     ASSERT_NE(before, after);
 
@@ -192,7 +191,6 @@ TEST(EditorHistory, FlagFollowsTheCleanStateAndANewStepDropsTheRedoBranch)
     editor.setDocument(doc);
     DOMNode root = doc->documentElement();
     editor.setAttribute(root, "A", "1");
-    editor.setModified(true);
     editor.markSaved();
     EXPECT_FALSE(editor.isModified());
     editor.setAttribute(root, "B", "1");

@@ -3,7 +3,7 @@
 // a scratch folder for the files the test writes, and the gestures on the tree.
 #pragma once
 
-#include "AppState.h"
+#include "DocumentSession.h"
 #include "ScriptedPrompts.h"
 #include "frmMain.h"
 
@@ -33,7 +33,6 @@ protected:
     {
         script = std::make_shared<treelark::ScriptedPrompts>();
         treelark::setPrompts(script);
-        treelark::sDocumentFile.clear();
     }
 
     static void dropPrompts() { treelark::setPrompts(nullptr); }
@@ -83,6 +82,13 @@ protected:
         for (qsizetype i = 0; i < w.treeModel()->childCount(item); ++i)
             out << w.treeModel()->child(item, i)->text;
         return out;
+    }
+
+    // A real change to the open document, through the edit layer as every window makes one.
+    static void dirty(treelark::frmMain& w)
+    {
+        w.editor()->setAttribute(w.document()->documentElement(), "Changed", "1");
+        QVERIFY(w.editor()->isModified());
     }
 
     static QAction* entry(treelark::frmMain& w, const QString& caption)

@@ -38,7 +38,7 @@ private slots:
         QCOMPARE(v->pos(), QPoint(twipsToPixelsX(twX(corner.x(), &w) + twX(at.x(), w.TreeView1), &w),
                                   twipsToPixelsY(twY(corner.y(), &w) + twY(at.y(), w.TreeView1), &w)));
 
-        // TagName emptied in place, then OK: the window's own label rule
+        // TagName emptied in place: the tree follows the document, by its one label rule
         const QByteArray before = w.document()->saveToBytes();
         v->lvwInfo->setCurrentItem(v->lvwInfo->topLevelItem(0));
         const QPoint row0 = v->lvwInfo->visualItemRect(v->lvwInfo->topLevelItem(0)).center();
@@ -52,7 +52,7 @@ private slots:
         QCOMPARE(layerA(w)->text, QString("ApLayer(Roads)")); // the tree follows the edit
         QSignalSpy added(v, &frmView::NodeAdded);
         v->cmdClose_Click();
-        QCOMPARE(layerA(w)->text, QString("ApLayer")); // a Name but no TagName: the bare name
+        QCOMPARE(layerA(w)->text, QString("ApLayer(Roads)")); // OK writes no label of its own
         QCOMPARE(added.size(), 0); // an element already in the document is no new one
         QVERIFY(w.editor()->isModified());
         QCOMPARE(w.editor()->stepCount(), 1);

@@ -172,7 +172,6 @@ private slots:
         const QString address = QUrl::fromLocalFile(path).toString();
         frmMain w(address);
         w.editor()->setAttribute(w.document()->documentElement(), "n", "1");
-        w.editor()->setModified(true);
         const QByteArray theirs = "<a><c/></a>\n";
         write("a.xml", theirs);
         const QString question = "The file " + path + " has changed on disk since it was loaded. Overwrite it?";
@@ -190,7 +189,6 @@ private slots:
         }
         // What we wrote ourselves is not someone else's change.
         w.editor()->setAttribute(w.document()->documentElement(), "n", "2");
-        w.editor()->setModified(true);
         script->clearAsked();
         script->queueSave(path);
         script->queueMessage(MsgResult::Yes);

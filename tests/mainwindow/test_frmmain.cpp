@@ -42,7 +42,7 @@ private slots:
         QCOMPARE(childTexts(w, nullptr), QStringList{"FrameworkConfig (FrameworkConfig)"});
         QVERIFY(!w.optOn->isChecked() && !w.optOff->isChecked());
         QVERIFY(!w.validation());
-        QCOMPARE(QStringList({w.txtNodeName->text(), sDocumentFile, w.loadedFile(), script->settings.value("LastURL/LastURL")}),
+        QCOMPARE(QStringList({w.txtNodeName->text(), w.documentFile(), w.loadedFile(), script->settings.value("LastURL/LastURL")}),
                  QStringList(4, path));
         QVERIFY(w.windowTitle().startsWith("Treelark [win] " + path + " ["));
         QVERIFY(w.statusText().startsWith("TotalNodes=8, nChars="));
@@ -134,7 +134,7 @@ private slots:
     {
         const QString source = write("src.xml", config());
         frmMain w(source);
-        w.editor()->setModified(true);
+        dirty(w);
         const QString fresh = dir.filePath("fresh.xml");
         script->queueSave(fresh);
         QVERIFY(w.SaveDocument());
@@ -142,10 +142,10 @@ private slots:
         QCOMPARE(QFile(fresh).exists(), true);
         QCOMPARE(script->asked().last().dialog.initialFolder, dir.path() + "/");
         QCOMPARE(script->asked().last().dialog.fileName, QString("src.xml"));
-        QCOMPARE(sDocumentFile, source);
+        QCOMPARE(w.documentFile(), source);
 
         // existing: No goes back to the dialog, Yes overwrites
-        w.editor()->setModified(true);
+        dirty(w);
         const QString existing = write("existing.xml", "<old/>");
         script->clearAsked();
         script->queueSave(existing);
@@ -157,7 +157,7 @@ private slots:
         QVERIFY(QFile(existing).size() > 10);
 
         // read-only: told, then asked again; cancel ends it with the flag kept
-        w.editor()->setModified(true);
+        dirty(w);
         script->clearAsked();
         script->setReadOnly(existing);
         script->queueSave(existing);
@@ -175,13 +175,13 @@ private slots:
     {
         frmMain changed;
         changed.show();
-        changed.editor()->setModified(true);
-        sDocumentFile = "";
+        dirty(changed);
+        changed.session().setDocumentFile("");
         script->queueMessage(MsgResult::Cancel);
         QVERIFY(!changed.close());
         QCOMPARE(script->asked().last().buttons, MsgButtons::YesNoCancel);
 
-        sDocumentFile = "/data/configs/a.xml";
+        changed.session().setDocumentFile("/data/configs/a.xml");
         script->queueMessage(MsgResult::Yes); // then the save dialog is cancelled
         QVERIFY(!changed.close());
         QCOMPARE(script->asked().at(script->asked().size() - 2).text,

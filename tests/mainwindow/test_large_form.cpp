@@ -77,6 +77,7 @@ private slots:
         // SaveToFile writes the subtree as its own document, ShowText shows it.
         const QString out = dir.filePath("layers.xml");
         script->queueSave(out);
+        QVERIFY(rightClick(w, w.treeModel()->child(w.treeModel()->topLevelItem(0), 0)));
         w.runMenuCommand("SaveToFile");
         frmMain back(out);
         QCOMPARE(back.document()->documentElement().nodeName(), QString("ApLayers"));

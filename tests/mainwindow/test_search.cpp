@@ -104,7 +104,7 @@ private slots:
         DOMNode created = w.document()->documentElement().selectSingleNode("ApLayers/New");
         QVERIFY(!created.isNull());
         QCOMPARE(created.getAttribute("Key2"), QString("Value2"));
-        QVERIFY(!w.editor()->isModified());
+        QVERIFY(w.editor()->isModified()); // an insertion is a change like any other
         // the tree was rebuilt from the document: the new node has an item, root expanded
         QCOMPARE(w.treeModel()->topLevelCount(), 1);
         QCOMPARE(childTexts(w, layers(w)).last(), QString("New"));

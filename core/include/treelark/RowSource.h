@@ -46,6 +46,11 @@ struct RowDetails {
     bool textTruncated = false;
     QList<IndexedAttribute> attributes;
     qint64 childElements = 0;
+    qint64 childRows = 0;     ///< the rows under it in the tree, text rows included
+    QString baseName;         ///< the name without its prefix; "" for text and comments
+    QString value;            ///< the node's own value (text, comment, data); "" for elements
+    bool valueTruncated = false;
+    bool hasAttributeList = false; ///< an element: it may have attributes, even none
 };
 
 /// A tree label: "name (TagName)", "name (TagName,Name)", "name(Name)" or "name", from a

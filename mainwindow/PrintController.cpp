@@ -1,5 +1,4 @@
-// The toolbar's "print": a snapshot of the main window on the printer, as it is on screen.
-#include "frmMain.h"
+#include "PrintController.h"
 
 #include "modBitBltPrint.h"
 #include "treelark/Prompts.h"
@@ -10,6 +9,7 @@
 #include <QPicture>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
+#include <QWidget>
 
 namespace treelark {
 
@@ -47,7 +47,7 @@ bool paintSnapshot(QPrinter& printer, const QPicture& picture)
 
 } // namespace
 
-void frmMain::printClicked()
+void PrintController::clicked()
 {
     if (QGuiApplication::keyboardModifiers() & Qt::ShiftModifier)
         PrintPreview();
@@ -55,9 +55,7 @@ void frmMain::printClicked()
         PrintSnapshot();
 }
 
-// Nothing here is ever put to the user: a cancelled dialog ends it, and so does a failure,
-// which goes to the log instead.
-void frmMain::PrintSnapshot()
+void PrintController::PrintSnapshot()
 {
     try {
         const std::optional<PrintRequest> chosen = prompts().printDialog(PrintRequest{});
@@ -65,8 +63,8 @@ void frmMain::PrintSnapshot()
             return;
         // the dialog has just left; what it covered must be painted again before the grab
         QCoreApplication::processEvents();
-        repaint();
-        const QPixmap bitmap = GrabFormImage(this);
+        m_window->repaint();
+        const QPixmap bitmap = GrabFormImage(m_window);
         if (bitmap.isNull())
             qWarning("Print: the snapshot of the main window is empty");
         const QPicture picture = BitmapToPicture(bitmap);
@@ -85,15 +83,15 @@ void frmMain::PrintSnapshot()
     }
 }
 
-void frmMain::PrintPreview()
+void PrintController::PrintPreview()
 {
     try {
-        repaint();
-        const QPicture picture = BitmapToPicture(GrabFormImage(this));
+        m_window->repaint();
+        const QPicture picture = BitmapToPicture(GrabFormImage(m_window));
         QPrinter printer(QPrinter::ScreenResolution);
-        QPrintPreviewDialog preview(&printer, this);
+        QPrintPreviewDialog preview(&printer, m_window);
         preview.setObjectName(QStringLiteral("printPreview"));
-        connect(&preview, &QPrintPreviewDialog::paintRequested, this, [&picture](QPrinter* target) {
+        QObject::connect(&preview, &QPrintPreviewDialog::paintRequested, m_window, [&picture](QPrinter* target) {
             if (!paintSnapshot(*target, picture))
                 qWarning("Print: printing from the preview failed");
         });
