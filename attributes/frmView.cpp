@@ -419,9 +419,12 @@ void frmView::cmdCancel_Click()
     close();
 }
 
+// Only a dialog opened on one of this list's rows goes with it; one the main window
+// opened on a node's text is not this window's to close.
 void frmView::closeEditDialog()
 {
-    if (frmEdit* dialog = frmEdit::openInstance())
+    frmEdit* dialog = frmEdit::openInstance();
+    if (dialog && (dialog->nodeTextMode() ? false : !dialog->targetRow() || dialog->targetRow()->treeWidget() == lvwInfo))
         dialog->close();
 }
 
