@@ -77,6 +77,19 @@ DOMNode namedItem(const DOMNode& element, const QString& name)
 
 } // namespace
 
+void WalkRefusals::note(const DOMException& e)
+{
+    if (count++ == 0)
+        first = e.description();
+}
+
+QString WalkRefusals::text() const
+{
+    if (count == 0)
+        return QString();
+    return QStringLiteral("%1 element(s) were left as they were: %2").arg(count).arg(first);
+}
+
 DOMNode GetpAttributeByName(const DOMNode& pNode, const QString& sName)
 {
     try {
@@ -90,23 +103,27 @@ DOMNode GetpAttributeByName(const DOMNode& pNode, const QString& sName)
                 return a;
         }
     } catch (const DOMException&) {
+        return DOMNode(); // attributes that cannot be read hold no attribute of that name
     }
     return DOMNode();
 }
 
-void DeleteAttribute(const DOMNode& pNode, const QString& sName, bool bRecursive)
+void DeleteAttribute(const DOMNode& pNode, const QString& sName, bool bRecursive, WalkRefusals* skipped)
 {
     walkElements(pNode, bRecursive, [&](DOMNode el) {
         if (namedItem(el, sName).isNull())
             return;
         try {
             el.removeAttribute(sName);
-        } catch (const DOMException&) {
+        } catch (const DOMException& e) {
+            if (skipped)
+                skipped->note(e);
         }
     });
 }
 
-void ChangeAttributeCase(const DOMNode& pNode, const QString& sName, bool bUpper, bool bRecursive)
+void ChangeAttributeCase(const DOMNode& pNode, const QString& sName, bool bUpper, bool bRecursive,
+                         WalkRefusals* skipped)
 {
     walkElements(pNode, bRecursive, [&](const DOMNode& el) {
         DOMNode a = namedItem(el, sName);
@@ -118,12 +135,15 @@ void ChangeAttributeCase(const DOMNode& pNode, const QString& sName, bool bUpper
             // An unchanged value is left alone, so it costs the undo history nothing.
             if (changed != v)
                 a.setValue(changed);
-        } catch (const DOMException&) {
+        } catch (const DOMException& e) {
+            if (skipped)
+                skipped->note(e);
         }
     });
 }
 
-void ApplyToChildNodes(const DOMNode& pNode, const QString& sName, const QString& sValue, bool bAdd)
+void ApplyToChildNodes(const DOMNode& pNode, const QString& sName, const QString& sValue, bool bAdd,
+                       WalkRefusals* skipped)
 {
     if (pNode.isNull())
         return;
@@ -137,12 +157,14 @@ void ApplyToChildNodes(const DOMNode& pNode, const QString& sName, const QString
             } else if (bAdd) {
                 child.setAttribute(sName, sValue);
             }
-        } catch (const DOMException&) {
+        } catch (const DOMException& e) {
+            if (skipped)
+                skipped->note(e);
         }
     }, [](const DOMNode&) { return true; });
 }
 
-void CopyNameToAliases(const DOMNode& pNode)
+void CopyNameToAliases(const DOMNode& pNode, WalkRefusals* skipped)
 {
     const DOMNode name = namedItem(pNode, QStringLiteral("Name"));
     if (name.isNull())
@@ -150,7 +172,9 @@ void CopyNameToAliases(const DOMNode& pNode)
     QString value;
     try {
         value = name.value();
-    } catch (const DOMException&) {
+    } catch (const DOMException& e) {
+        if (skipped)
+            skipped->note(e);
         return;
     }
     for (const char* alias : {"TagName", "Alias", "Desc", "LayerAlias", "FieldAlias"}) {
@@ -160,7 +184,9 @@ void CopyNameToAliases(const DOMNode& pNode)
         try {
             if (a.value() != value)
                 a.setValue(value);
-        } catch (const DOMException&) {
+        } catch (const DOMException& e) {
+            if (skipped)
+                skipped->note(e);
         }
     }
 }

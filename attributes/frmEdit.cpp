@@ -253,12 +253,13 @@ bool frmEdit::okAdd(const QString& name, const QString& value)
         return true; // nothing to add; the attribute editor keeps its empty row
     const bool children = chkChildNodes->isChecked();
     const bool addMissing = chkAdd->isChecked();
+    WalkRefusals skipped;
     try {
         applyEdit(m_editor, QStringLiteral("Add attribute ") + name, pNodeTarget, [&] {
             DOMNode element = pNodeTarget;
             element.setAttribute(name, value);
             if (children)
-                ApplyToChildNodes(element, name, value, addMissing);
+                ApplyToChildNodes(element, name, value, addMissing, &skipped);
         });
     } catch (const DOMException& e) {
         refused(QStringLiteral("Adding the attribute \"") + name + QStringLiteral("\" = \"") + value
@@ -267,6 +268,8 @@ bool frmEdit::okAdd(const QString& name, const QString& value)
         return false;
     }
     writeRow(name, value);
+    if (skipped.count > 0)
+        prompts().message(skipped.text(), MsgButtons::OK);
     return true;
 }
 
@@ -285,6 +288,7 @@ bool frmEdit::okEdit(const QString& name, const QString& value)
     }
     const bool children = chkChildNodes->isChecked();
     const bool addMissing = chkAdd->isChecked();
+    WalkRefusals skipped;
     try {
         applyEdit(m_editor, QStringLiteral("Edit attribute ") + name, pNodeTarget, [&] {
             DOMNode element = pNodeTarget;
@@ -297,7 +301,7 @@ bool frmEdit::okEdit(const QString& name, const QString& value)
             }
             // Descendants are matched by the new name only: a rename is not carried down.
             if (children)
-                ApplyToChildNodes(element, name, value, addMissing);
+                ApplyToChildNodes(element, name, value, addMissing, &skipped);
         });
     } catch (const DOMException& e) {
         refused(QStringLiteral("Setting the attribute \"") + name + QStringLiteral("\" = \"") + value
@@ -307,6 +311,8 @@ bool frmEdit::okEdit(const QString& name, const QString& value)
     }
     if (changed)
         writeRow(name, value);
+    if (skipped.count > 0)
+        prompts().message(skipped.text(), MsgButtons::OK);
     return true;
 }
 

@@ -324,12 +324,14 @@ void frmView::mnuCommands_Click(const QString& caption)
     } else if (caption == QLatin1String("Delete")) {
         deleteSelected();
     } else if (caption == QLatin1String("CopyNameValue")) {
+        WalkRefusals skipped;
         try {
             applyEdit(m_editor, QStringLiteral("Copy Name to aliases"), pNodeCurrent,
-                      [&] { CopyNameToAliases(pNodeCurrent); });
+                      [&] { CopyNameToAliases(pNodeCurrent, &skipped); });
         } catch (const DOMException& e) {
             prompts().message(refusalText(QStringLiteral("Copying the Name into the aliases"), e), MsgButtons::OK);
         }
+        tellSkipped(skipped);
         FilllvwInfo(pNodeCurrent);
     } else if (caption == QLatin1String("ToUpper")) {
         changeCase(true);
@@ -369,14 +371,23 @@ void frmView::deleteSelected()
     delete row;
     oItemSelected = nullptr;
     const bool recursive = answer == MsgResult::Yes;
+    WalkRefusals skipped;
     try {
         applyEdit(m_editor, QStringLiteral("Delete attribute ") + name, pNodeCurrent,
-                  [&] { DeleteAttribute(pNodeCurrent, name, recursive); });
+                  [&] { DeleteAttribute(pNodeCurrent, name, recursive, &skipped); });
     } catch (const DOMException& e) {
         prompts().message(refusalText(QStringLiteral("Deleting the attribute \"") + name + QLatin1Char('"'), e),
                           MsgButtons::OK);
         FilllvwInfo(pNodeCurrent); // the row shows the attribute the element kept
+        return;
     }
+    tellSkipped(skipped);
+}
+
+void frmView::tellSkipped(const WalkRefusals& skipped)
+{
+    if (skipped.count > 0)
+        prompts().message(skipped.text(), MsgButtons::OK);
 }
 
 void frmView::changeCase(bool upper)
@@ -390,14 +401,16 @@ void frmView::changeCase(bool upper)
         return;
     const QString name = row->text(0);
     const bool recursive = answer == MsgResult::Yes;
+    WalkRefusals skipped;
     try {
         applyEdit(m_editor, (upper ? QStringLiteral("Upper case ") : QStringLiteral("Lower case ")) + name,
-                  pNodeCurrent, [&] { ChangeAttributeCase(pNodeCurrent, name, upper, recursive); });
+                  pNodeCurrent, [&] { ChangeAttributeCase(pNodeCurrent, name, upper, recursive, &skipped); });
     } catch (const DOMException& e) {
         prompts().message(refusalText(QStringLiteral("Changing the case of \"") + name + QLatin1Char('"'), e),
                           MsgButtons::OK);
         return;
     }
+    tellSkipped(skipped);
     row->setText(1, upper ? row->text(1).toUpper() : row->text(1).toLower());
 }
 

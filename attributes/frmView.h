@@ -22,6 +22,7 @@ namespace treelark {
 
 class DocumentEditor;
 struct DocumentChange;
+struct WalkRefusals;
 
 class frmView : public QWidget {
     Q_OBJECT
@@ -80,6 +81,8 @@ private:
     void changeCase(bool upper);
     bool rowAlive(QTreeWidgetItem* row) const;
     void closeEditDialog();
+    // Elements a subtree-wide change left as they were, said once at the end.
+    void tellSkipped(const WalkRefusals& skipped);
     // Another change to the document (an undo, the main window's): the list shows the
     // element as it is now, or the window closes, saying why, once the element is gone.
     void followChange(const DocumentChange& change);

@@ -8,6 +8,7 @@
 #include "LayerCommands.h"
 #include "LoadController.h"
 #include "LoadProgress.h"
+#include "MainToolbar.h"
 #include "MergeController.h"
 #include "NodeCommands.h"
 #include "NodeMenu.h"
@@ -34,7 +35,6 @@
 #include <QRadioButton>
 #include <QSplitter>
 #include <QStatusBar>
-#include <QStyle>
 #include <QTextEdit>
 #include <QTimer>
 #include <QToolBar>
@@ -74,7 +74,13 @@ frmMain::~frmMain()
 
 void frmMain::buildControls()
 {
-    buildToolbar();
+    m_toolbar = new MainToolbar(this, [this](const QString& key) { toolbarClick(key); });
+    Toolbar1 = m_toolbar->bar();
+    Frame2 = m_toolbar->validationFrame();
+    optOn = m_toolbar->on();
+    optOff = m_toolbar->off();
+    connect(optOn, &QRadioButton::clicked, this, [this] { SetValidation(); });
+    connect(optOff, &QRadioButton::clicked, this, [this] { SetValidation(); });
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);
     layout->setContentsMargins(3, 0, 3, 3);
@@ -154,62 +160,6 @@ void frmMain::restoreSplit()
     m_split->setSizes({pane, qMax(1, height() - pane)});
 }
 
-void frmMain::addButton(const QString& caption, const QString& key, const QString& tip, const QIcon& icon,
-                        const QList<QKeySequence>& keys)
-{
-    QAction* a = Toolbar1->addAction(icon, caption);
-    a->setObjectName(key);
-    a->setData(key);
-    a->setToolTip(tip);
-    a->setShortcuts(keys);
-    a->setShortcutContext(Qt::WindowShortcut);
-    connect(a, &QAction::triggered, this, [this, key] { toolbarClick(key); });
-    m_buttons.append(a);
-}
-
-void frmMain::buildToolbar()
-{
-    Toolbar1 = new QToolBar(QStringLiteral("Toolbar1"), this);
-    Toolbar1->setObjectName(QStringLiteral("Toolbar1"));
-    Toolbar1->setMovable(false);
-    Toolbar1->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    auto icon = [this](const char* theme, QStyle::StandardPixmap fallback) {
-        return QIcon::fromTheme(QLatin1String(theme), style()->standardIcon(fallback));
-    };
-    using K = QKeySequence;
-    addButton("Browse", "browse", "Open file (Ctrl+O)", icon("document-open", QStyle::SP_DialogOpenButton),
-              {K(Qt::CTRL | Qt::Key_O)});
-    addButton("Load", "load", "Load (F5)", icon("view-refresh", QStyle::SP_BrowserReload), {K(Qt::Key_F5)});
-    addButton("Save", "save", "Save (Ctrl+S)", icon("document-save", QStyle::SP_DialogSaveButton),
-              {K(Qt::CTRL | Qt::Key_S)});
-    addButton("Merge", "merge", "Merge", icon("document-import", QStyle::SP_FileDialogDetailedView), {});
-    addButton("Next", "next", "Next (F3)", icon("go-next", QStyle::SP_ArrowForward), {K(Qt::Key_F3)});
-    addButton("Print", "print", "PrintScreen", icon("document-print", QStyle::SP_FileDialogContentsView), {});
-    // A text box keeps Ctrl+Z for its own typing while it has the focus; everywhere else
-    // the keys go to the document's history.
-    addButton("Undo", "undo", "Undo (Ctrl+Z)", icon("edit-undo", QStyle::SP_ArrowBack), {K(Qt::CTRL | Qt::Key_Z)});
-    addButton("Redo", "redo", "Redo (Ctrl+Shift+Z)", icon("edit-redo", QStyle::SP_ArrowForward),
-              {K(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), K(Qt::CTRL | Qt::Key_Y)});
-    // the validation switch sits at the toolbar's right end
-    auto* spacer = new QWidget(Toolbar1);
-    spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    Toolbar1->addWidget(spacer);
-    Frame2 = new QGroupBox(QStringLiteral("Validation"), Toolbar1);
-    Frame2->setObjectName(QStringLiteral("Frame2"));
-    auto* row = new QHBoxLayout(Frame2);
-    row->setContentsMargins(6, 2, 6, 2);
-    optOn = new QRadioButton(QStringLiteral("On"), Frame2);
-    optOn->setObjectName(QStringLiteral("optOn"));
-    optOff = new QRadioButton(QStringLiteral("Off"), Frame2);
-    optOff->setObjectName(QStringLiteral("optOff"));
-    row->addWidget(optOn);
-    row->addWidget(optOff);
-    Toolbar1->addWidget(Frame2);
-    connect(optOn, &QRadioButton::clicked, this, [this] { SetValidation(); });
-    connect(optOff, &QRadioButton::clicked, this, [this] { SetValidation(); });
-    addToolBar(Qt::TopToolBarArea, Toolbar1);
-}
-
 void frmMain::buildParts()
 {
     m_tree = std::make_unique<TreeNavigator>(TreeView1, m_model);
@@ -232,16 +182,17 @@ void frmMain::buildParts()
     // The tree follows the document: whatever is open, and every change to it.
     connect(m_session, &DocumentSession::replaced, this, [this] {
         m_tree->show(m_session->sharedSource());
-        updateEditingCommands();
+        m_toolbar->follow(*m_session);
     });
     connect(m_session, &DocumentSession::starterOpened, this, [this] {
         m_tree->show(m_session->sharedSource(), true);
-        updateEditingCommands();
+        m_toolbar->follow(*m_session);
     });
     DocumentEditor* editor = m_session->editor();
     connect(editor, &DocumentEditor::changed, m_model, &DocumentTreeModel::follow);
     connect(editor, &DocumentEditor::stepReplayed, this, &frmMain::SetMsg);
-    connect(editor, &DocumentEditor::historyChanged, this, &frmMain::updateHistoryButtons);
+    connect(editor, &DocumentEditor::historyChanged, this, [this] { m_toolbar->follow(*m_session); });
+    m_toolbar->follow(*m_session);
 
     cmdGetNode->installEventFilter(this);
     txtNodeName->installEventFilter(this);
@@ -314,51 +265,13 @@ void frmMain::startLoadOnceExposed(int tries)
 
 void frmMain::SetValidation() { bValidation = optOn->isChecked(); }
 
-// Commands that would change a document that cannot be changed are disabled and say why.
-void frmMain::updateEditingCommands()
-{
-    const bool readOnly = m_session->isReadOnly();
-    for (const char* key : {"save", "merge"}) {
-        QAction* a = toolbarButton(QLatin1String(key));
-        if (readOnly && a->isEnabled())
-            a->setProperty("editingTip", a->toolTip());
-        else if (!readOnly && a->property("editingTip").isValid())
-            a->setToolTip(a->property("editingTip").toString());
-        a->setEnabled(!readOnly);
-        if (readOnly)
-            a->setToolTip(m_session->readOnlyTip());
-    }
-    updateHistoryButtons();
-}
-
-void frmMain::updateHistoryButtons()
-{
-    DocumentEditor* editor = m_session->editor();
-    const bool readOnly = m_session->isReadOnly();
-    auto show = [&](const char* key, bool enabled, const QString& verb, const QString& step, const char* keys) {
-        QAction* a = toolbarButton(QLatin1String(key));
-        a->setEnabled(enabled && !readOnly);
-        a->setToolTip(readOnly  ? m_session->readOnlyTip()
-                      : enabled ? verb + QLatin1Char(' ') + step + QStringLiteral(" (") + QLatin1String(keys) + QLatin1Char(')')
-                                : verb + QStringLiteral(" (") + QLatin1String(keys) + QLatin1Char(')'));
-    };
-    show("undo", editor->canUndo(), QStringLiteral("Undo"), editor->undoText(), "Ctrl+Z");
-    show("redo", editor->canRedo(), QStringLiteral("Redo"), editor->redoText(), "Ctrl+Shift+Z");
-}
-
 void frmMain::resizeEvent(QResizeEvent* event)
 {
     QMainWindow::resizeEvent(event);
     m_status->refit();
 }
 
-QAction* frmMain::toolbarButton(const QString& key) const
-{
-    for (QAction* a : m_buttons)
-        if (a->data().toString() == key)
-            return a;
-    return nullptr;
-}
+QAction* frmMain::toolbarButton(const QString& key) const { return m_toolbar->button(key); }
 
 void frmMain::toolbarClick(const QString& key)
 {

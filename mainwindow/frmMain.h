@@ -1,6 +1,7 @@
 // The main window: the shell that holds the widgets (toolbar, validation switch, name
 // box, information pane, document tree, status line), lays them out, remembers where the
 // user left them, and wires each part of the window to the document session:
+//   MainToolbar      the buttons, their keys and the validation switch
 //   LoadController   opening documents, the unsaved-work question before replacing one
 //   SaveCommands     saving, and the close prompt
 //   SearchController name and XPath search, path insertion, Next
@@ -48,6 +49,7 @@ class InfoPane;
 class LayerCommands;
 class LoadController;
 class LoadProgress;
+class MainToolbar;
 class MergeController;
 class NodeCommands;
 class NodeMenu;
@@ -139,17 +141,12 @@ protected:
 
 private:
     void buildControls();
-    void buildToolbar();
-    void addButton(const QString& caption, const QString& key, const QString& tip, const QIcon& icon,
-                   const QList<QKeySequence>& keys);
     void buildParts();
     void installKeys();
     void restoreSplit();
     void windowLoad(const QString& commandLine);
     void startLoadOnceExposed(int tries);
     void SetValidation();
-    void updateHistoryButtons();
-    void updateEditingCommands();
 
     DocumentSession* m_session = nullptr;
     DocumentTreeModel* m_model = nullptr;
@@ -160,6 +157,7 @@ private:
     std::unique_ptr<NodeCommands> m_nodes;
     std::unique_ptr<PrintController> m_print;
     std::unique_ptr<ClickedNode> m_clicked;
+    MainToolbar* m_toolbar = nullptr;
     LoadProgress* m_progress = nullptr;
     LoadController* m_loader = nullptr;
     SearchController* m_search = nullptr;
@@ -172,7 +170,6 @@ private:
     bool bValidation = false;
     bool m_loadWhenShown = false;
     QSplitter* m_split = nullptr;
-    QList<QAction*> m_buttons;
 };
 
 } // namespace treelark
