@@ -3,6 +3,10 @@
 // and made again exactly. After each change, undo or redo the editor says which nodes
 // changed, so views follow node by node instead of rebuilding.
 //
+// Errors: a change the DOM refuses raises DOMException out of perform / performWhole (and
+// the named changes below), the document as the step left it; nothing here shows a
+// message. Whether the document has unsaved changes is only ever this history's answer.
+//
 // The history keeps at most kMaxSteps steps and about kMemoryBudget bytes of what the
 // steps hold (removed subtrees, old values); past either, the oldest steps are forgotten:
 // undo stops where the history now begins.
