@@ -5,15 +5,15 @@
 namespace treelark {
 
 DocumentSession::DocumentSession(QObject* parent)
-    : QObject(parent), m_manager(new ApXmlMgr(this)), m_editor(new DocumentEditor(this)),
-      m_doc(m_manager->DOMDoc()), m_source(std::make_shared<DomRowSource>(m_doc))
+    : QObject(parent), oXMLMgr(new ApXmlMgr(this)), m_editor(new DocumentEditor(this)),
+      oDoc(oXMLMgr->DOMDoc()), m_source(std::make_shared<DomRowSource>(oDoc))
 {
-    m_editor->setDocument(m_doc);
+    m_editor->setDocument(oDoc);
     connect(m_editor, &DocumentEditor::modifiedChanged, this, &DocumentSession::modifiedChanged);
     // Loading is synchronous: this runs inside LoadXml, before the load call returns.
-    connect(m_manager, &ApXmlMgr::DOMReady, this, [this](DOMDocumentPtr doc) {
-        m_loadedFile = m_url;
-        m_documentFile = m_url;
+    connect(oXMLMgr, &ApXmlMgr::DOMReady, this, [this](DOMDocumentPtr doc) {
+        sLoadedFile = sURL;
+        sDocumentFile = sURL;
         openDocument(doc);
         emit documentReady(doc);
     });
@@ -31,10 +31,10 @@ bool DocumentSession::hasUnsavedChanges() const { return !isReadOnly() && m_edit
 
 qint64 DocumentSession::countNamed(const QString& label) const
 {
-    return m_index ? -1 : m_manager->TotalNodesByName(label);
+    return m_index ? -1 : oXMLMgr->TotalNodesByName(label);
 }
 
-qint64 DocumentSession::totalNodes() const { return m_index ? m_source->elementCount() : m_manager->TotalNodes(); }
+qint64 DocumentSession::totalNodes() const { return m_index ? m_source->elementCount() : oXMLMgr->TotalNodes(); }
 
 bool DocumentSession::documentText(const TreeRow& row, QByteArray* out, QString* why) const
 {
@@ -46,7 +46,7 @@ bool DocumentSession::documentText(const TreeRow& row, QByteArray* out, QString*
     }
     try {
         // UTF-8 straight from the document: a large text is held once, not also as UTF-16
-        *out = m_doc->xmlUtf8();
+        *out = oDoc->xmlUtf8();
         return true;
     } catch (const DOMException& e) {
         *why = e.description();
@@ -63,9 +63,9 @@ void DocumentSession::openIndex(std::shared_ptr<DocumentIndex> index, const QStr
 {
     // The manager's document goes too, so nothing of the old one stays reachable.
     DOMDocumentPtr empty = DOMDocument::create();
-    m_manager->setDOMDoc(empty);
-    m_loadedFile = name;
-    m_documentFile = name;
+    oXMLMgr->setDOMDoc(empty);
+    sLoadedFile = name;
+    sDocumentFile = name;
     take(empty, std::make_shared<IndexRowSource>(index), index);
 }
 
@@ -76,8 +76,8 @@ void DocumentSession::openStarter()
     for (const char* attr : {"TagName", "Name", "Alias"})
         root.setAttribute(QLatin1String(attr), QStringLiteral("FrameworkConfig"));
     doc->setDocumentElement(root);
-    m_manager->setDOMDoc(doc);
-    m_doc = doc;
+    oXMLMgr->setDOMDoc(doc);
+    oDoc = doc;
     m_editor->setDocument(doc);
     m_source = std::make_shared<DomRowSource>(doc);
     m_index.reset();
@@ -86,8 +86,8 @@ void DocumentSession::openStarter()
 
 void DocumentSession::take(DOMDocumentPtr doc, std::shared_ptr<RowSource> source, std::shared_ptr<DocumentIndex> index)
 {
-    m_doc = std::move(doc);
-    m_editor->setDocument(m_doc);
+    oDoc = std::move(doc);
+    m_editor->setDocument(oDoc);
     m_source = std::move(source);
     m_index = std::move(index);
     emit replaced();

@@ -27,8 +27,8 @@ public:
     explicit DocumentSession(QObject* parent = nullptr);
     ~DocumentSession() override;
 
-    ApXmlMgr* manager() const { return m_manager; }
-    DOMDocumentPtr document() const { return m_doc; }
+    ApXmlMgr* manager() const { return oXMLMgr; }
+    DOMDocumentPtr document() const { return oDoc; }
     DocumentEditor* editor() const { return m_editor; }
     // The rows the tree shows; never null.
     const RowSource& source() const { return *m_source; }
@@ -37,16 +37,16 @@ public:
     const DocumentIndex* largeDocument() const { return m_index.get(); }
 
     // The name or address being loaded or last loaded through the window.
-    QString url() const { return m_url; }
-    void setUrl(const QString& url) { m_url = url; }
+    QString url() const { return sURL; }
+    void setUrl(const QString& url) { sURL = url; }
     // The name as a load may rewrite it ("xyz:///C:/a.xml" becomes "C:/a.xml"), so the
     // ready report inside the load already sees the name it was loaded by.
-    QString& urlForLoad() { return m_url; }
+    QString& urlForLoad() { return sURL; }
     // The name the open document was reported ready under; the save dialog starts there.
-    QString loadedFile() const { return m_loadedFile; }
+    QString loadedFile() const { return sLoadedFile; }
     // The name the unsaved-work questions use.
-    QString documentFile() const { return m_documentFile; }
-    void setDocumentFile(const QString& name) { m_documentFile = name; }
+    QString documentFile() const { return sDocumentFile; }
+    void setDocumentFile(const QString& name) { sDocumentFile = name; }
 
     // "" when the document can be edited; otherwise why it cannot.
     QString readOnlyReason() const { return m_source->readOnlyReason(); }
@@ -86,14 +86,14 @@ signals:
 private:
     void take(DOMDocumentPtr doc, std::shared_ptr<RowSource> source, std::shared_ptr<DocumentIndex> index);
 
-    ApXmlMgr* m_manager;
+    ApXmlMgr* oXMLMgr;
     DocumentEditor* m_editor;
-    DOMDocumentPtr m_doc;
+    DOMDocumentPtr oDoc;
     std::shared_ptr<RowSource> m_source;
     std::shared_ptr<DocumentIndex> m_index;
-    QString m_url;
-    QString m_loadedFile;
-    QString m_documentFile;
+    QString sURL;
+    QString sLoadedFile;
+    QString sDocumentFile;
 };
 
 } // namespace treelark

@@ -20,8 +20,8 @@ AttributeCommands::AttributeCommands(DocumentSession& session, TreeNavigator& tr
     : QObject(window), m_session(session), m_tree(tree), m_status(status), m_clicked(clicked), m_window(window)
 {
     connect(&session, &DocumentSession::replaced, this, [this] {
-        if (m_view)
-            m_view->close();
+        if (oViewForm)
+            oViewForm->close();
         if (frmEdit* dialog = frmEdit::openInstance())
             dialog->close();
     });
@@ -35,15 +35,15 @@ QPoint AttributeCommands::besideClick(int extraX, int extraY) const
             twipsToPixelsY(pixelsToTwipsY(corner.y(), m_window) + m_clicked.yPopup + extraY, m_window)};
 }
 
-frmView* AttributeCommands::attributeEditor() const { return m_view.data(); }
+frmView* AttributeCommands::attributeEditor() const { return oViewForm.data(); }
 
 frmView* AttributeCommands::openView()
 {
-    if (!m_view) {
-        m_view = new frmView(m_window, m_session.editor());
-        connect(m_view, &frmView::NodeAdded, this, &AttributeCommands::nodeAdded);
+    if (!oViewForm) {
+        oViewForm = new frmView(m_window, m_session.editor());
+        connect(oViewForm, &frmView::NodeAdded, this, &AttributeCommands::nodeAdded);
     }
-    return m_view;
+    return oViewForm;
 }
 
 void AttributeCommands::editAttributes()

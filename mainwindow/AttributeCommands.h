@@ -40,7 +40,7 @@ private:
     StatusLine& m_status;
     const ClickedNode& m_clicked;
     QWidget* m_window;
-    QPointer<frmView> m_view;
+    QPointer<frmView> oViewForm;
 };
 
 } // namespace treelark

@@ -12,9 +12,9 @@ namespace treelark {
 class DocumentSession;
 
 struct ClickedNode {
-    TreeRow row;
-    DOMNode layers;
-    QPersistentModelIndex index;
+    TreeRow row; // its node is the clicked node (pNodeClicked), for a document's rows
+    DOMNode pNodeLayers;
+    QPersistentModelIndex oItemClicked;
     int xPopup = 0; // twips, in the tree
     int yPopup = 0;
 

@@ -11,8 +11,8 @@ LayerCommands::LayerCommands(DocumentSession& session, QWidget* window)
 {
     // The builder's node belongs to what was open.
     connect(&session, &DocumentSession::replaced, this, [this] {
-        if (m_builder)
-            m_builder->close();
+        if (oXMLCreatorForm)
+            oXMLCreatorForm->close();
     });
 }
 
@@ -27,19 +27,20 @@ void LayerCommands::open(const DOMNode& node, bool adding)
     if (node.isNull())
         return;
     // One builder at a time.
-    if (m_builder)
-        m_builder->close();
-    m_builder = new frmXmlCreator(m_window);
-    m_builder->setApplyEdit(
+    if (oXMLCreatorForm)
+        oXMLCreatorForm->close();
+    oXMLCreatorForm = new frmXmlCreator(m_window);
+    oXMLCreatorForm->setApplyEdit(
         [this](const QString& stepName, const DOMNode& target, const std::function<void()>& change) {
             // The written branch shows last among its siblings, wherever the element stands.
             m_session.editor()->perform(stepName, change, target);
         });
+    bAddLayers = adding;
     if (adding)
-        m_builder->AddLayers(node);
+        oXMLCreatorForm->AddLayers(node);
     else
-        m_builder->EditLayer(node);
-    m_builder->show();
+        oXMLCreatorForm->EditLayer(node);
+    oXMLCreatorForm->show();
 }
 
 } // namespace treelark

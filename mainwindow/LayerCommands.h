@@ -27,7 +27,8 @@ private:
 
     DocumentSession& m_session;
     QWidget* m_window;
-    QPointer<frmXmlCreator> m_builder;
+    QPointer<frmXmlCreator> oXMLCreatorForm;
+    bool bAddLayers = false; // the builder was opened to add (or to edit)
 };
 
 } // namespace treelark

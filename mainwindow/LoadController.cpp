@@ -70,7 +70,7 @@ LoadController::LoadController(DocumentSession& session, QWidget* window, QLineE
     : QObject(window), m_session(session), m_window(window), m_nameBox(nameBox), m_pane(pane), m_status(status),
       m_progress(progress), m_save(save)
 {
-    connect(&session, &DocumentSession::documentReady, this, &LoadController::documentReady);
+    connect(&session, &DocumentSession::documentReady, this, &LoadController::oXMLMgr_DOMReady);
     connect(session.manager(), &ApXmlMgr::LoadProgress, &progress, &LoadProgress::progress);
     auto* completer = new QCompleter(new QStringListModel(recentDocuments(), this), this);
     completer->setCaseSensitivity(Qt::CaseInsensitive);
@@ -139,7 +139,7 @@ void LoadController::showStarterIfEmpty()
         m_session.openStarter();
 }
 
-void LoadController::documentReady(DOMDocumentPtr doc)
+void LoadController::oXMLMgr_DOMReady(DOMDocumentPtr doc)
 {
     m_progress.end();
     qint64 nChars = 0;

@@ -54,7 +54,7 @@ public:
     QStringList recentDocuments() const;
 
 private:
-    void documentReady(DOMDocumentPtr doc);
+    void oXMLMgr_DOMReady(DOMDocumentPtr doc);
     bool wantsLargeForm(const QString& name) const;
     // nullopt: the index could not be made and the file is small enough to read whole.
     std::optional<qint32> openLargeDocument(QString& name);

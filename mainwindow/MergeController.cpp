@@ -25,9 +25,9 @@ bool MergeController::MergeDocument()
     }
     // A fresh manager each time; the previous one (with what its merge left behind) goes.
     // Nodes merged earlier were copied into the open document, so nothing points into it.
-    delete m_merging;
-    m_merging = new ApXmlMgr(this);
-    connect(m_merging, &ApXmlMgr::DOMReady, this, &MergeController::mergeReady);
+    delete pXMLMgr;
+    pXMLMgr = new ApXmlMgr(this);
+    connect(pXMLMgr, &ApXmlMgr::DOMReady, this, &MergeController::pXMLMgr_DOMReady);
 
     FileDialogRequest request = SaveCommands::xmlFileRequest(QStringLiteral("Open an XML file."));
     const QString last = prompts().setting(QStringLiteral("LastURL"), QStringLiteral("LastURL"), QString());
@@ -39,12 +39,12 @@ bool MergeController::MergeDocument()
     // validated.
     if (const std::optional<QString> chosen = prompts().openFile(request); chosen && !chosen->isEmpty()) {
         QString name = *chosen;
-        m_loader.load(m_merging, name, false);
+        m_loader.load(pXMLMgr, name, false);
     }
     return true;
 }
 
-void MergeController::mergeReady(DOMDocumentPtr doc)
+void MergeController::pXMLMgr_DOMReady(DOMDocumentPtr doc)
 {
     // A file that did not parse has nothing to give: it is not merged at all, and the
     // open document stays exactly as it was.

@@ -24,13 +24,13 @@ public:
     bool MergeDocument();
 
 private:
-    void mergeReady(DOMDocumentPtr doc);
+    void pXMLMgr_DOMReady(DOMDocumentPtr doc);
 
     DocumentSession& m_session;
     LoadController& m_loader;
     InfoPane& m_pane;
     StatusLine& m_status;
-    ApXmlMgr* m_merging = nullptr;
+    ApXmlMgr* pXMLMgr = nullptr;
 };
 
 } // namespace treelark

@@ -40,7 +40,7 @@ void NodeCommands::copy(const DOMNode& node)
     if (node.isNull())
         return;
     try {
-        m_copied = node.cloneNode(true);
+        pNodeCopied = node.cloneNode(true);
     } catch (const DOMException& e) {
         refused(QStringLiteral("Copying ") + node.nodeName(), e);
     }
@@ -55,16 +55,16 @@ void NodeCommands::paste(bool selected, const DOMNode& target)
     }
     if (target.isNull() || target.nodeType() == NODE_TEXT)
         return;
-    if (m_copied.isNull()) {
+    if (pNodeCopied.isNull()) {
         prompts().message(QStringLiteral("Nothing to copy."), MsgButtons::OK);
         return;
     }
     try {
         // A fresh copy goes in and the node in memory stays to be pasted again. A node
         // that takes no children refuses it, and nothing changes.
-        m_session.editor()->appendCopy(target, m_copied.cloneNode(true));
+        m_session.editor()->appendCopy(target, pNodeCopied.cloneNode(true));
     } catch (const DOMException& e) {
-        refused(QStringLiteral("Pasting ") + m_copied.nodeName() + QStringLiteral(" into ") + target.nodeName(), e);
+        refused(QStringLiteral("Pasting ") + pNodeCopied.nodeName() + QStringLiteral(" into ") + target.nodeName(), e);
     }
 }
 

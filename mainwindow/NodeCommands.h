@@ -26,7 +26,7 @@ public:
     void saveToFile(const TreeRow& row);
     void showText(const TreeRow& row);
 
-    DOMNode copied() const { return m_copied; }
+    DOMNode copied() const { return pNodeCopied; }
 
 private:
     void refused(const QString& what, const DOMException& e);
@@ -36,7 +36,7 @@ private:
     QWidget* m_window;
     // A deep copy in a document of its own: it outlives the document it came from and
     // may be pasted into the next one.
-    DOMNode m_copied;
+    DOMNode pNodeCopied;
     QPointer<frmMessage> m_message;
 };
 

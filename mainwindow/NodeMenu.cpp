@@ -111,27 +111,27 @@ bool NodeMenu::storeClick(const QPoint& pos)
     m_clicked.xPopup = pixelsToTwipsX(pos.x(), view);
     m_clicked.yPopup = pixelsToTwipsY(pos.y(), view);
     TreeItem* item = m_tree.selectedItem();
-    m_clicked.index = m_tree.model()->indexOf(item);
+    m_clicked.oItemClicked = m_tree.model()->indexOf(item);
     m_clicked.row = item ? item->sourceRow() : TreeRow();
     if (m_clicked.row.isNull())
         return false;
 
-    bool layerEdit = false, layerAdd = false;
+    bool bEdit = false, bAdd = false;
     const DOMNode node = m_clicked.row.node;
     const QString name = node.isNull() ? QString() : node.nodeName().trimmed();
     if (name == QLatin1String("ApLayer")) {
-        layerEdit = layerAdd = true;
-        m_clicked.layers = node.parentNode();
+        bEdit = bAdd = true;
+        m_clicked.pNodeLayers = node.parentNode();
     } else if (name == QLatin1String("ApLayers")) {
-        layerAdd = true;
-        m_clicked.layers = node;
+        bAdd = true;
+        m_clicked.pNodeLayers = node;
     }
-    enableEntries(layerEdit, layerAdd);
+    EnableLayerCommands(bEdit, bAdd);
     RowDetails details;
     return m_session.source().read(m_clicked.row, &details, 0) && details.type != NODE_TEXT;
 }
 
-void NodeMenu::enableEntries(bool layerEdit, bool layerAdd)
+void NodeMenu::EnableLayerCommands(bool bEdit, bool bAdd)
 {
     const bool readOnly = m_session.isReadOnly();
     for (QAction* entry : m_entries) {
@@ -141,9 +141,9 @@ void NodeMenu::enableEntries(bool layerEdit, bool layerAdd)
         const bool refused = readOnly && !onlyReads(caption);
         bool enabled = !refused;
         if (caption == QLatin1String("Edit"))
-            enabled = enabled && layerEdit;
+            enabled = enabled && bEdit;
         else if (caption == QLatin1String("Add"))
-            enabled = enabled && layerAdd;
+            enabled = enabled && bAdd;
         entry->setEnabled(enabled);
         entry->setToolTip(refused ? m_session.readOnlyTip() : QString());
     }
@@ -173,7 +173,7 @@ void NodeMenu::run(const QString& caption)
     if (caption == QLatin1String("Edit"))
         m_layers.edit(m_clicked.live(m_session));
     else if (caption == QLatin1String("Add"))
-        m_layers.add(m_clicked.layers);
+        m_layers.add(m_clicked.pNodeLayers);
     else if (caption == QLatin1String("ShowText"))
         m_nodes.showText(m_clicked.liveRow(m_session));
     else if (caption == QLatin1String("EditAttributes"))

@@ -38,7 +38,7 @@ public:
 
 private:
     bool storeClick(const QPoint& pos);
-    void enableEntries(bool layerEdit, bool layerAdd);
+    void EnableLayerCommands(bool bEdit, bool bAdd);
     void runKey(const QString& caption);
     void installKeys();
 

@@ -60,7 +60,7 @@ bool TreeDragDrop::mouseEvent(QEvent* event)
             // The release went elsewhere: nothing is dropped.
             stopTracking();
             clearHighlight();
-            m_dragging = false;
+            bDragging = false;
             return false;
         }
         over(pos);
@@ -95,7 +95,7 @@ void TreeDragDrop::start(const QPoint& pos)
                 // A fresh left press: the drag's release was lost.
                 stopTracking();
                 clearHighlight();
-                m_dragging = false;
+                bDragging = false;
                 return false;
             }
             default:
@@ -108,7 +108,7 @@ void TreeDragDrop::start(const QPoint& pos)
         m_band = band;
     }
 
-    m_dragging = true;
+    bDragging = true;
     m_live = true;
     if (TreeItem* item = m_tree.selectedItem()) {
         // The row's own picture rides on the pointer.
@@ -129,7 +129,7 @@ void TreeDragDrop::start(const QPoint& pos)
 
 void TreeDragDrop::over(const QPoint& pos)
 {
-    if (!m_dragging)
+    if (!bDragging)
         return;
     QTreeView* view = m_tree.view();
     // Past the top or bottom edge the tree scrolls a row per move.
@@ -171,10 +171,10 @@ void TreeDragDrop::drop(TreeItem* dropItem)
     m_highlight = m_tree.model()->indexOf(dropItem);
     if (!dropItem) {
         clearHighlight();
-        m_dragging = false;
+        bDragging = false;
         return;
     }
-    m_dragging = true;
+    bDragging = true;
     TreeItem* source = m_tree.selectedItem();
     if (source == dropItem)
         return;
@@ -194,7 +194,7 @@ void TreeDragDrop::drop(TreeItem* dropItem)
         return;
     }
     clearHighlight();
-    m_dragging = false;
+    bDragging = false;
 }
 
 } // namespace treelark

@@ -30,7 +30,7 @@ public:
     bool mouseEvent(QEvent* event);
     // Drops the selected row on `dropItem`: it becomes the element's first child.
     void drop(TreeItem* dropItem);
-    bool dragging() const { return m_dragging; }
+    bool dragging() const { return bDragging; }
 
 private:
     void start(const QPoint& pos);
@@ -41,7 +41,7 @@ private:
     DocumentSession& m_session;
     TreeNavigator& m_tree;
     StatusLine& m_status;
-    bool m_dragging = false;
+    bool bDragging = false;
     bool m_live = false; // left button held since the Shift-drag started
     QPersistentModelIndex m_highlight;
     QWidget* m_band = nullptr;

@@ -47,10 +47,17 @@ void TreeNavigator::show(const std::shared_ptr<const RowSource>& source, bool be
     const std::vector<TreeRow> tops = source->topRows();
     // A document without an element still shows one empty row, as it always did.
     if (tops.empty())
-        m_model->addTopLevel(TreeRow());
+        AddTreeNode(TreeRow());
     for (const TreeRow& top : tops)
-        if (TreeItem* item = m_model->addTopLevel(top))
-            m_view->setExpanded(m_model->indexOf(item), true);
+        AddTreeNode(top);
+}
+
+TreeItem* TreeNavigator::AddTreeNode(const TreeRow& xmlNode)
+{
+    TreeItem* item = m_model->addTopLevel(xmlNode);
+    if (item && !xmlNode.isNull())
+        m_view->setExpanded(m_model->indexOf(item), true);
+    return item;
 }
 
 } // namespace treelark

@@ -23,6 +23,9 @@ public:
     // Expands the branches down to the row's item, selects it and scrolls to it; false
     // when the row is not in the tree (any more).
     bool reveal(const TreeRow& row);
+    // The one way the tree is built: a top row for xmlNode (an empty one for no row), its
+    // branch made as it is shown, expanded. (Rows below are the model's to make.)
+    TreeItem* AddTreeNode(const TreeRow& xmlNode);
     // The rows of `source` from the top, the top rows expanded; `below`: under the empty
     // row a document without an element left, rather than in its place.
     void show(const std::shared_ptr<const RowSource>& source, bool below = false);
