@@ -157,7 +157,7 @@ QString InfoPane::faultExcerpt(const QString& line, qint64 column)
 
 bool InfoPane::dragEvent(QEvent* event)
 {
-    auto* e = static_cast<QDropEvent*>(event);
+    auto* e = event->type() == QEvent::DragLeave ? nullptr : static_cast<QDropEvent*>(event);
     switch (event->type()) {
     case QEvent::DragEnter:
     case QEvent::DragMove:

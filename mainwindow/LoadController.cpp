@@ -252,7 +252,8 @@ void LoadController::setNameBoxGreen(bool green)
 
 bool LoadController::nameBoxDragEvent(QEvent* event, bool validate)
 {
-    auto* e = static_cast<QDropEvent*>(event);
+    // A leave event is no drop event: the cast is made only for the kinds that are.
+    auto* e = event->type() == QEvent::DragLeave ? nullptr : static_cast<QDropEvent*>(event);
     switch (event->type()) {
     case QEvent::DragEnter:
     case QEvent::DragMove:
