@@ -85,6 +85,11 @@ frmEdit::frmEdit(QWidget* owner, DocumentEditor* editor) : QWidget(owner, Qt::To
         chkChildNodes->resize(chkChildNodes->sizeHint().width(), chkChildNodes->height());
         chkAdd->move(qMax(chkAdd->x(), chkChildNodes->geometry().right() + twipsToPixelsX(60, this)), chkAdd->y());
     }
+    lblReplaces = new QLabel(this);
+    lblReplaces->setObjectName(QStringLiteral("lblReplaces"));
+    lblReplaces->setWordWrap(true);
+    place(lblReplaces, 45, 1215, 5300, 330);
+    lblReplaces->hide();
     resize(twipsToPixelsX(5430, this), twipsToPixelsY(1245, this));
 
     clsWin32API().SetTopMost(this, -1);
@@ -160,6 +165,19 @@ void frmEdit::SetNodeText(const DOMNode& pNode)
     bAdd = false;
     Label1->setText(QStringLiteral("NodeName:"));
     Label2->setText(QStringLiteral("Value:"));
+    // The text takes the place of everything under the node; a user who sees only the
+    // text box would not know that child elements go too (OK is still one undoable step).
+    qint64 elements = 0;
+    for (DOMNode c = pNode.firstChild(); !c.isNull(); c = c.nextSibling())
+        elements += c.nodeType() == NODE_ELEMENT;
+    showReplaces(elements);
+}
+
+void frmEdit::showReplaces(qint64 elements)
+{
+    lblReplaces->setText(QStringLiteral("OK replaces the %1 child element(s) of this node by the text.").arg(elements));
+    lblReplaces->setVisible(elements > 0);
+    resize(width(), twipsToPixelsY(elements > 0 ? 1605 : 1245, this));
 }
 
 void frmEdit::SetAttribute(const DOMNode& pNode, const DOMNode& pAttribute, QTreeWidgetItem* oItemIn, bool bAddIn)
@@ -168,6 +186,7 @@ void frmEdit::SetAttribute(const DOMNode& pNode, const DOMNode& pAttribute, QTre
     pAttributeTarget = pAttribute;
     m_targetInDocument = isInDocument(m_editor, pNode);
     m_attributeName.clear();
+    showReplaces(0);
     txtName->setEnabled(true);
     if (!pAttribute.isNull()) {
         try {

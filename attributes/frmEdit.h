@@ -58,6 +58,8 @@ public:
     QCheckBox* chkAdd = nullptr;
     QPushButton* cmdOK = nullptr;
     QPushButton* cmdCancel = nullptr;
+    // Said before OK when the node's text replaces child elements.
+    QLabel* lblReplaces = nullptr;
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -66,6 +68,7 @@ protected:
 
 private:
     void focusFirstBox();
+    void showReplaces(qint64 elements);
     bool okNodeText();
     bool okAdd(const QString& name, const QString& value);
     bool okEdit(const QString& name, const QString& value);

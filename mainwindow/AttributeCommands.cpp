@@ -51,8 +51,9 @@ void AttributeCommands::editAttributes()
     const DOMNode node = m_clicked.live(m_session);
     if (node.isNull())
         return;
-    const DOMNamedNodeMap attrs = node.attributes();
-    if (attrs.isNull() || attrs.length() == 0) {
+    // An element without attributes opens with an empty list, where Add gives it its
+    // first; only what is no element has none to show.
+    if (node.attributes().isNull()) {
         prompts().message(QStringLiteral("Node ") + node.nodeName() + QStringLiteral(" has no attributes."),
                           MsgButtons::OK);
         return;

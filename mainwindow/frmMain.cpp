@@ -16,6 +16,7 @@
 #include "SaveCommands.h"
 #include "SearchController.h"
 #include "StatusLine.h"
+#include "TextPane.h"
 #include "TreeDragDrop.h"
 #include "TreeNavigator.h"
 #include "Twips.h"
@@ -100,9 +101,8 @@ void frmMain::buildControls()
     nameRow->addWidget(txtNodeName, 1);
     nameRow->addWidget(cmdGetNode);
     frameLayout->addLayout(nameRow);
-    txtInfo = new QTextEdit(Frame1);
+    txtInfo = new TextPane(Frame1);
     txtInfo->setObjectName(QStringLiteral("txtInfo"));
-    txtInfo->setAcceptRichText(false);
     txtInfo->setMinimumHeight(twipsToPixelsY(400, this));
     txtInfo->setAcceptDrops(true);
     txtInfo->viewport()->setAcceptDrops(true);

@@ -97,6 +97,10 @@ private slots:
         QCOMPARE(d->txtName->text() + "|" + d->txtValue->text(), QString("r|text"));
         QVERIFY(!d->txtName->isEnabled() && d->nodeTextMode());
         d->show();
+        // said before OK: the child elements go (a text child alone would not say so)
+        QVERIFY(d->lblReplaces->isVisible());
+        QVERIFY2(d->lblReplaces->text().contains(QString::number(root().selectNodes("*").length()) + " child element"),
+                 qPrintable(d->lblReplaces->text()));
         QCOMPARE(d->focusWidget(), d->txtValue);
         d->txtValue->setText("only this");
         d->cmdOK_Click();

@@ -24,10 +24,22 @@ private slots:
     {
         frmMain w(sample());
         showAndWait(w);
+        rightClick(w, row(w, note(w), 0));
+        w.runMenuCommand("EditAttributes");
+        QCOMPARE(script->messagesShown(), QStringList{"Node #text has no attributes."});
+        QVERIFY(!w.attributeEditor());
+        // An element without attributes gets its first one through the editor's Add.
         rightClick(w, note(w));
         w.runMenuCommand("EditAttributes");
-        QCOMPARE(script->messagesShown(), QStringList{"Node Note has no attributes."});
-        QVERIFY(!w.attributeEditor());
+        QCOMPARE(w.attributeEditor()->lvwInfo->topLevelItemCount(), 0);
+        w.attributeEditor()->mnuCommands_Click("Add");
+        frmEdit::openInstance()->txtName->setText("Kind");
+        frmEdit::openInstance()->txtValue->setText("memo");
+        frmEdit::openInstance()->cmdOK_Click();
+        QCOMPARE(note(w)->tag.getAttribute("Kind"), QString("memo"));
+        QCOMPARE(w.attributeEditor()->lvwInfo->topLevelItemCount(), 1);
+        w.attributeEditor()->cmdClose_Click();
+        w.toolbarClick("undo");
         QPoint at;
         rightClick(w, layerA(w), &at);
         w.runMenuCommand("EditAttributes");

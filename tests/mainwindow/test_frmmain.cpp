@@ -3,6 +3,9 @@
 #include "WindowTestBase.h"
 #include "modUtils.h"
 
+#include <QClipboard>
+#include <QMimeData>
+
 
 using namespace treelark;
 
@@ -191,6 +194,19 @@ private slots:
 
         script->queueMessage(MsgResult::No);
         QVERIFY(changed.close());
+    }
+
+    void aPasteWithoutTextIntoThePaneChangesNothing()
+    {
+        frmMain w(sample());
+        showAndWait(w);
+        const QString shown = w.txtInfo->toPlainText();
+        QApplication::clipboard()->clear();
+        w.txtInfo->setFocus();
+        QTest::keyClick(w.txtInfo, Qt::Key_V, Qt::ControlModifier);
+        QApplication::clipboard()->setMimeData(new QMimeData); // data, but no text in it
+        QTest::keyClick(w.txtInfo, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(w.txtInfo->toPlainText(), shown);
     }
 
     void closingUnloadsTheOtherForms()
