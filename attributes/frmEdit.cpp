@@ -87,8 +87,7 @@ frmEdit::frmEdit(QWidget* owner, DocumentEditor* editor) : QWidget(owner, Qt::To
     }
     lblReplaces = new QLabel(this);
     lblReplaces->setObjectName(QStringLiteral("lblReplaces"));
-    lblReplaces->setWordWrap(true);
-    place(lblReplaces, 45, 1215, 5300, 330);
+    place(lblReplaces, 45, 1230, 5300, 330);
     lblReplaces->hide();
     resize(twipsToPixelsX(5430, this), twipsToPixelsY(1245, this));
 
@@ -175,9 +174,9 @@ void frmEdit::SetNodeText(const DOMNode& pNode)
 
 void frmEdit::showReplaces(qint64 elements)
 {
-    lblReplaces->setText(QStringLiteral("OK replaces the %1 child element(s) of this node by the text.").arg(elements));
+    lblReplaces->setText(QStringLiteral("OK replaces its %1 child element(s) by the text.").arg(elements));
     lblReplaces->setVisible(elements > 0);
-    resize(width(), twipsToPixelsY(elements > 0 ? 1605 : 1245, this));
+    resize(width(), twipsToPixelsY(elements > 0 ? 1650 : 1245, this));
 }
 
 void frmEdit::SetAttribute(const DOMNode& pNode, const DOMNode& pAttribute, QTreeWidgetItem* oItemIn, bool bAddIn)
