@@ -20,6 +20,14 @@ void LayerCommands::add(const DOMNode& layers) { open(layers, true); }
 
 void LayerCommands::edit(const DOMNode& layer) { open(layer, false); }
 
+void LayerCommands::layerText()
+{
+    if (oXMLCreatorForm)
+        oXMLCreatorForm->close();
+    oXMLCreatorForm = new frmXmlCreator(m_window);
+    oXMLCreatorForm->show();
+}
+
 void LayerCommands::open(const DOMNode& node, bool adding)
 {
     // Without a node the builder would fall back to writing the clipboard, which is not

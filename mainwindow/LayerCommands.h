@@ -20,6 +20,9 @@ public:
 
     void add(const DOMNode& layers);
     void edit(const DOMNode& layer);
+    // The builder with no element to write into: its Ok puts the layers' configuration
+    // text on the clipboard, and the document stays as it is.
+    void layerText();
 
 
 private:

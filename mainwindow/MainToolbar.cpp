@@ -35,6 +35,10 @@ MainToolbar::MainToolbar(QMainWindow* window, std::function<void(const QString&)
     add("Undo", "undo", "Undo (Ctrl+Z)", icon("edit-undo", QStyle::SP_ArrowBack), {K(Qt::CTRL | Qt::Key_Z)});
     add("Redo", "redo", "Redo (Ctrl+Shift+Z)", icon("edit-redo", QStyle::SP_ArrowForward),
         {K(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), K(Qt::CTRL | Qt::Key_Y)});
+    add("Layer text", "layertext",
+        "Layer text for the clipboard: build ApLayer sections as text to paste elsewhere (Ctrl+L); the document "
+        "is not changed",
+        icon("edit-copy", QStyle::SP_FileDialogNewFolder), {K(Qt::CTRL | Qt::Key_L)});
 
     // the validation switch sits at the toolbar's right end
     auto* spacer = new QWidget(m_bar);

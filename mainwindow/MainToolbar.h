@@ -1,6 +1,6 @@
 // The toolbar: the six buttons of the window (browse, load, save, merge, next, print),
-// Undo and Redo after them, each with its key, and the validation switch at the right
-// end. Buttons that would change a document that cannot be changed are disabled and
+// Undo and Redo after them, the layer builder for clipboard text, each with its key, and
+// the validation switch at the right end. Buttons that would change a document that cannot be changed are disabled and
 // say why; Undo and Redo name the step they would take.
 #pragma once
 

@@ -292,6 +292,8 @@ void frmMain::toolbarClick(const QString& key)
         m_session->editor()->redo();
     else if (key == QLatin1String("print"))
         m_print->clicked();
+    else if (key == QLatin1String("layertext"))
+        m_layers->layerText();
 }
 
 void frmMain::closeEvent(QCloseEvent* event)

@@ -80,7 +80,7 @@ public:
     QString statusText() const;
 
     // Toolbar actions by key: "browse", "load", "save", "merge", "next", "print", "undo",
-    // "redo".
+    // "redo", "layertext".
     void toolbarClick(const QString& key);
     QAction* toolbarButton(const QString& key) const;
     bool SaveDocument();

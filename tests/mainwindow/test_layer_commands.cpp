@@ -1,6 +1,7 @@
 // "Edit" and "Add" on layer nodes open the layer builder; what it writes shows in the
 // tree once it reports back.
 #include "WindowTestBase.h"
+#include "Clipboard.h"
 #include "frmXmlCreator.h"
 
 
@@ -41,6 +42,25 @@ class LayerCommandsTest : public WindowTestBase {
     }
 
 private slots:
+    void layerTextFromTheToolbarGoesToTheClipboardOnly()
+    {
+        auto clip = std::make_shared<RecordingClipboard>();
+        setClipboard(clip);
+        frmMain w(sample());
+        const QByteArray before = w.document()->saveToBytes();
+        w.toolbarClick(QStringLiteral("layertext"));
+        frmXmlCreator* f = builder(w);
+        QVERIFY(f);
+        f->cmdAddLayer->click();
+        f->txtLayerTagName->setText(QStringLiteral("LakesTag"));
+        f->txtLayerName->setText(QStringLiteral("Lakes"));
+        f->cmdWrite->click();
+        QVERIFY2(clip->current.contains(QStringLiteral("Lakes")), qPrintable(clip->current));
+        QCOMPARE(w.document()->saveToBytes(), before);
+        QVERIFY(!w.editor()->isModified());
+        setClipboard(nullptr);
+    }
+
     void editMovesTheLayersItemLastWhileTheElementStays()
     {
         frmMain w(sample());
