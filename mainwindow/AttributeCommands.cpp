@@ -39,6 +39,12 @@ frmView* AttributeCommands::attributeEditor() const { return oViewForm.data(); }
 
 frmView* AttributeCommands::openView()
 {
+    // A window the user closed is on its way out (it goes when the event loop next runs):
+    // it is not used again, a fresh one is made.
+    if (oViewForm && !oViewForm->isVisible()) {
+        disconnect(oViewForm, nullptr, this, nullptr);
+        oViewForm = nullptr;
+    }
     if (!oViewForm) {
         oViewForm = new frmView(m_window, m_session.editor());
         connect(oViewForm, &frmView::NodeAdded, this, &AttributeCommands::nodeAdded);

@@ -99,7 +99,10 @@ void NodeCommands::showText(const TreeRow& row)
         prompts().message(why, MsgButtons::OK);
         return;
     }
-    // One window, reused while it is open; closing it frees the text it holds.
+    // One window, reused while it is open; closing it frees the text it holds (a closed
+    // one is on its way out and is not used again).
+    if (m_message && !m_message->isVisible())
+        m_message = nullptr;
     if (!m_message) {
         m_message = new frmMessage(m_window);
         m_message->setAttribute(Qt::WA_DeleteOnClose);
