@@ -27,11 +27,15 @@ void take(const DOMNamedNodeMap& map, const char* name, QString& member)
         member = attr.text();
 }
 
-void takeCode(const DOMNamedNodeMap& map, const char* name, QString& member, QString (*toName)(qint16))
+// `where` names what is being read, for the user when it cannot be.
+void takeCode(const DOMNamedNodeMap& map, const char* name, QString& member, QString (*toName)(qint16),
+              QString& where, const QString& owner)
 {
     const DOMNode attr = map.getNamedItem(QLatin1String(name));
-    if (!attr.isNull())
-        member = toName(toInt16(attr.text()));
+    if (attr.isNull())
+        return;
+    where = QStringLiteral("the attribute %1=\"%2\" of %3").arg(QLatin1String(name), attr.text(), owner);
+    member = toName(toInt16(attr.text()));
 }
 
 DOMNode firstApFields(const DOMNode& layer)
@@ -45,17 +49,19 @@ DOMNode firstApFields(const DOMNode& layer)
     return DOMNode();
 }
 
-LayerRecord read(const DOMNode& node)
+LayerRecord read(const DOMNode& node, QString& where)
 {
     LayerRecord layer;
+    const QString self = QStringLiteral("the ApLayer");
+    where = self;
     const DOMNamedNodeMap map = attributesOf(node);
     take(map, "Name", layer.Name);
     take(map, "TagName", layer.TagName);
     take(map, "Alias", layer.Alias);
     take(map, "Desc", layer.Desc);
-    takeCode(map, "LayerType", layer.LayerType, LayerTypeName);
-    takeCode(map, "FeatureType", layer.FeatureType, FeatureTypeName);
-    takeCode(map, "ShapeType", layer.ShapeType, ShapeTypeName);
+    takeCode(map, "LayerType", layer.LayerType, LayerTypeName, where, self);
+    takeCode(map, "FeatureType", layer.FeatureType, FeatureTypeName, where, self);
+    takeCode(map, "ShapeType", layer.ShapeType, ShapeTypeName, where, self);
     take(map, "TargetLocation", layer.TargetLocation);
     take(map, "TargetDatasets", layer.TargetDatasets);
     take(map, "CanCreate", layer.CanCreate);
@@ -69,6 +75,7 @@ LayerRecord read(const DOMNode& node)
     const DOMNodeList children = fields.childNodes();
     for (qint64 i = 0; i < children.length(); ++i) {
         const int n = int(i) + 1;
+        where = QStringLiteral("child %1 of ApFields (%2)").arg(n).arg(children.item(i).nodeName());
         const DOMNamedNodeMap fieldMap = attributesOf(children.item(i));
         if (n > kMaxFields)
             throw LayerFailure(LayerFailure::SubscriptOutOfRange, QStringLiteral("Subscript out of range"));
@@ -77,7 +84,7 @@ LayerRecord read(const DOMNode& node)
         take(fieldMap, "TagName", field.TagName);
         take(fieldMap, "Alias", field.Alias);
         take(fieldMap, "Desc", field.Desc);
-        takeCode(fieldMap, "Type", field.Type, FieldTypeName);
+        takeCode(fieldMap, "Type", field.Type, FieldTypeName, where, QStringLiteral("field %1").arg(n));
         take(fieldMap, "FieldWidth", field.FieldWidth);
         take(fieldMap, "Decimals", field.Decimals);
         take(fieldMap, "AllowNull", field.AllowNull);
@@ -90,16 +97,28 @@ LayerRecord read(const DOMNode& node)
 
 } // namespace
 
-LayerRecord ReadLayerNode(const DOMNode& node)
+bool ReadLayerNode(const DOMNode& node, LayerRecord* out, QString* where)
 {
+    QString at;
     try {
-        return read(node);
+        *out = read(node, at);
+        return true;
     } catch (const LayerFailure& e) {
         reportFailure(e.number(), e.description());
     } catch (const DOMException& e) {
         reportFailure(e.number(), e.description());
     }
-    return LayerRecord();
+    *out = LayerRecord();
+    if (where)
+        *where = at;
+    return false;
+}
+
+LayerRecord ReadLayerNode(const DOMNode& node)
+{
+    LayerRecord layer;
+    ReadLayerNode(node, &layer, nullptr);
+    return layer;
 }
 
 } // namespace treelark

@@ -9,5 +9,8 @@ namespace treelark {
 // cannot be read (a child of ApFields that is not an element, a 26th field, a code that
 // is not a number) is reported to the user and gives an empty record.
 LayerRecord ReadLayerNode(const DOMNode& node);
+// The same, saying whether the layer was read whole; when not, `where` names the part
+// that could not be read ("child 3 of ApFields (#comment)", "field 26 ...").
+bool ReadLayerNode(const DOMNode& node, LayerRecord* out, QString* where);
 
 } // namespace treelark

@@ -191,13 +191,25 @@ void frmXmlCreator::Form_Load()
     }
     // The one layer is edited without the selector, so its Name box does not follow
     // its tag name.
-    layerAt(1) = ReadLayerNode(TargetNode);
-    LayerCount = 1;
-    CurrentLayer = 1;
+    QString unreadable;
+    const bool whole = ReadLayerNode(TargetNode, &layerAt(1), &unreadable);
     fraLayers->setTitle(QStringLiteral("ApLayer"));
     for (QWidget* w : std::initializer_list<QWidget*>{lblLayer, cboLayers, cmdAddLayer, cmdRemoveLayer})
         w->hide();
     setWindowTitle(QStringLiteral("Edit ApLayer"));
+    if (!whole) {
+        // Ok would write the empty record over the layer the user wanted to edit: a layer
+        // that could not be read is only shown as such, and Cancel is the way out.
+        fraLayers->setTitle(QStringLiteral("ApLayer: not readable at ") + unreadable);
+        setWindowTitle(QStringLiteral("Edit ApLayer: cannot be read"));
+        m_unreadable = true;
+        setLayerControlsEnabled(false);
+        cmdWrite->setToolTip(QStringLiteral("The layer could not be read (") + unreadable
+                             + QStringLiteral("); Ok would write over it. Cancel closes the form."));
+        return;
+    }
+    LayerCount = 1;
+    CurrentLayer = 1;
     ShowLayer(1);
     EnableLayerControls();
     if (WorkingFields.FieldCount > 0)

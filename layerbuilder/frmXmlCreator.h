@@ -137,6 +137,7 @@ private:
     bool EditMode = false;
 
     bool m_loaded = false;
+    bool m_unreadable = false; // the layer to edit could not be read: nothing is written
     ApplyEdit m_applyEdit;
 };
 

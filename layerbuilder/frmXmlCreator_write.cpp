@@ -14,6 +14,8 @@ namespace treelark {
 
 void frmXmlCreator::cmdWrite_Click()
 {
+    if (m_unreadable)
+        return;
     bool completed = false;
     try {
         SaveCurrentLayer();

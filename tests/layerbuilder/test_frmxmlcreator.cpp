@@ -340,16 +340,16 @@ private slots:
         }
     }
 
-    void anUnreadableLayerIsReportedAndTheFormStaysUsable()
+    // Reported, and where: the form offers only Cancel, as Ok would write over the layer.
+    void anUnreadableLayerIsReportedAndNothingCanBeWritten()
     {
         const DOMDocumentPtr doc = parsed("<ApLayer TagName='x' LayerType='abc'/>");
         frmXmlCreator* f = open(doc->documentElement(), true);
         QCOMPARE(script->asked().size(), 1);
         QCOMPARE(script->asked()[0].title, QStringLiteral("13"));
-        QCOMPARE(f->txtLayerTagName->text(), QString());
-        QVERIFY(f->cmdWrite->isEnabled() && f->cmdAddField->isEnabled());
-        f->cmdAddField->click();
-        QCOMPARE(f->cboFields->count(), 1);
+        QVERIFY(f->fraLayers->title().contains(QStringLiteral("LayerType=\"abc\"")));
+        QVERIFY(!f->cmdWrite->isEnabled() && !f->cmdAddField->isEnabled());
+        QVERIFY(f->cmdCancel->isEnabled());
     }
 };
 

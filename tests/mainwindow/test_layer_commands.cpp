@@ -4,6 +4,8 @@
 #include "Clipboard.h"
 #include "frmXmlCreator.h"
 
+#include <QGroupBox>
+
 
 using namespace treelark;
 
@@ -42,6 +44,28 @@ class LayerCommandsTest : public WindowTestBase {
     }
 
 private slots:
+    void aLayerThatCannotBeReadIsNeverWrittenOver()
+    {
+        const QString path = write("unreadable.xml", "<FrameworkConfig><ApLayers><ApLayer TagName=\"A\" Name=\"Roads\">"
+                                                     "<ApFields><ApField/><!-- note --></ApFields></ApLayer></ApLayers>"
+                                                     "</FrameworkConfig>");
+        frmMain w(path);
+        showAndWait(w);
+        const QByteArray before = w.document()->saveToBytes();
+        TreeItem* layer = w.treeModel()->child(layers(w), 0);
+        rightClick(w, layer);
+        w.runMenuCommand(QStringLiteral("Edit"));
+        frmXmlCreator* f = builder(w);
+        QVERIFY(f);
+        QCOMPARE(script->asked().size(), 1); // the failure, as the message box says it
+        QVERIFY(!f->cmdWrite->isEnabled());
+        QVERIFY2(f->fraLayers->title().contains("child 2 of ApFields (#comment)"), qPrintable(f->fraLayers->title()));
+        f->cmdWrite->setEnabled(true); // even a forced Ok writes nothing
+        f->cmdWrite->click();
+        QCOMPARE(w.document()->saveToBytes(), before);
+        QVERIFY(!w.editor()->isModified());
+    }
+
     void layerTextFromTheToolbarGoesToTheClipboardOnly()
     {
         auto clip = std::make_shared<RecordingClipboard>();
