@@ -16,6 +16,11 @@ QString ShapeTypeName(qint16 code);
 qint16 FieldTypeCode(const QString& name);
 QString FieldTypeName(qint16 code);
 
+// What a code attribute the element does not have shows as while a layer is edited;
+// a code the tables do not know shows as "(" + its text + ")". Either is written back
+// as it was read.
+inline constexpr const char* kAbsentCode = "(none)";
+
 // Entries of the combos, in the order the user sees them; the first is the default.
 QStringList layerTypeEntries();
 QStringList featureTypeEntries();

@@ -97,6 +97,43 @@ LayerRecord read(const DOMNode& node, QString& where)
 
 } // namespace
 
+namespace {
+
+void keepAsRead(const DOMNamedNodeMap& map, const char* name, QString& member, bool listed)
+{
+    const DOMNode attr = map.getNamedItem(QLatin1String(name));
+    if (attr.isNull())
+        member = QLatin1String(kAbsentCode);
+    else if (!listed)
+        member = QLatin1Char('(') + attr.text() + QLatin1Char(')');
+}
+
+} // namespace
+
+void KeepCodesAsRead(LayerRecord& layer, const DOMNode& node)
+{
+    const DOMNamedNodeMap map = node.attributes();
+    if (map.isNull())
+        return;
+    keepAsRead(map, "LayerType", layer.LayerType, LayerTypeCode(layer.LayerType) >= 0);
+    keepAsRead(map, "FeatureType", layer.FeatureType, FeatureTypeCode(layer.FeatureType) >= 0);
+    keepAsRead(map, "ShapeType", layer.ShapeType, ShapeTypeCode(layer.ShapeType) >= 0);
+    keepAsRead(map, "HasZ", layer.HasZ, zmFlagEntries().contains(layer.HasZ));
+    keepAsRead(map, "HasM", layer.HasM, zmFlagEntries().contains(layer.HasM));
+    const DOMNode fields = firstApFields(node);
+    if (fields.isNull())
+        return;
+    const DOMNodeList children = fields.childNodes();
+    for (int k = 1; k <= layer.Fields.FieldCount && k <= kMaxFields; ++k) {
+        const DOMNamedNodeMap fieldMap = children.item(k - 1).attributes();
+        if (fieldMap.isNull())
+            continue;
+        FieldRecord& f = layer.Fields.field(k);
+        keepAsRead(fieldMap, "Type", f.Type, FieldTypeCode(f.Type) >= 0);
+        keepAsRead(fieldMap, "AllowNull", f.AllowNull, allowNullEntries().contains(f.AllowNull));
+    }
+}
+
 bool ReadLayerNode(const DOMNode& node, LayerRecord* out, QString* where)
 {
     QString at;

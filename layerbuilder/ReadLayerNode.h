@@ -13,4 +13,10 @@ LayerRecord ReadLayerNode(const DOMNode& node);
 // that could not be read ("child 3 of ApFields (#comment)", "field 26 ...").
 bool ReadLayerNode(const DOMNode& node, LayerRecord* out, QString* where);
 
+// For editing: each value-list member of a record read from `node` (the codes, HasZ,
+// HasM, AllowNull) that the element does not have becomes "(none)", and one the lists do
+// not know becomes "(" + its text + ")", so the form shows what is there and writing it
+// back changes nothing.
+void KeepCodesAsRead(LayerRecord& layer, const DOMNode& node);
+
 } // namespace treelark

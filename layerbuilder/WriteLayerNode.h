@@ -12,4 +12,10 @@ namespace treelark {
 // and gives nothing.
 DOMNode WriteLayerNode(const LayerRecord& record, const DOMNode& element, const DOMDocumentPtr& document);
 
+// Writes into `element` only what differs between `edited` and `asRead` (the record as
+// the form read it): attributes the user did not touch keep their bytes, codes kept as
+// read ("(7)", "(none)") are written back as they were, a field changed in place has
+// only its changed attributes written, and fields added or removed give a new ApFields.
+void WriteLayerEdits(const LayerRecord& edited, const LayerRecord& asRead, const DOMNode& element);
+
 } // namespace treelark

@@ -208,12 +208,17 @@ void frmXmlCreator::Form_Load()
                              + QStringLiteral("); Ok would write over it. Cancel closes the form."));
         return;
     }
+    // Codes the element lacks or the lists do not know are shown, and kept, as read.
+    KeepCodesAsRead(layerAt(1), TargetNode);
     LayerCount = 1;
     CurrentLayer = 1;
     ShowLayer(1);
     EnableLayerControls();
     if (WorkingFields.FieldCount > 0)
         EnableFieldControls();
+    // What Ok would write if nothing were touched: only what differs from it is written.
+    SaveCurrentLayer();
+    m_asRead = layerAt(1);
 }
 
 void frmXmlCreator::setLayerControlsEnabled(bool enabled)

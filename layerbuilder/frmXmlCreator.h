@@ -137,6 +137,7 @@ private:
     bool EditMode = false;
 
     bool m_loaded = false;
+    LayerRecord m_asRead; // the edited layer as the untouched form holds it
     bool m_unreadable = false; // the layer to edit could not be read: nothing is written
     ApplyEdit m_applyEdit;
 };

@@ -15,12 +15,24 @@ namespace treelark {
 namespace {
 
 // A stored value is looked for entry by entry; one that matches none leaves the last
-// entry selected, as the user has always seen it.
+// entry selected, as the user has always seen it. A value kept as a layer being edited
+// has it ("(7)", "(none)") is shown as an entry of its own after the list, for as long as
+// it is the value shown, so that what was read is what is seen and written back.
 void selectStored(QComboBox* combo, const QString& value)
 {
+    if (!combo->property("listed").isValid())
+        combo->setProperty("listed", combo->count());
+    const int listed = combo->property("listed").toInt();
+    while (combo->count() > listed)
+        combo->removeItem(combo->count() - 1);
     QStringList entries;
     for (int i = 0; i < combo->count(); ++i)
         entries << combo->itemText(i);
+    if (!entries.contains(value) && value.startsWith(QLatin1Char('(')) && value.endsWith(QLatin1Char(')'))) {
+        combo->addItem(value);
+        combo->setCurrentIndex(combo->count() - 1);
+        return;
+    }
     combo->setCurrentIndex(selectionScanIndex(entries, value));
 }
 

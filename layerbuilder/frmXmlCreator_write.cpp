@@ -67,9 +67,11 @@ void frmXmlCreator::writeToDocument()
         };
     } else {
         const LayerRecord layer = layerAt(qBound(1, CurrentLayer, kMaxLayers));
+        const LayerRecord asRead = m_asRead;
         step = QStringLiteral("Edit layer");
-        // A failure inside was reported there; the edit still counts as done.
-        change = [layer, target, document] { WriteLayerNode(layer, target, document); };
+        // Only what the user changed is written; an untouched layer keeps every byte. A
+        // failure inside was reported there; the edit still counts as done.
+        change = [layer, asRead, target] { WriteLayerEdits(layer, asRead, target); };
     }
     if (m_applyEdit)
         m_applyEdit(step, target, change);

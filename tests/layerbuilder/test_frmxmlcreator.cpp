@@ -289,7 +289,7 @@ private slots:
             QVERIFY2(w->isHidden(), qPrintable(w->objectName()));
         QVERIFY(f->cmdWrite->isEnabled() && f->txtFieldTagName->isEnabled());
         QCOMPARE(f->txtLayerName->text(), QStringLiteral("Main roads"));
-        QCOMPARE(f->cboShapeType->currentText(), QStringLiteral("Null")); // 8 names no shape
+        QCOMPARE(f->cboShapeType->currentText(), QStringLiteral("(8)")); // 8 names no shape: shown as read
         QCOMPARE(entries(f->cboFields), QStringList({"A", "B", "C"})); // the first ApFields only
         QCOMPARE(f->cboFieldType->currentText(), QStringLiteral("String"));
         // No selector: the Name box keeps its own value when the tag name changes.
@@ -312,12 +312,44 @@ private slots:
         QCOMPARE(steps, QStringList{"Edit layer"});
         QCOMPARE(layer.attributes().getNamedItem("TagName").text(), QStringLiteral("Streets"));
         QCOMPARE(layer.attributes().getNamedItem("Keep").text(), QStringLiteral("me"));
-        QCOMPARE(layer.attributes().getNamedItem("ShapeType").text(), QStringLiteral("0"));
+        QCOMPARE(layer.attributes().getNamedItem("ShapeType").text(), QStringLiteral("8")); // untouched, kept
         const DOMNodeList fields = layer.firstChild().childNodes();
         QCOMPARE(fields.length(), 2);
         QCOMPARE(fields.item(0).attributes().getNamedItem("TagName").text(), QStringLiteral("A"));
         QCOMPARE(fields.item(1).attributes().getNamedItem("TagName").text(), QStringLiteral("C"));
         QCOMPARE(fields.item(1).attributes().getNamedItem("AllowNull").text(), QStringLiteral("No"));
+    }
+
+    // Codes absent or unknown are shown as read and written back as they were; Ok on an
+    // untouched layer leaves every byte, and an edit writes only the attribute it changed.
+    void editWritesOnlyWhatTheUserChanged()
+    {
+        const QByteArray xml = "<FrameworkConfig>\n  <ApLayer TagName=\"Roads\" LayerType=\"77\" ShapeType=\"3\" HasZ=\"2\">\n"
+                               "    <ApFields>\n      <ApField TagName=\"A\" Type=\"99\" FieldWidth=\"4\"/>\n"
+                               "      <ApField TagName=\"B\" Type=\"4\" AllowNull=\"Maybe\"/>\n    </ApFields>\n"
+                               "  </ApLayer>\n</FrameworkConfig>\n";
+        const DOMDocumentPtr doc = parsed(xml);
+        const DOMNode layer = doc->selectSingleNode(QStringLiteral("//ApLayer"));
+        frmXmlCreator* f = open(layer, true);
+        QCOMPARE(QStringList({f->cboLayerType->currentText(), f->cboFeatureType->currentText(),
+                              f->cboShapeType->currentText(), f->cboHasZ->currentText(), f->cboFieldType->currentText()}),
+                 QStringList({"(77)", "(none)", "Polyline", "(2)", "(99)"}));
+        f->cboFields->setCurrentIndex(1); // looked at, not changed
+        QCOMPARE(f->cboNull->currentText(), QStringLiteral("(Maybe)"));
+        f->cboFields->setCurrentIndex(0);
+        f->cmdWrite->click();
+        QCOMPARE(doc->saveToBytes(), xml);
+        flushDeletes();
+
+        f = open(layer, true);
+        f->cboFields->setCurrentIndex(1);
+        f->txtFieldWidth->setText(QStringLiteral("12"));
+        f->cboFeatureType->setCurrentText(QStringLiteral("Annotation"));
+        f->cmdWrite->click();
+        QByteArray expected = xml;
+        expected.replace("HasZ=\"2\"", "HasZ=\"2\" FeatureType=\"11\"")
+            .replace("AllowNull=\"Maybe\"", "AllowNull=\"Maybe\" FieldWidth=\"12\"");
+        QCOMPARE(doc->saveToBytes(), expected);
     }
 
     // Without a hook Ok writes directly; Cancel writes nothing and runs no hook.
