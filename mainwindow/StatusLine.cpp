@@ -22,6 +22,8 @@ void StatusLine::set(const QString& text)
 {
     m_text = text;
     m_label->setToolTip(text.size() > 4000 ? text.left(4000) + QChar(0x2026) : text);
+    // The line may be cut to the width; a screen reader gets the whole message.
+    m_label->setAccessibleName(text.left(100000));
     refit();
 }
 

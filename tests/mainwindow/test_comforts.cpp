@@ -4,6 +4,8 @@
 // not overwritten unasked.
 #include "WindowTestBase.h"
 
+#include <QAccessible>
+
 #include <QLabel>
 #include <QSplitter>
 #include <QStatusBar>
@@ -60,6 +62,10 @@ private slots:
         QVERIFY(!line->text().contains('\n'));
         QVERIFY(line->fontMetrics().horizontalAdvance(line->text()) <= w.StatusBar1->width());
         QCOMPARE(line->toolTip(), text);
+        // a screen reader is given the whole message, not the cut line
+        QAccessibleInterface* spoken = QAccessible::queryAccessibleInterface(line);
+        QVERIFY(spoken);
+        QCOMPARE(spoken->text(QAccessible::Name), text);
         QCOMPARE(w.StatusBar1->height(), before);
     }
 
