@@ -21,7 +21,7 @@ void raise(DOMError code, const QString& description) { throw DOMException(code,
 
 void raiseNothing() { raise(DOMError::ObjectNotSet, QStringLiteral("Object variable not set")); }
 
-DocCore::DocCore(xmlDocPtr d) : doc(d) {}
+DocCore::DocCore(xmlDocPtr d) : doc(d) { doc->psvi = this; }
 
 std::shared_ptr<DocCore> DocCore::createEmpty()
 {
@@ -128,6 +128,7 @@ DocCore::~DocCore()
 {
     if (xpath)
         xmlXPathFreeContext(xpath);
+    doc->psvi = nullptr;
     Remains r{doc, {}, std::move(retiredNs)};
     for (xmlNodePtr n : parked)
         if (!n->parent)
@@ -138,11 +139,7 @@ DocCore::~DocCore()
         freeTree(r);
 }
 
-void DocCore::noteChange(xmlNodePtr at)
-{
-    if (!modified && inDocumentTree(at))
-        modified = true;
-}
+void DocCore::noteChange(xmlNodePtr /*at*/) { modified = true; }
 
 void DocCore::adopt(xmlNodePtr n)
 {

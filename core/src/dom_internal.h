@@ -16,6 +16,8 @@
 
 namespace treelark::detail {
 
+struct Journal;
+
 inline QString toQ(const xmlChar* s) { return s ? QString::fromUtf8(reinterpret_cast<const char*>(s)) : QString(); }
 inline QString toQ(const xmlChar* s, qsizetype len) { return QString::fromUtf8(reinterpret_cast<const char*>(s), len); }
 
@@ -43,7 +45,36 @@ struct DocCore : std::enable_shared_from_this<DocCore> {
 
     DOMNode handle(xmlNodePtr n) { return n ? DOMNode(shared_from_this(), n) : DOMNode(); }
     static xmlNodePtr raw(const DOMNode& n) { return static_cast<xmlNodePtr>(n.m_node); }
-    static const std::shared_ptr<DocCore>& coreOf(const DOMNode& n) { return n.m_core; }
+
+    // The tree a node is in now: its document's psvi word names it (a document node's own
+    // _private word counts the handles to it, like any node's). A node moved to another
+    // document finds that one's tree from then on.
+    static DocCore* of(const xmlDoc* d) { return static_cast<DocCore*>(d->psvi); }
+    // The tree a handle's node is in (a namespace declaration's handle keeps the tree it was
+    // handed out from: declarations are not counted, see below).
+    static DocCore* of(const DOMNode& h)
+    {
+        return h.m_node && !isDeclaration(h.m_node) ? of(static_cast<xmlNodePtr>(h.m_node)->doc) : h.m_core.get();
+    }
+    static std::shared_ptr<DocCore> shared(const DOMNode& h) { return of(h)->shared_from_this(); }
+    static bool isDeclaration(const void* n) { return static_cast<const xmlNode*>(n)->type == XML_NAMESPACE_DECL; }
+
+    // Node handles keep the tree their node is in now alive, not the one they were made
+    // in: while any exist, the tree holds itself. A subtree moving to another document
+    // takes its handles' share along (see adoptInto).
+    void pin(qint64 handlesAdded)
+    {
+        if (handlesAdded > 0 && handles == 0)
+            self = shared_from_this();
+        handles += handlesAdded;
+    }
+    // Gives back the tree's hold on itself once no handle is left: the caller lets it go
+    // when it no longer touches the tree.
+    [[nodiscard]] std::shared_ptr<DocCore> unpin(qint64 handlesGone)
+    {
+        handles -= handlesGone;
+        return handles == 0 ? std::move(self) : nullptr;
+    }
 
     // A node just made, not yet placed: kept until its last handle goes.
     void adopt(xmlNodePtr n);
@@ -54,8 +85,8 @@ struct DocCore : std::enable_shared_from_this<DocCore> {
     void unheld(xmlNodePtr n);
     // Every structural change bumps the generation, so cached list positions know they are
     // stale; every change at all marks the tree modified, so a save can no longer write
-    // the bytes it was read from.
-    // (Changes to detached nodes change nothing the document would write.)
+    // the bytes it was read from. That holds for changes to detached nodes too: a node
+    // moved out of the tree into a detached one changed what the document holds.
     void changed(xmlNodePtr at)
     {
         ++generation;
@@ -73,6 +104,9 @@ struct DocCore : std::enable_shared_from_this<DocCore> {
     xmlXPathContextPtr xpathContext();
 
     xmlDocPtr doc;
+    qint64 handles = 0;                        // node handles into this tree
+    std::shared_ptr<DocCore> self;             // set while there are any
+    std::vector<Journal*> journals;            // change sets that may put nodes back here
     std::unordered_set<xmlNodePtr> parked;     // detached roots somebody holds
     std::vector<xmlNsPtr> retiredNs;           // declarations handed out, then removed
     std::weak_ptr<DOMDocument> owner;
@@ -233,9 +267,11 @@ inline xmlNodePtr visible(xmlNodePtr n, bool forward)
 struct NodeListImpl {
     enum class Kind { Snapshot, Children, Walk };
     Kind kind = Kind::Snapshot;
-    std::shared_ptr<DocCore> core;
+    std::shared_ptr<DocCore> core;     // Snapshot: the tree the query ran over
     std::vector<xmlNodePtr> nodes;     // Snapshot
     xmlNodePtr root = nullptr;         // Children: the parent; Walk: the subtree root
+    DOMNode rootHold;                  // keeps root (and the tree it is in now) alive
+    DocCore* cacheCore = nullptr;      // the tree the position cache was taken in
     QByteArray nameFilter;             // Walk: element name or path ("" = every node)
     std::vector<QByteArray> pathSteps; // Walk: name filter split at "/"
     qint64 cursor = 0;                 // nextNode position
@@ -248,6 +284,9 @@ struct NodeListImpl {
 
     qint64 length();
     xmlNodePtr item(qint64 index);
+    // The tree the listed nodes are in now: a node whose children are listed may have
+    // moved to another document.
+    DocCore* live() const { return kind == Kind::Snapshot ? core.get() : DocCore::of(root->doc); }
 
     bool matches(xmlNodePtr n) const;
     xmlNodePtr walkNext(xmlNodePtr n) const;
@@ -387,6 +426,19 @@ void setDeclarationValue(DocCore& core, xmlNsPtr ns, const QByteArray& uri);
 QString declarationName(xmlNsPtr ns);
 // An attribute's name may be set on el: no other attribute has the same expanded name.
 void checkAttributeName(xmlNodePtr el, xmlAttrPtr self, xmlNsPtr ns, const xmlChar* local);
+
+// ---- placing nodes (dom_insert.cpp) ----
+
+// "an attribute", "text", ... for messages that name a kind of node.
+QString typeWord(xmlNodePtr n);
+// Whether n holds children of its own in the tree (a DOCTYPE's declarations are not).
+bool hasOwnChildren(xmlNodePtr n);
+// Moves n (in its tree or detached) out of its document into to's, detached there: the
+// handles to it and to anything inside it go with it (see DocCore::pin).
+void adoptInto(DocCore& to, xmlNodePtr n);
+// Whether a change set of n's document names something in n's subtree (so it may put it
+// back there).
+bool namedByChangeSet(xmlNodePtr n);
 
 [[noreturn]] void raise(DOMError code, const QString& description);
 [[noreturn]] void raiseNothing();

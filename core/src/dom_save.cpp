@@ -76,6 +76,86 @@ private:
     std::vector<std::pair<xmlNsPtr, const xmlChar*>> m_saved;
 };
 
+int appendToBytes(void* ctx, const char* buf, int len)
+{
+    static_cast<QByteArray*>(ctx)->append(buf, len);
+    return len;
+}
+
+bool isAscii(const xmlChar* s)
+{
+    for (; s && *s; ++s)
+        if (*s >= 0x80)
+            return false;
+    return true;
+}
+
+// Whether `enc` writes the UTF-8 text s as it is. Where it cannot, libxml2 writes a
+// character reference instead, which reads back as the same character only in text and
+// attribute values.
+bool encodes(const char* enc, const QByteArray& s)
+{
+    if (isAscii(reinterpret_cast<const xmlChar*>(s.constData())))
+        return true;
+    xmlCharEncodingHandlerPtr handler = xmlFindCharEncodingHandler(enc);
+    if (!handler)
+        return true;
+    QByteArray written;
+    xmlOutputBufferPtr out = xmlOutputBufferCreateIO(appendToBytes, closeNothing, &written, handler);
+    if (!out)
+        throw std::bad_alloc();
+    xmlOutputBufferWrite(out, int(s.size()), s.constData());
+    xmlOutputBufferClose(out);
+    return written.count('&') == s.count('&');
+}
+
+// A comment, an instruction, a CDATA section or a name holding a character the document's
+// encoding cannot write could only be written as something that reads back otherwise (or
+// not at all): the save is refused and says which node and which character.
+void requireEncodable(xmlNodePtr top, const char* enc)
+{
+    auto check = [enc](const xmlChar* s, const QString& where) {
+        const QByteArray bytes(reinterpret_cast<const char*>(s ? s : reinterpret_cast<const xmlChar*>("")));
+        if (encodes(enc, bytes))
+            return;
+        const QString text = QString::fromUtf8(bytes);
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            const qsizetype len = text.at(i).isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
+            if (!encodes(enc, text.mid(i, len).toUtf8()))
+                raise(DOMError::WriteFailed,
+                      QStringLiteral("%1 holds the character U+%2, which the document's encoding (%3) cannot write; "
+                                     "change it, or save the document as UTF-8.")
+                          .arg(where, QString::number(text.mid(i, len).toUcs4().value(0), 16).toUpper(),
+                               QString::fromLatin1(enc)));
+            i += len - 1;
+        }
+    };
+    for (xmlNodePtr n = top; n; n = nextInSubtree(n, top)) {
+        switch (n->type) {
+        case XML_COMMENT_NODE: check(n->content, QStringLiteral("A comment")); break;
+        case XML_CDATA_SECTION_NODE: check(n->content, QStringLiteral("A CDATA section")); break;
+        case XML_PI_NODE:
+            check(n->name, QStringLiteral("A processing instruction's target"));
+            check(n->content, QStringLiteral("The processing instruction '%1'").arg(toQ(n->name)));
+            break;
+        case XML_ENTITY_REF_NODE: check(n->name, QStringLiteral("An entity reference")); break;
+        case XML_ELEMENT_NODE:
+            check(n->name, QStringLiteral("An element's name"));
+            if (n->ns)
+                check(n->ns->prefix, QStringLiteral("An element's prefix"));
+            for (xmlNsPtr ns = n->nsDef; ns; ns = ns->next)
+                check(ns->prefix, QStringLiteral("A namespace prefix"));
+            for (xmlAttrPtr a = n->properties; a; a = a->next) {
+                check(a->name, QStringLiteral("An attribute's name"));
+                if (a->ns)
+                    check(a->ns->prefix, QStringLiteral("An attribute's prefix"));
+            }
+            break;
+        default: break;
+        }
+    }
+}
+
 } // namespace
 
 // The text of a whole document that is unedited and was read as UTF-8 is the text it was
@@ -131,6 +211,7 @@ bool serialize(DocCore& core, xmlNodePtr node, const ByteSink& sink, bool asFile
         enc = reinterpret_cast<const char*>(core.doc->encoding);
     xmlCharEncodingHandlerPtr handler = nullptr;
     if (!isUtf8(enc)) {
+        requireEncodable(node, enc);
         handler = xmlFindCharEncodingHandler(enc);
         if (!handler)
             enc = nullptr; // an encoding we cannot write: fall back to UTF-8
@@ -230,16 +311,16 @@ QByteArray DOMNode::xmlUtf8() const
     };
     // the file's size is the text's size when unedited, and a fair guess after edits
     if (n->type == XML_DOCUMENT_NODE)
-        reserveText(bytes, m_core->sourceSize);
-    if (detail::readAsText(*m_core, n)) {
-        if (detail::writeSource(*m_core, collect)) {
+        reserveText(bytes, detail::DocCore::of(*this)->sourceSize);
+    if (detail::readAsText(*detail::DocCore::of(*this), n)) {
+        if (detail::writeSource(*detail::DocCore::of(*this), collect)) {
             if (bytes.startsWith("\xEF\xBB\xBF"))
                 bytes.remove(0, 3);
             return bytes;
         }
         bytes.resize(0); // keeps the block
     }
-    detail::serialize(*m_core, n, collect, false);
+    detail::serialize(*detail::DocCore::of(*this), n, collect, false);
     if (bytes.capacity() > 2 * bytes.size() + 65536)
         bytes.squeeze(); // the edits left far less than the file had
     return bytes;
@@ -260,11 +341,11 @@ qint64 DOMNode::xmlLength() const
         }
         return true;
     };
-    if (detail::readAsText(*m_core, n) && m_core->sourceChars >= 0)
-        return m_core->sourceChars - (m_core->hadBom ? 1 : 0);
-    if (detail::readAsText(*m_core, n)) {
+    if (detail::readAsText(*detail::DocCore::of(*this), n) && detail::DocCore::of(*this)->sourceChars >= 0)
+        return detail::DocCore::of(*this)->sourceChars - (detail::DocCore::of(*this)->hadBom ? 1 : 0);
+    if (detail::readAsText(*detail::DocCore::of(*this), n)) {
         bool bom = false, first = true;
-        const bool ok = detail::writeSource(*m_core, [&](const char* b, int len) {
+        const bool ok = detail::writeSource(*detail::DocCore::of(*this), [&](const char* b, int len) {
             if (first && len >= 3 && !memcmp(b, "\xEF\xBB\xBF", 3))
                 bom = true;
             first = false;
@@ -274,7 +355,7 @@ qint64 DOMNode::xmlLength() const
             return chars - (bom ? 1 : 0);
         chars = 0;
     }
-    detail::serialize(*m_core, n, count, false);
+    detail::serialize(*detail::DocCore::of(*this), n, count, false);
     return chars;
 }
 

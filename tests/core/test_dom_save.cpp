@@ -112,3 +112,34 @@ TEST(DomSave, XmlTextAndItsLengthAgree)
     EXPECT_EQ(b.xmlLength(), b.xml().size());
     EXPECT_EQ(doc->documentElement().lastChild().xmlLength(), 9); // the emoji is two UTF-16 units
 }
+
+// In text and attribute values a character the file's encoding lacks is written as a
+// reference; in a comment, an instruction or a name a reference would read back as other
+// text, so the save refuses and names the character instead.
+TEST(DomSave, CharactersTheEncodingCannotWriteReadBackTheSameOrTheSaveSaysWhy)
+{
+    DOMDocumentPtr doc = testsupport::parsed("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n"
+                                             "<r a=\"\xe9\"><!-- c --><?pi d?>t</r>\n");
+    DOMNode r = doc->documentElement();
+    r.setAttribute("a", QStringLiteral("\u20AC\u00E9"));
+    r.lastChild().setNodeValue(QStringLiteral("\u20AC"));
+    DOMDocumentPtr again = testsupport::parsed(doc->saveToBytes());
+    EXPECT_EQ(again->documentElement().getAttribute("a"), QStringLiteral("\u20AC\u00E9"));
+    EXPECT_EQ(again->documentElement().text(), QStringLiteral("\u20AC"));
+    for (int which : {0, 1}) {
+        DOMNode n = which == 0 ? r.firstChild() : r.firstChild().nextSibling();
+        const QString was = n.nodeValue();
+        n.setNodeValue(QStringLiteral("caf\u00E9 \u20AC"));
+        try {
+            doc->saveToBytes();
+            ADD_FAILURE() << "saved a " << n.nodeName().toStdString() << " the encoding cannot write";
+        } catch (const DOMException& e) {
+            EXPECT_EQ(e.code(), DOMError::WriteFailed);
+            EXPECT_TRUE(e.description().contains("U+20AC")) << e.description().toStdString();
+        }
+        n.setNodeValue(QStringLiteral("caf\u00E9"));
+        EXPECT_EQ(testsupport::parsed(doc->saveToBytes())->documentElement().childNodes().item(which).nodeValue(),
+                  QStringLiteral("caf\u00E9"));
+        n.setNodeValue(was);
+    }
+}
