@@ -528,7 +528,14 @@ DOMNode DOMNode::cloneNode(bool deep) const
 {
     xmlNodePtr n = NODE();
     if (n->type == XML_DOCUMENT_NODE) {
-        xmlDocPtr copy = xmlCopyDoc(reinterpret_cast<xmlDocPtr>(n), deep ? 1 : 0);
+        // The declarations kept on the document for detached nodes are no part of the
+        // tree, and libxml2 copying a list of more than xml's own one hands the copied
+        // xml: names the wrong one: the copy is made with xml's alone.
+        auto source = reinterpret_cast<xmlDocPtr>(n);
+        xmlNsPtr kept = source->oldNs ? std::exchange(source->oldNs->next, nullptr) : nullptr;
+        xmlDocPtr copy = xmlCopyDoc(source, deep ? 1 : 0);
+        if (source->oldNs)
+            source->oldNs->next = kept;
         if (!copy)
             detail::raise(DOMError::OutOfMemory, QStringLiteral("Out of memory"));
         auto core = std::make_shared<DocCore>(copy);
