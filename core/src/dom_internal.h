@@ -21,8 +21,9 @@ struct Journal;
 inline QString toQ(const xmlChar* s) { return s ? QString::fromUtf8(reinterpret_cast<const char*>(s)) : QString(); }
 inline QString toQ(const xmlChar* s, qsizetype len) { return QString::fromUtf8(reinterpret_cast<const char*>(s), len); }
 
-// Owns one xmlDoc and the nodes detached from it that someone still holds. Node handles
-// share it, so a tree lives exactly as long as the last handle into it.
+// Owns one xmlDoc and the nodes detached from it that someone still holds. The document,
+// node lists, change sets and the handles into its nodes (through the count below) share
+// it, so a tree lives exactly as long as the last of them.
 //
 // Handle bookkeeping lives in each node's _private word: bit 0 marks a node made through
 // the API whose name is still to be resolved against the namespaces of the place it is
@@ -162,7 +163,6 @@ private:
 // tree's; redoing replays them forwards. Replaying is raw pointer work, so what comes
 // back is exactly the tree that was there (layout, marks and namespaces included), and
 // a node taken out and put back is the same node: handles to it stay good.
-struct Journal;
 inline thread_local Journal* tJournal = nullptr;
 inline thread_local const void* tJournalDoc = nullptr;
 inline bool recording(const void* doc) { return tJournal && doc == tJournalDoc; }
