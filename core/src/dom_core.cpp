@@ -139,6 +139,21 @@ DocCore::~DocCore()
         freeTree(r);
 }
 
+void DocCore::hold(xmlNodePtr n)
+{
+    countHandle(n, 1);
+    of(n->doc)->pin(1);
+}
+
+std::shared_ptr<DocCore> DocCore::letGo(xmlNodePtr n) noexcept
+{
+    DocCore* core = of(n->doc);
+    countHandle(n, -1);
+    if (handleCount(n) == 0)
+        core->unheld(n);
+    return core->unpin(1);
+}
+
 void DocCore::noteChange(xmlNodePtr /*at*/) { modified = true; }
 
 void DocCore::adopt(xmlNodePtr n)

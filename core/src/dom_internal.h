@@ -76,6 +76,10 @@ struct DocCore : std::enable_shared_from_this<DocCore> {
         handles -= handlesGone;
         return handles == 0 ? std::move(self) : nullptr;
     }
+    // One handle more on n (never a namespace declaration), and one less: a detached node
+    // nobody holds any more is freed, and the tree's own hold is handed back to be let go.
+    static void hold(xmlNodePtr n);
+    [[nodiscard]] static std::shared_ptr<DocCore> letGo(xmlNodePtr n) noexcept;
 
     // A node just made, not yet placed: kept until its last handle goes.
     void adopt(xmlNodePtr n);
@@ -267,8 +271,12 @@ inline xmlNodePtr visible(xmlNodePtr n, bool forward)
 struct NodeListImpl {
     enum class Kind { Snapshot, Children, Walk };
     Kind kind = Kind::Snapshot;
+    NodeListImpl() = default;
+    ~NodeListImpl();
+    NodeListImpl(const NodeListImpl&) = delete;
+    NodeListImpl& operator=(const NodeListImpl&) = delete;
     std::shared_ptr<DocCore> core;     // Snapshot: the tree the query ran over
-    std::vector<xmlNodePtr> nodes;     // Snapshot
+    std::vector<xmlNodePtr> nodes;     // Snapshot: each held as a handle holds its node
     xmlNodePtr root = nullptr;         // Children: the parent; Walk: the subtree root
     DOMNode rootHold;                  // keeps root (and the tree it is in now) alive
     DocCore* cacheCore = nullptr;      // the tree the position cache was taken in

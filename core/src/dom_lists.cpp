@@ -11,8 +11,20 @@ std::shared_ptr<NodeListImpl> makeSnapshot(std::shared_ptr<DocCore> core, std::v
     auto l = std::make_shared<NodeListImpl>();
     l->kind = NodeListImpl::Kind::Snapshot;
     l->core = std::move(core);
+    // A node listed stays as long as the list, as if held by a handle: it may be taken
+    // out of its tree, or moved to another document, while the list is still read.
+    for (xmlNodePtr n : nodes)
+        DocCore::hold(n);
     l->nodes = std::move(nodes);
     return l;
+}
+
+NodeListImpl::~NodeListImpl()
+{
+    std::vector<std::shared_ptr<DocCore>> lastHolds;
+    for (xmlNodePtr n : nodes)
+        if (auto last = DocCore::letGo(n))
+            lastHolds.push_back(std::move(last));
 }
 
 std::shared_ptr<NodeListImpl> makeChildren(std::shared_ptr<DocCore> core, xmlNodePtr parent)

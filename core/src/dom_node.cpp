@@ -126,11 +126,8 @@ namespace {
 
 void retainHandle(void* n)
 {
-    if (n && !detail::isNsDecl(n)) {
-        auto node = static_cast<xmlNodePtr>(n);
-        detail::countHandle(node, 1);
-        DocCore::of(node->doc)->pin(1);
-    }
+    if (n && !detail::isNsDecl(n))
+        DocCore::hold(static_cast<xmlNodePtr>(n));
 }
 
 xmlNsPtr asNs(xmlNodePtr n) { return reinterpret_cast<xmlNsPtr>(n); }
@@ -169,16 +166,8 @@ DOMNode& DOMNode::operator=(DOMNode&& o) noexcept
 
 void DOMNode::release() noexcept
 {
-    std::shared_ptr<DocCore> lastHold; // let go of after this handle is cleared
-    if (m_node && !detail::isNsDecl(m_node)) {
-        auto n = static_cast<xmlNodePtr>(m_node);
-        DocCore* core = DocCore::of(n->doc);
-        detail::countHandle(n, -1);
-        if (detail::handleCount(n) == 0)
-            core->unheld(n);
-        lastHold = core->unpin(1);
-    }
-    m_node = nullptr;
+    void* n = std::exchange(m_node, nullptr);
+    std::shared_ptr<DocCore> lastHold = n && !detail::isNsDecl(n) ? DocCore::letGo(static_cast<xmlNodePtr>(n)) : nullptr;
     m_core.reset();
 }
 

@@ -73,6 +73,14 @@ TEST(DomIdentity, ANodeOfAnotherDocumentMovesInWithItsHandlesAndNamespaces)
     EXPECT_EQ(m.parentNode().nodeName(), "r");
     EXPECT_EQ(inner.parentNode(), m);
 
+    // a node a query listed is held by the list, wherever it goes and whatever goes after
+    DOMDocumentPtr listed = parsed("<s><x/></s>"), holder = parsed("<t/>");
+    DOMNodeList found = listed->selectNodes("//x");
+    holder->documentElement().appendChild(found.item(0));
+    holder.reset();
+    listed->documentElement().appendChild(listed->createElement("y"));
+    EXPECT_EQ(found.item(0).parentNode().nodeName(), "t");
+
     // a node taken into a change set of its document stays there (a copy may go instead)
     DOMDocumentPtr kept = parsed("<k><v/></k>"), into = parsed("<t/>");
     DOMNode v = kept->documentElement().firstChild();
