@@ -68,6 +68,7 @@ struct Session {
     ApXmlMgr mgr;
     DOMDocumentPtr doc;
     DOMDocumentPtr foreign; // nodes of another document to move in
+    DOMNodeList listed;     // a query's result, read again after later edits
     int edits = 0;
     std::vector<DOMNode> pool;
     size_t nextSlot = 0;
@@ -157,6 +158,7 @@ struct Session {
             DOMNodeList found = from.selectNodes(all);
             for (qint64 i = 0, n = std::min<qint64>(found.length(), 4); i < n; ++i)
                 remember(found.item(i));
+            listed = found;
             remember(from.selectSingleNode(one));
             break;
         }
@@ -285,7 +287,7 @@ struct Session {
             break;
         }
         case 13: { // read a node every way the window does
-            DOMNode n = any(in);
+            DOMNode n = in.flag() && !listed.isNull() ? listed.item(qint64(in.pick(4))) : any(in);
             if (n.isNull())
                 break;
             n.xml();
