@@ -144,6 +144,7 @@ struct DocCore : std::enable_shared_from_this<DocCore> {
     bool prologKnown = false;
     bool prologChanged = false;
     bool tagSpans = false; // elements carry where their start tags stand in the source
+    bool sourceConverted = false; // ... in its UTF-8 text: the file is in another encoding
     // Counted while reading, good until the first change: the nodes "//" lists, and the
     // UTF-16 length of the text as read (UTF-8 sources).
     qint64 loadedNodes = -1;

@@ -156,13 +156,46 @@ void requireEncodable(xmlNodePtr top, const char* enc)
     }
 }
 
+// The file's text as UTF-8, converted as the parser converted it (empty if it cannot be).
+QByteArray utf8TextOf(const QByteArray& raw, const char* enc)
+{
+    if (raw.isEmpty())
+        return raw;
+    xmlCharEncodingHandlerPtr handler = xmlFindCharEncodingHandler(enc);
+    if (!handler)
+        return QByteArray();
+    xmlBufferPtr in = xmlBufferCreateSize(size_t(raw.size()) + 1);
+    xmlBufferPtr out = xmlBufferCreateSize(size_t(raw.size()) * 2 + 16);
+    QByteArray text;
+    if (in && out && xmlBufferAdd(in, reinterpret_cast<const xmlChar*>(raw.constData()), int(raw.size())) == 0
+        && xmlCharEncInFunc(handler, out, in) >= 0 && xmlBufferLength(in) == 0)
+        text = QByteArray(reinterpret_cast<const char*>(xmlBufferContent(out)), xmlBufferLength(out));
+    xmlBufferFree(in);
+    xmlBufferFree(out);
+    xmlCharEncCloseFunc(handler);
+    return text;
+}
+
+// Whether the text holds el's start tag where el says it stands.
+bool startTagAt(const QByteArray& text, xmlNodePtr el)
+{
+    quint64 at = 0, len = 0;
+    if (!tagSpan(el, &at, &len) || at + len > quint64(text.size()))
+        return false;
+    QByteArray open = "<";
+    if (el->ns && el->ns->prefix)
+        open += QByteArray(reinterpret_cast<const char*>(el->ns->prefix)) + ':';
+    open += reinterpret_cast<const char*>(el->name);
+    return text.mid(qsizetype(at), open.size()) == open && text.at(qsizetype(at + len - 1)) == '>';
+}
+
 } // namespace
 
 // The text of a whole document that is unedited and was read as UTF-8 is the text it was
 // read from (which writeSource gives, when it is still there).
 bool readAsText(const DocCore& core, xmlNodePtr n)
 {
-    return n->type == XML_DOCUMENT_NODE && !core.modified && core.tagSpans;
+    return n->type == XML_DOCUMENT_NODE && !core.modified && core.tagSpans && !core.sourceConverted;
 }
 
 // Reads `path` through, hashing what it reads and handing it to `sink` (if any). False when
@@ -233,7 +266,11 @@ bool serialize(DocCore& core, xmlNodePtr node, const ByteSink& sink, bool asFile
     IndentScope indent(core.indentUnit);
     // Start tags as the file has them, where it is still there to copy them from; the
     // writer that does so escapes namespace URIs itself.
-    const QByteArray source = asFile && wholeDoc && core.tagSpans && !handler ? readSource(core) : QByteArray();
+    QByteArray source;
+    if (asFile && wholeDoc && core.tagSpans && bool(handler) == core.sourceConverted)
+        source = handler ? utf8TextOf(readSource(core), enc) : readSource(core);
+    if (!source.isEmpty() && root && !startTagAt(source, root))
+        source.clear(); // places that do not fit this text: every tag is written anew
     std::optional<EscapedNamespaceUris> escaped;
     if (source.isEmpty())
         escaped.emplace(node);
