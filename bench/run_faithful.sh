@@ -3,8 +3,7 @@
 # under a folder (default /usr/share): each is loaded (validation off), saved unchanged,
 # and saved again after one attribute was added to its document element. Reports how many
 # come back byte for byte, how many keep their canonical form (xmllint --c14n), and how
-# many lines each save changed; files whose edit changed more than two lines are listed,
-# with the reason where it is known.
+# many lines each save changed; files whose edit changed more than two lines are listed.
 #   run_faithful.sh [FOLDER] [BUILD_DIR]
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -88,16 +87,12 @@ print(f'unedited: {same_bytes} of {n} byte for byte; canonical form kept for {sa
 print(f'one attribute added to the document element: lines changed median {statistics.median(edit_changes)}, '
       f'worst {max(edit_changes)}; at most 2 lines for {edit_small} of {n} ({100.0 * edit_small / n:.1f}%); '
       f'the rest of the file byte for byte for {edit_tag_only} of {n} ({100.0 * edit_tag_only / n:.1f}%)')
-# Start tags are copied as the file has them only from UTF-8 (and ASCII) files: for any
-# other encoding the parser reports where tags stand in the UTF-8 text it converted the
-# file to, not in the file, so there every start tag is written anew (quotes, spacing and
-# attribute order as libxml2 writes them). Each file listed says which case it is.
+# Each file listed is named with its encoding (files in encodings other than UTF-8 keep
+# their start tags through the parser's converted text: the first place to look).
 import re
 for path, e in many:
     head = open(path, 'rb').read(200)
     m = re.match(rb'(?:\xef\xbb\xbf)?<\?xml[^>]*encoding\s*=\s*["\']([^"\']+)', head)
     enc = m.group(1).decode('ascii', 'replace') if m else 'UTF-8'
-    why = 'start tags rewritten: not a UTF-8 file' if enc.upper() not in ('UTF-8', 'UTF8', 'US-ASCII', 'ASCII') \
-        else 'unexplained'
-    print(f'  {e} lines changed by the edit ({enc}, {why}): {path}')
+    print(f'  {e} lines changed by the edit ({enc}): {path}')
 PY
