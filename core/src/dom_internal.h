@@ -386,6 +386,13 @@ using ByteSink = std::function<bool(const char*, int)>;
 bool serialize(DocCore& core, xmlNodePtr node, const ByteSink& sink, bool asFile);
 bool writeSource(const DocCore& core, const ByteSink& sink);
 bool readAsText(const DocCore& core, xmlNodePtr n);
+// Refuses (DOMError::WriteFailed, naming node and character) a subtree holding a comment,
+// an instruction, a CDATA section or a name with a character `enc` cannot write: a
+// character reference there would read back as other text, or not at all.
+void requireEncodable(xmlNodePtr top, const char* enc);
+// A file's bytes in the encoding `enc` as the UTF-8 text the parser converts them to
+// (empty when they cannot be converted).
+QByteArray utf8TextOf(const QByteArray& raw, const char* enc);
 // The source the tree was read from, if it is still there unchanged (empty otherwise).
 QByteArray readSource(const DocCore& core);
 // Writes the subtree of top, start tags as read where the tree still says what they say.
