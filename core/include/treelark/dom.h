@@ -19,9 +19,11 @@
 /// into the old tree keep that old tree alive.
 ///
 /// Identity: the node given to insertBefore, appendChild or replaceChild is the node that
-/// stands in the tree afterwards, and the one returned. A node of another document (a copy,
-/// or a node taken from another document's tree) moves into this document, leaving its old
-/// place; handles to it and to anything inside it follow it there.
+/// stands in the tree afterwards (insertBefore and appendChild return it, replaceChild the
+/// node it took out). A node of another document (a copy, or a node taken from another
+/// document's tree) moves into this document, leaving its old place; handles to it and to
+/// anything inside it follow it there. A node that a change set of its own document may
+/// put back (DOMChangeSet) stays there: inserting it elsewhere is refused.
 ///
 /// Namespaces: every element and attribute keeps its namespace wherever it is moved or
 /// copied to; declarations are added where it lands when needed. A name with a prefix made
