@@ -3,7 +3,7 @@
 # under a folder (default /usr/share): each is loaded (validation off), saved unchanged,
 # and saved again after one attribute was added to its document element. Reports how many
 # come back byte for byte, how many keep their canonical form (xmllint --c14n), and how
-# many lines each save changed.
+# many lines each save changed; files whose edit changed more than two lines are listed.
 #   run_faithful.sh [FOLDER] [BUILD_DIR]
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -63,7 +63,7 @@ def outside_root_tag(a, b):
         return False
     return a[tag_end(a, start):] == b[tag_end(b, start):]
 n = same_bytes = same_c14n = c14n_checked = 0
-plain_changes, edit_changes, edit_small, edit_tag_only = [], [], 0, 0
+plain_changes, edit_changes, edit_small, edit_tag_only, many = [], [], 0, 0, []
 for line in open(os.path.join(work, 'index')):
     num, path = line.rstrip('\n').split('\t', 1)
     n += 1
@@ -79,10 +79,20 @@ for line in open(os.path.join(work, 'index')):
     e = changed_lines(orig, edited)
     edit_changes.append(e)
     edit_small += e <= 2
+    if e > 2:
+        many.append((path, e))
     edit_tag_only += outside_root_tag(orig, edited)
 print(f'unedited: {same_bytes} of {n} byte for byte; canonical form kept for {same_c14n} of {c14n_checked} '
       f'(xmllint --c14n); lines changed median {statistics.median(plain_changes)}, worst {max(plain_changes)}')
 print(f'one attribute added to the document element: lines changed median {statistics.median(edit_changes)}, '
       f'worst {max(edit_changes)}; at most 2 lines for {edit_small} of {n} ({100.0 * edit_small / n:.1f}%); '
       f'the rest of the file byte for byte for {edit_tag_only} of {n} ({100.0 * edit_tag_only / n:.1f}%)')
+# Each file listed is named with its encoding (files in encodings other than UTF-8 keep
+# their start tags through the parser's converted text: the first place to look).
+import re
+for path, e in many:
+    head = open(path, 'rb').read(200)
+    m = re.match(rb'(?:\xef\xbb\xbf)?<\?xml[^>]*encoding\s*=\s*["\']([^"\']+)', head)
+    enc = m.group(1).decode('ascii', 'replace') if m else 'UTF-8'
+    print(f'  {e} lines changed by the edit ({enc}): {path}')
 PY

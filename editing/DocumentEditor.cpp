@@ -133,8 +133,10 @@ DOMNode DocumentEditor::appendCopy(const DOMNode& parent, const DOMNode& copy)
 {
     DOMNode added;
     perform(QStringLiteral("Paste ") + copy.nodeName(), [&] {
+        // The node inserted becomes the tree's own: a fresh copy goes in, and the one
+        // given stays as it was, to be pasted again.
         DOMNode target = parent;
-        added = target.appendChild(copy);
+        added = target.appendChild(copy.cloneNode(true));
     });
     return added;
 }

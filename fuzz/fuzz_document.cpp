@@ -67,6 +67,9 @@ qint64 countNodes(const DOMNode& top, qint64 limit)
 struct Session {
     ApXmlMgr mgr;
     DOMDocumentPtr doc;
+    DOMDocumentPtr foreign; // nodes of another document to move in
+    DOMNodeList listed;     // a query's result, read again after later edits
+    int edits = 0;
     std::vector<DOMNode> pool;
     size_t nextSlot = 0;
     QStringList names;
@@ -137,14 +140,15 @@ struct Session {
     }
 
     bool roomFor(qint64 more) const { return countNodes(doc->asNode(), kMaxNodes) + more <= kMaxNodes; }
+    void insertThenEdit(Bytes& in);
 
     void step(Bytes& in)
     {
         const uint8_t op = in.byte();
         static const bool trace = std::getenv("TREELARK_FUZZ_TRACE") != nullptr;
         if (trace)
-            std::fprintf(stderr, "op %d\n", op % 16);
-        switch (op % 16) {
+            std::fprintf(stderr, "op %d\n", op % 18);
+        switch (op % 18) {
         case 0: { // select with a location path
             DOMNode from = in.flag() ? doc->asNode() : any(in);
             const QString all = expression(in);
@@ -154,6 +158,7 @@ struct Session {
             DOMNodeList found = from.selectNodes(all);
             for (qint64 i = 0, n = std::min<qint64>(found.length(), 4); i < n; ++i)
                 remember(found.item(i));
+            listed = found;
             remember(from.selectSingleNode(one));
             break;
         }
@@ -282,7 +287,7 @@ struct Session {
             break;
         }
         case 13: { // read a node every way the window does
-            DOMNode n = any(in);
+            DOMNode n = in.flag() && !listed.isNull() ? listed.item(qint64(in.pick(4))) : any(in);
             if (n.isNull())
                 break;
             n.xml();
@@ -303,12 +308,67 @@ struct Session {
                 doc->setDocumentElement(copy ? n.cloneNode(true) : n);
             break;
         }
+        case 15: // a copy or a node of another document put in, then edited through its handle
+            insertThenEdit(in);
+            break;
+        case 16: { // nodes moved out of the tree into a holder that may never go back in
+            DOMNode holder = in.flag() ? doc->createElement(QStringLiteral("holder")) : any(in);
+            DOMNode n = any(in);
+            if (!holder.isNull() && !n.isNull())
+                holder.appendChild(n);
+            if (in.flag())
+                remember(holder);
+            break;
+        }
         default: // save in the middle of it all
             doc->saveToBytes();
             break;
         }
     }
 };
+
+// The node put in is the node in the tree: an edit through its handle is in the next save.
+void Session::insertThenEdit(Bytes& in)
+{
+    DOMNode c;
+    if (in.flag()) {
+        DOMNode src = any(in);
+        if (!src.isNull() && roomFor(countNodes(src, kMaxNodes)))
+            c = src.cloneNode(true);
+    } else {
+        if (!foreign || in.flag()) {
+            foreign = DOMDocument::create();
+            foreign->setValidateOnParse(false);
+            if (in.flag() || !foreign->loadXML(doc->saveToBytes()))
+                foreign->loadXML("<f xmlns:p='urn:p' xmlns='urn:d'><p:a p:k='1'><b>t</b></p:a>"
+                                 "<c xml:lang='en'>&#x41;</c><!--c--></f>");
+        }
+        const DOMNode top = foreign->asNode();
+        for (size_t i = 0, n = in.pick(8); i < n && !top.isNull(); ++i)
+            c = c.isNull() ? top.firstChild() : following(c, top);
+        if (!c.isNull() && !roomFor(countNodes(c, kMaxNodes)))
+            c = DOMNode();
+    }
+    DOMNode parent = any(in);
+    if (c.isNull() || parent.isNull())
+        return;
+    DOMNode ref = in.flag() ? parent.lastChild() : DOMNode();
+    const bool replace = in.flag() && !ref.isNull();
+    const DOMNode returned = replace ? parent.replaceChild(c, ref) : parent.insertBefore(c, ref);
+    if ((replace ? returned != ref : returned != c)
+        || (c.nodeType() != NODE_DOCUMENT_FRAGMENT && c.parentNode() != parent))
+        std::abort(); // the handle given is not the node in the tree
+    remember(c);
+    if (c.nodeType() != NODE_ELEMENT || c.ownerDocument() != doc)
+        return;
+    const QString mark = QStringLiteral("edit%1").arg(++edits);
+    c.setAttribute(QStringLiteral("fz"), mark);
+    DOMNode top = c;
+    while (!top.parentNode().isNull())
+        top = top.parentNode();
+    if (top.nodeType() == NODE_DOCUMENT && !doc->saveToBytes().contains(mark.toUtf8()))
+        std::abort(); // an edit through the handle that the saved document does not show
+}
 
 void harvestNames(const DOMDocumentPtr& doc, QStringList& names)
 {

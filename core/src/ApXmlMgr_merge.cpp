@@ -300,8 +300,9 @@ try {
             target, targetKids, SourceNode, sourceKids, KeyName,
             [&](const DOMNode& t, const DOMNode& s) { UpdateAllNodes(t, s, KeyName); }, run);
     }
-} catch (const DOMException&) {
+} catch (const DOMException& e) {
     // Only running out of memory gets here; the steps themselves already skip failures.
+    m_lastError = e.description();
 }
 
 bool ApXmlMgr::HasDuplicateNodeNames(const DOMNode& pNode) const

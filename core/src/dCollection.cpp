@@ -19,6 +19,11 @@
 
 namespace treelark {
 
+// The collection refuses what it cannot do (a key in use or missing, a position out of
+// range, a value without a text form) with std::invalid_argument or std::out_of_range;
+// the calls whose interface answers false, -1 or "-1" instead catch those two and nothing
+// else: running out of memory, or anything unforeseen, reaches the caller.
+
 // ---------------------------------------------------------------------------
 // dOrderedList
 
@@ -555,7 +560,7 @@ bool dCollection::Add(const QVariant &objNewMember, const QString &sKey)
             return false;
         m_keys.add(QVariant(sKey));
         return true;
-    } catch (...) {
+    } catch (const std::logic_error&) {
         return false;
     }
 }
@@ -612,7 +617,7 @@ bool dCollection::RemoveByKey(const QString &sKey)
         if (k > 0)
             m_keys.remove(k);
         return true;
-    } catch (...) {
+    } catch (const std::logic_error&) {
         return false;
     }
 }
@@ -623,7 +628,7 @@ bool dCollection::RemoveByIndex(qint32 lIndex)
         m_values.remove(lIndex);
         m_keys.remove(lIndex);
         return true;
-    } catch (...) {
+    } catch (const std::logic_error&) {
         return false;
     }
 }
@@ -726,7 +731,7 @@ QString dCollection::FindValueKey(const QVariant &v) const
                 return keyText(index);
         }
         return QString();
-    } catch (...) {
+    } catch (const std::logic_error&) {
         return QStringLiteral("-1");
     }
 }
@@ -762,7 +767,7 @@ bool dCollection::IsNumericCollection(const dOrderedList *CollectionIn)
                 return false;
         }
         return true;
-    } catch (...) {
+    } catch (const std::logic_error&) {
         return false;
     }
 }
@@ -776,7 +781,7 @@ qint32 dCollection::ReturnSortedNumeric(QList<qint32> &nArray, const dOrderedLis
             const std::optional<double> d = textToDouble(text);
             return d ? toInt32(*d) : std::nullopt;
         });
-    } catch (...) {
+    } catch (const std::logic_error&) {
         return -1;
     }
 }
@@ -788,7 +793,7 @@ qint32 dCollection::ReturnSortedString(QStringList &sArray, const dOrderedList *
             return -1;
         return returnSorted(sArray, CollectionIn,
                             [](const QString &text) { return std::optional<QString>(text); });
-    } catch (...) {
+    } catch (const std::logic_error&) {
         return -1;
     }
 }
@@ -800,7 +805,7 @@ qint32 dCollection::ReturnSortedDouble(QList<double> &nArray, const dOrderedList
             return -1;
         return returnSorted(nArray, CollectionIn,
                             [](const QString &text) { return textToDouble(text); });
-    } catch (...) {
+    } catch (const std::logic_error&) {
         return -1;
     }
 }

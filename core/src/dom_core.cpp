@@ -21,7 +21,7 @@ void raise(DOMError code, const QString& description) { throw DOMException(code,
 
 void raiseNothing() { raise(DOMError::ObjectNotSet, QStringLiteral("Object variable not set")); }
 
-DocCore::DocCore(xmlDocPtr d) : doc(d) {}
+DocCore::DocCore(xmlDocPtr d) : doc(d) { doc->psvi = this; }
 
 std::shared_ptr<DocCore> DocCore::createEmpty()
 {
@@ -128,6 +128,7 @@ DocCore::~DocCore()
 {
     if (xpath)
         xmlXPathFreeContext(xpath);
+    doc->psvi = nullptr;
     Remains r{doc, {}, std::move(retiredNs)};
     for (xmlNodePtr n : parked)
         if (!n->parent)
@@ -138,11 +139,22 @@ DocCore::~DocCore()
         freeTree(r);
 }
 
-void DocCore::noteChange(xmlNodePtr at)
+void DocCore::hold(xmlNodePtr n)
 {
-    if (!modified && inDocumentTree(at))
-        modified = true;
+    countHandle(n, 1);
+    of(n->doc)->pin(1);
 }
+
+std::shared_ptr<DocCore> DocCore::letGo(xmlNodePtr n) noexcept
+{
+    DocCore* core = of(n->doc);
+    countHandle(n, -1);
+    if (handleCount(n) == 0)
+        core->unheld(n);
+    return core->unpin(1);
+}
+
+void DocCore::noteChange(xmlNodePtr /*at*/) { modified = true; }
 
 void DocCore::adopt(xmlNodePtr n)
 {

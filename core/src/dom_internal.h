@@ -16,11 +16,14 @@
 
 namespace treelark::detail {
 
+struct Journal;
+
 inline QString toQ(const xmlChar* s) { return s ? QString::fromUtf8(reinterpret_cast<const char*>(s)) : QString(); }
 inline QString toQ(const xmlChar* s, qsizetype len) { return QString::fromUtf8(reinterpret_cast<const char*>(s), len); }
 
-// Owns one xmlDoc and the nodes detached from it that someone still holds. Node handles
-// share it, so a tree lives exactly as long as the last handle into it.
+// Owns one xmlDoc and the nodes detached from it that someone still holds. The document,
+// node lists, change sets and the handles into its nodes (through the count below) share
+// it, so a tree lives exactly as long as the last of them.
 //
 // Handle bookkeeping lives in each node's _private word: bit 0 marks a node made through
 // the API whose name is still to be resolved against the namespaces of the place it is
@@ -43,7 +46,40 @@ struct DocCore : std::enable_shared_from_this<DocCore> {
 
     DOMNode handle(xmlNodePtr n) { return n ? DOMNode(shared_from_this(), n) : DOMNode(); }
     static xmlNodePtr raw(const DOMNode& n) { return static_cast<xmlNodePtr>(n.m_node); }
-    static const std::shared_ptr<DocCore>& coreOf(const DOMNode& n) { return n.m_core; }
+
+    // The tree a node is in now: its document's psvi word names it (a document node's own
+    // _private word counts the handles to it, like any node's). A node moved to another
+    // document finds that one's tree from then on.
+    static DocCore* of(const xmlDoc* d) { return static_cast<DocCore*>(d->psvi); }
+    // The tree a handle's node is in (a namespace declaration's handle keeps the tree it was
+    // handed out from: declarations are not counted, see below).
+    static DocCore* of(const DOMNode& h)
+    {
+        return h.m_node && !isDeclaration(h.m_node) ? of(static_cast<xmlNodePtr>(h.m_node)->doc) : h.m_core.get();
+    }
+    static std::shared_ptr<DocCore> shared(const DOMNode& h) { return of(h)->shared_from_this(); }
+    static bool isDeclaration(const void* n) { return static_cast<const xmlNode*>(n)->type == XML_NAMESPACE_DECL; }
+
+    // Node handles keep the tree their node is in now alive, not the one they were made
+    // in: while any exist, the tree holds itself. A subtree moving to another document
+    // takes its handles' share along (see adoptInto).
+    void pin(qint64 handlesAdded)
+    {
+        if (handlesAdded > 0 && handles == 0)
+            self = shared_from_this();
+        handles += handlesAdded;
+    }
+    // Gives back the tree's hold on itself once no handle is left: the caller lets it go
+    // when it no longer touches the tree.
+    [[nodiscard]] std::shared_ptr<DocCore> unpin(qint64 handlesGone)
+    {
+        handles -= handlesGone;
+        return handles == 0 ? std::move(self) : nullptr;
+    }
+    // One handle more on n (never a namespace declaration), and one less: a detached node
+    // nobody holds any more is freed, and the tree's own hold is handed back to be let go.
+    static void hold(xmlNodePtr n);
+    [[nodiscard]] static std::shared_ptr<DocCore> letGo(xmlNodePtr n) noexcept;
 
     // A node just made, not yet placed: kept until its last handle goes.
     void adopt(xmlNodePtr n);
@@ -54,8 +90,8 @@ struct DocCore : std::enable_shared_from_this<DocCore> {
     void unheld(xmlNodePtr n);
     // Every structural change bumps the generation, so cached list positions know they are
     // stale; every change at all marks the tree modified, so a save can no longer write
-    // the bytes it was read from.
-    // (Changes to detached nodes change nothing the document would write.)
+    // the bytes it was read from. That holds for changes to detached nodes too: a node
+    // moved out of the tree into a detached one changed what the document holds.
     void changed(xmlNodePtr at)
     {
         ++generation;
@@ -73,6 +109,9 @@ struct DocCore : std::enable_shared_from_this<DocCore> {
     xmlXPathContextPtr xpathContext();
 
     xmlDocPtr doc;
+    qint64 handles = 0;                        // node handles into this tree
+    std::shared_ptr<DocCore> self;             // set while there are any
+    std::vector<Journal*> journals;            // change sets that may put nodes back here
     std::unordered_set<xmlNodePtr> parked;     // detached roots somebody holds
     std::vector<xmlNsPtr> retiredNs;           // declarations handed out, then removed
     std::weak_ptr<DOMDocument> owner;
@@ -105,6 +144,7 @@ struct DocCore : std::enable_shared_from_this<DocCore> {
     bool prologKnown = false;
     bool prologChanged = false;
     bool tagSpans = false; // elements carry where their start tags stand in the source
+    bool sourceConverted = false; // ... in its UTF-8 text: the file is in another encoding
     // Counted while reading, good until the first change: the nodes "//" lists, and the
     // UTF-16 length of the text as read (UTF-8 sources).
     qint64 loadedNodes = -1;
@@ -128,7 +168,6 @@ private:
 // tree's; redoing replays them forwards. Replaying is raw pointer work, so what comes
 // back is exactly the tree that was there (layout, marks and namespaces included), and
 // a node taken out and put back is the same node: handles to it stay good.
-struct Journal;
 inline thread_local Journal* tJournal = nullptr;
 inline thread_local const void* tJournalDoc = nullptr;
 inline bool recording(const void* doc) { return tJournal && doc == tJournalDoc; }
@@ -233,9 +272,15 @@ inline xmlNodePtr visible(xmlNodePtr n, bool forward)
 struct NodeListImpl {
     enum class Kind { Snapshot, Children, Walk };
     Kind kind = Kind::Snapshot;
-    std::shared_ptr<DocCore> core;
-    std::vector<xmlNodePtr> nodes;     // Snapshot
+    NodeListImpl() = default;
+    ~NodeListImpl();
+    NodeListImpl(const NodeListImpl&) = delete;
+    NodeListImpl& operator=(const NodeListImpl&) = delete;
+    std::shared_ptr<DocCore> core;     // Snapshot: the tree the query ran over
+    std::vector<xmlNodePtr> nodes;     // Snapshot: each held as a handle holds its node
     xmlNodePtr root = nullptr;         // Children: the parent; Walk: the subtree root
+    DOMNode rootHold;                  // keeps root (and the tree it is in now) alive
+    DocCore* cacheCore = nullptr;      // the tree the position cache was taken in
     QByteArray nameFilter;             // Walk: element name or path ("" = every node)
     std::vector<QByteArray> pathSteps; // Walk: name filter split at "/"
     qint64 cursor = 0;                 // nextNode position
@@ -248,6 +293,9 @@ struct NodeListImpl {
 
     qint64 length();
     xmlNodePtr item(qint64 index);
+    // The tree the listed nodes are in now: a node whose children are listed may have
+    // moved to another document.
+    DocCore* live() const { return kind == Kind::Snapshot ? core.get() : DocCore::of(root->doc); }
 
     bool matches(xmlNodePtr n) const;
     xmlNodePtr walkNext(xmlNodePtr n) const;
@@ -338,6 +386,13 @@ using ByteSink = std::function<bool(const char*, int)>;
 bool serialize(DocCore& core, xmlNodePtr node, const ByteSink& sink, bool asFile);
 bool writeSource(const DocCore& core, const ByteSink& sink);
 bool readAsText(const DocCore& core, xmlNodePtr n);
+// Refuses (DOMError::WriteFailed, naming node and character) a subtree holding a comment,
+// an instruction, a CDATA section or a name with a character `enc` cannot write: a
+// character reference there would read back as other text, or not at all.
+void requireEncodable(xmlNodePtr top, const char* enc);
+// A file's bytes in the encoding `enc` as the UTF-8 text the parser converts them to
+// (empty when they cannot be converted).
+QByteArray utf8TextOf(const QByteArray& raw, const char* enc);
 // The source the tree was read from, if it is still there unchanged (empty otherwise).
 QByteArray readSource(const DocCore& core);
 // Writes the subtree of top, start tags as read where the tree still says what they say.
@@ -387,6 +442,19 @@ void setDeclarationValue(DocCore& core, xmlNsPtr ns, const QByteArray& uri);
 QString declarationName(xmlNsPtr ns);
 // An attribute's name may be set on el: no other attribute has the same expanded name.
 void checkAttributeName(xmlNodePtr el, xmlAttrPtr self, xmlNsPtr ns, const xmlChar* local);
+
+// ---- placing nodes (dom_insert.cpp) ----
+
+// "an attribute", "text", ... for messages that name a kind of node.
+QString typeWord(xmlNodePtr n);
+// Whether n holds children of its own in the tree (a DOCTYPE's declarations are not).
+bool hasOwnChildren(xmlNodePtr n);
+// Moves n (in its tree or detached) out of its document into to's, detached there: the
+// handles to it and to anything inside it go with it (see DocCore::pin).
+void adoptInto(DocCore& to, xmlNodePtr n);
+// Whether a change set of n's document names something in n's subtree (so it may put it
+// back there).
+bool namedByChangeSet(xmlNodePtr n);
 
 [[noreturn]] void raise(DOMError code, const QString& description);
 [[noreturn]] void raiseNothing();

@@ -29,6 +29,10 @@ struct Note {
 };
 
 struct Journal {
+    explicit Journal(std::shared_ptr<DocCore> c) : core(std::move(c)) { core->journals.push_back(this); }
+    ~Journal() { core->journals.erase(std::find(core->journals.begin(), core->journals.end(), this)); }
+    Journal(const Journal&) = delete;
+    Journal& operator=(const Journal&) = delete;
     std::shared_ptr<DocCore> core;
     std::deque<Note> notes; // never moved as it grows: a step can hold millions
     std::vector<DOMNode> held;                 // every node a note names stays alive
@@ -313,6 +317,37 @@ void recordNamespaceChanges(const NsSnapshot& before)
     }
 }
 
+bool namedByChangeSet(xmlNodePtr n)
+{
+    const DocCore* core = DocCore::of(n->doc);
+    if (core->journals.empty())
+        return false;
+    auto named = [core](xmlNodePtr m) {
+        for (const Journal* j : core->journals)
+            if (j->heldSet.count(m))
+                return true;
+        return false;
+    };
+    // every node, the layout's blanks included (the journal may have linked those too)
+    for (xmlNodePtr m = n; m;) {
+        if (named(m))
+            return true;
+        if (m->type == XML_ELEMENT_NODE) {
+            for (xmlAttrPtr a = m->properties; a; a = a->next)
+                if (named(reinterpret_cast<xmlNodePtr>(a)))
+                    return true;
+            if (m->children) {
+                m = m->children;
+                continue;
+            }
+        }
+        while (m != n && !m->next)
+            m = m->parent;
+        m = m == n ? nullptr : m->next;
+    }
+    return false;
+}
+
 } // namespace detail
 
 // ---- the public face ----
@@ -473,8 +508,7 @@ void DOMDocument::beginChanges()
 {
     if (detail::tJournal)
         detail::raise(DOMError::Busy, QStringLiteral("beginChanges: changes are already being recorded."));
-    auto* j = new detail::Journal;
-    j->core = m_core;
+    auto* j = new detail::Journal(m_core);
     j->modifiedBefore = m_core->modified;
     j->prologBefore = m_core->prologChanged;
     detail::tJournal = j;

@@ -11,15 +11,27 @@ std::shared_ptr<NodeListImpl> makeSnapshot(std::shared_ptr<DocCore> core, std::v
     auto l = std::make_shared<NodeListImpl>();
     l->kind = NodeListImpl::Kind::Snapshot;
     l->core = std::move(core);
+    // A node listed stays as long as the list, as if held by a handle: it may be taken
+    // out of its tree, or moved to another document, while the list is still read.
+    for (xmlNodePtr n : nodes)
+        DocCore::hold(n);
     l->nodes = std::move(nodes);
     return l;
+}
+
+NodeListImpl::~NodeListImpl()
+{
+    std::vector<std::shared_ptr<DocCore>> lastHolds;
+    for (xmlNodePtr n : nodes)
+        if (auto last = DocCore::letGo(n))
+            lastHolds.push_back(std::move(last));
 }
 
 std::shared_ptr<NodeListImpl> makeChildren(std::shared_ptr<DocCore> core, xmlNodePtr parent)
 {
     auto l = std::make_shared<NodeListImpl>();
     l->kind = NodeListImpl::Kind::Children;
-    l->core = std::move(core);
+    l->rootHold = core->handle(parent);
     l->root = parent;
     return l;
 }
@@ -28,7 +40,7 @@ std::shared_ptr<NodeListImpl> makeWalk(std::shared_ptr<DocCore> core, xmlNodePtr
 {
     auto l = std::make_shared<NodeListImpl>();
     l->kind = NodeListImpl::Kind::Walk;
-    l->core = std::move(core);
+    l->rootHold = core->handle(root);
     l->root = root;
     l->nameFilter = filter;
     if (!filter.isEmpty())
@@ -85,8 +97,10 @@ xmlNodePtr NodeListImpl::walkNext(xmlNodePtr n) const
 
 void NodeListImpl::invalidateIfStale()
 {
-    if (cacheGen != core->generation) {
-        cacheGen = core->generation;
+    DocCore* now = live();
+    if (cacheGen != now->generation || cacheCore != now) {
+        cacheGen = now->generation;
+        cacheCore = now;
         cacheIndex = -1;
         cacheNode = nullptr;
         cacheLength = -1;
@@ -104,9 +118,9 @@ qint64 NodeListImpl::length()
     if (kind == Kind::Children) {
         for (xmlNodePtr c = visible(root->children, true); c; c = visible(c->next, true))
             ++count;
-    } else if (core->loadedNodes >= 0 && core->generation == 0 && !core->modified && pathSteps.empty()
-               && nameFilter.isEmpty() && root == reinterpret_cast<xmlNodePtr>(core->doc)) {
-        count = core->loadedNodes; // every node of a document as read: counted while reading
+    } else if (const DocCore* c = live(); c->loadedNodes >= 0 && c->generation == 0 && !c->modified
+               && pathSteps.empty() && nameFilter.isEmpty() && root == reinterpret_cast<xmlNodePtr>(c->doc)) {
+        count = c->loadedNodes; // every node of a document as read: counted while reading
     } else {
         for (xmlNodePtr n = walkFirst(); n; n = walkNext(n))
             if ((++count & 0xFFFF) == 0)
@@ -159,7 +173,7 @@ DOMNode DOMNodeList::item(qint64 index) const
 {
     if (!m_impl)
         detail::raiseNothing();
-    return m_impl->core->handle(m_impl->item(index));
+    return m_impl->live()->handle(m_impl->item(index));
 }
 
 DOMNode DOMNodeList::nextNode() const
@@ -169,7 +183,7 @@ DOMNode DOMNodeList::nextNode() const
     xmlNodePtr n = m_impl->item(m_impl->cursor);
     if (n)
         ++m_impl->cursor;
-    return m_impl->core->handle(n);
+    return m_impl->live()->handle(n);
 }
 
 void DOMNodeList::reset() const

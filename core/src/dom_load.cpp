@@ -42,6 +42,12 @@ namespace {
 struct LoadState {
     detail::StreamHash hash; // of the bytes as read
     bool spans = false;      // start tags' places in the source are good
+    // A file in another encoding is read as UTF-8 text the parser converts it to, from the
+    // end of the XML declaration on: places in that text are places in the whole file's
+    // UTF-8 text once moved by what the declaration took.
+    qint64 shift = 0;
+    bool shiftKnown = false;
+    bool converted = false;
     qint64 textFrom = -1;    // where text read from now on starts in the source (-1: unknown)
     xmlNodePtr textParent = nullptr, textAfter = nullptr; // and where in the tree it goes
     QString unreadDtd;       // DTD material asked for but not read
@@ -395,7 +401,10 @@ void refuse(LoadState& st, void* ctx, long code, const QString& reason)
 }
 
 // Where in the source a position of the main input's buffer is.
-qint64 sourceOffset(xmlParserInputPtr in, const xmlChar* p) { return qint64(in->consumed) + (p - in->base); }
+qint64 sourceOffset(const LoadState& st, xmlParserInputPtr in, const xmlChar* p)
+{
+    return qint64(in->consumed) + (p - in->base) + st.shift;
+}
 
 // The '<' of the tag the parser is at (a start tag: it looks at the closing '>' or "/>")
 // or has just read (an end tag): still in the buffer, and tags hold no other '<'.
@@ -493,7 +502,7 @@ void depthCheckedStartElement(void* ctx, const xmlChar* localname, const xmlChar
     const xmlChar* lt = cur ? tagOpening(ctxt->input, cur) : nullptr;
     const int close = !lt ? 0 : cur[0] == '/' && cur[1] == '>' ? 2 : cur[0] == '>' ? 1 : 0;
     if (close)
-        closeText(*st, ctxt, sourceOffset(ctxt->input, lt));
+        closeText(*st, ctxt, sourceOffset(*st, ctxt->input, lt));
     if (st)
         st->textFrom = -1;
     xmlNodePtr parent = ctxt->node;
@@ -504,7 +513,7 @@ void depthCheckedStartElement(void* ctx, const xmlChar* localname, const xmlChar
     if (st)
         ++st->openDepth;
     if (close && ctxt->node) {
-        const qint64 at = sourceOffset(ctxt->input, lt);
+        const qint64 at = sourceOffset(*st, ctxt->input, lt);
         detail::setTagSpan(ctxt->node, quint64(at), quint64(cur - lt + close));
         st->textFrom = at + (cur - lt + close);
         st->textParent = ctxt->node; // text next is its first child
@@ -554,7 +563,24 @@ void unveilLayout(xmlNodePtr el)
 void startDocumentKeepingBlanks(void* ctx)
 {
     xmlSAX2StartDocument(ctx);
-    static_cast<xmlParserCtxtPtr>(ctx)->sax->ignorableWhitespace = keptWhitespace;
+    auto ctxt = static_cast<xmlParserCtxtPtr>(ctx);
+    ctxt->sax->ignorableWhitespace = keptWhitespace;
+    // Right after the XML declaration: where the parser's converted text starts in the
+    // file's own UTF-8 text. Known for encodings that write the declaration as ASCII.
+    auto* st = static_cast<LoadState*>(ctxt->_private);
+    xmlParserInputPtr in = ctxt->input;
+    if (st && ctxt == st->ctxt && ctxt->inputNr == 1 && in && in->buf && in->buf->encoder && in->cur
+        && st->head.startsWith("<?xml")) {
+        // (the parser may have stepped over blanks after it)
+        const qsizetype declEnd = st->head.indexOf("?>");
+        const xmlChar* end = in->cur;
+        while (end - in->base >= 2 && !(end[-2] == '?' && end[-1] == '>') && IS_BLANK_CH(end[-1]))
+            --end;
+        if (declEnd > 0 && end - in->base >= 2 && end[-2] == '?' && end[-1] == '>') {
+            st->shift = qint64(declEnd) + 2 - (qint64(in->consumed) + (end - in->base));
+            st->shiftKnown = true;
+        }
+    }
 }
 
 void depthCountedEndElement(void* ctx, const xmlChar* localname, const xmlChar* prefix, const xmlChar* URI)
@@ -567,15 +593,15 @@ void depthCountedEndElement(void* ctx, const xmlChar* localname, const xmlChar* 
     const xmlChar* lt = mainInput && ctxt->input->cur > ctxt->input->base
         ? tagOpening(ctxt->input, ctxt->input->cur - 1) : nullptr;
     if (lt)
-        closeText(*st, ctxt, sourceOffset(ctxt->input, lt));
+        closeText(*st, ctxt, sourceOffset(*st, ctxt->input, lt));
     if (st) {
-        st->textFrom = mainInput ? sourceOffset(ctxt->input, ctxt->input->cur) : -1;
+        st->textFrom = mainInput ? sourceOffset(*st, ctxt->input, ctxt->input->cur) : -1;
         st->textAfter = ctxt->node; // text next follows this element in its parent
         st->textParent = ctxt->node ? ctxt->node->parent : nullptr;
     }
     // The document element's end: what follows it in the file is the epilog.
     if (mainInput && ctxt->nameNr <= 1)
-        st->rootEnd = sourceOffset(ctxt->input, ctxt->input->cur);
+        st->rootEnd = sourceOffset(*st, ctxt->input, ctxt->input->cur);
     xmlNodePtr el = ctxt->node;
     xmlSAX2EndElementNs(ctx, localname, prefix, URI);
     if (st && ctxt == st->ctxt)
@@ -906,7 +932,8 @@ xmlDocPtr parseWith(LoadState& st, const QString& url, bool validate, DOMParseEr
     freeStandIn(st);
     // Offsets count the bytes the parser saw, which are the file's only when nothing had
     // to be converted to UTF-8.
-    st.spans = ctxt->input && ctxt->input->buf && !ctxt->input->buf->encoder;
+    st.converted = ctxt->input && ctxt->input->buf && ctxt->input->buf->encoder;
+    st.spans = ctxt->input && ctxt->input->buf && (!st.converted || st.shiftKnown);
     // Validation checks a document against its DTD; one without a DTD has nothing to break.
     const bool invalid = doc && validate && (doc->intSubset || doc->extSubset) && !ctxt->valid;
     xmlFreeParserCtxt(ctxt);
@@ -1015,9 +1042,10 @@ bool DOMDocument::load(const QString& url)
     auto core = std::make_shared<detail::DocCore>(doc);
     learnLayout(*core, st.head);
     core->tagSpans = st.spans;
+    core->sourceConverted = st.converted;
     core->rootEnd = st.rootEnd;
     core->loadedNodes = st.nodesKnown && !st.refused ? st.nodes : -1;
-    core->sourceChars = st.spans ? st.chars : -1;
+    core->sourceChars = st.spans && !st.converted ? st.chars : -1;
     if (file.isOpen()) {
         core->sourcePath = file.fileName();
         core->sourceSize = st.offset;
@@ -1050,9 +1078,10 @@ bool DOMDocument::loadXML(const QByteArray& text)
     auto core = std::make_shared<detail::DocCore>(doc);
     learnLayout(*core, st.head);
     core->tagSpans = st.spans;
+    core->sourceConverted = st.converted;
     core->rootEnd = st.rootEnd;
     core->loadedNodes = st.nodesKnown && !st.refused ? st.nodes : -1;
-    core->sourceChars = st.spans ? st.chars : -1;
+    core->sourceChars = st.spans && !st.converted ? st.chars : -1;
     core->sourceBytes = text; // shared, not copied
     return finishLoad(std::move(core), err);
 }

@@ -8,6 +8,7 @@
 namespace treelark {
 
 using detail::DocCore;
+using detail::hasOwnChildren;
 using detail::toQ;
 
 namespace {
@@ -95,93 +96,6 @@ void setAttrValue(xmlAttrPtr attr, const QByteArray& value)
     attr->children = attr->last = t;
 }
 
-using detail::link;
-
-xmlNodePtr copyFormatting(xmlNodePtr f)
-{
-    xmlNodePtr copy = xmlNewDocText(f->doc, f->content);
-    if (!copy)
-        detail::raise(DOMError::OutOfMemory, QStringLiteral("Out of memory"));
-    detail::markFormatting(copy);
-    return copy;
-}
-
-xmlNodePtr newFormatting(xmlDocPtr doc, const QByteArray& text)
-{
-    xmlNodePtr f = xmlNewDocTextLen(doc, xc(text), int(text.size()));
-    if (!f)
-        detail::raise(DOMError::OutOfMemory, QStringLiteral("Out of memory"));
-    detail::markFormatting(f);
-    return f;
-}
-
-// A subtree built in memory and put among indented nodes is laid out like them: each
-// element that holds only elements (no text) gets its children on lines of their own,
-// one unit deeper. Anything read from a file keeps the layout it had.
-void indentInside(xmlNodePtr top, const QByteArray& lineStart, const QByteArray& unit)
-{
-    std::vector<std::pair<xmlNodePtr, QByteArray>> todo{{top, lineStart}};
-    while (!todo.empty()) {
-        auto [el, start] = todo.back();
-        todo.pop_back();
-        bool onlyElements = el->children != nullptr;
-        for (xmlNodePtr c = el->children; c && onlyElements; c = c->next)
-            onlyElements = c->type == XML_ELEMENT_NODE || c->type == XML_COMMENT_NODE || c->type == XML_PI_NODE;
-        if (!onlyElements)
-            continue;
-        const QByteArray inner = start + unit;
-        for (xmlNodePtr c = el->children; c;) {
-            xmlNodePtr next = c->next;
-            link(el, newFormatting(el->doc, inner), c);
-            if (c->type == XML_ELEMENT_NODE)
-                todo.emplace_back(c, inner);
-            c = next;
-        }
-        link(el, newFormatting(el->doc, start), nullptr);
-    }
-}
-
-bool hasFormatting(xmlNodePtr el)
-{
-    for (xmlNodePtr c = el->children; c; c = c->next)
-        if (detail::isFormatting(c))
-            return true;
-    return false;
-}
-
-// Links child before `before` (at the end when nullptr) with the indentation its new
-// siblings have in the file: the blank line start in front of the node it goes before,
-// or, at the end, the one in front of the last node.
-void linkIndented(xmlNodePtr parent, xmlNodePtr child, xmlNodePtr before, const QByteArray& unit)
-{
-    xmlNodePtr indent = nullptr;
-    if (!before && detail::isFormatting(parent->last)) {
-        xmlNodePtr closing = parent->last;
-        xmlNodePtr lastNode = closing->prev;
-        indent = lastNode && detail::isFormatting(lastNode->prev) ? lastNode->prev : nullptr;
-        if (indent)
-            link(parent, copyFormatting(indent), closing);
-        link(parent, child, closing);
-    } else if (before && detail::isFormatting(before->prev)) {
-        indent = before->prev;
-        xmlNodePtr copy = copyFormatting(indent);
-        link(parent, child, before);
-        link(parent, copy, before);
-    } else {
-        link(parent, child, before);
-    }
-    if (indent && child->type == XML_ELEMENT_NODE && !hasFormatting(child))
-        indentInside(child, QByteArray(reinterpret_cast<const char*>(indent->content)), unit);
-}
-
-// A node taken out takes its line with it: the indentation in front of it goes too.
-void dropIndentation(xmlNodePtr n)
-{
-    if (xmlNodePtr f = n->prev; detail::isFormatting(f))
-        if (!detail::unlink(f))
-            xmlFreeNode(f);
-}
-
 void appendText(QString& out, xmlNodePtr n, qsizetype limit, bool* truncated)
 {
     for (xmlNodePtr c = n; c; c = detail::nextInSubtree(c, n)) {
@@ -213,14 +127,18 @@ namespace {
 void retainHandle(void* n)
 {
     if (n && !detail::isNsDecl(n))
-        detail::countHandle(static_cast<xmlNodePtr>(n), 1);
+        DocCore::hold(static_cast<xmlNodePtr>(n));
 }
 
 xmlNsPtr asNs(xmlNodePtr n) { return reinterpret_cast<xmlNsPtr>(n); }
 
 } // namespace
 
-DOMNode::DOMNode(std::shared_ptr<detail::DocCore> core, void* node) : m_core(std::move(core)), m_node(node)
+// A node handle holds no tree of its own: the node's document is found through the node
+// (it changes when the node moves to another document), and that tree is held through
+// its count of handles. A declaration's handle holds the tree it came from.
+DOMNode::DOMNode(std::shared_ptr<detail::DocCore> core, void* node)
+    : m_core(node && detail::isNsDecl(node) ? std::move(core) : nullptr), m_node(node)
 {
     retainHandle(m_node);
 }
@@ -248,13 +166,8 @@ DOMNode& DOMNode::operator=(DOMNode&& o) noexcept
 
 void DOMNode::release() noexcept
 {
-    if (m_node && !detail::isNsDecl(m_node)) {
-        auto n = static_cast<xmlNodePtr>(m_node);
-        detail::countHandle(n, -1);
-        if (detail::handleCount(n) == 0)
-            m_core->unheld(n);
-    }
-    m_node = nullptr;
+    void* n = std::exchange(m_node, nullptr);
+    std::shared_ptr<DocCore> lastHold = n && !detail::isNsDecl(n) ? DocCore::letGo(static_cast<xmlNodePtr>(n)) : nullptr;
     m_core.reset();
 }
 
@@ -278,23 +191,9 @@ QString localPart(xmlNodePtr n)
     return n->ns ? name : name.mid(name.indexOf(QLatin1Char(':')) + 1);
 }
 
-bool childTypeAllowed(xmlNodePtr parent, xmlNodePtr child)
-{
-    switch (child->type) {
-    case XML_ELEMENT_NODE:
-    case XML_COMMENT_NODE:
-    case XML_PI_NODE:
-        return true;
-    case XML_TEXT_NODE:
-    case XML_CDATA_SECTION_NODE:
-    case XML_ENTITY_REF_NODE:
-        return parent->type != XML_DOCUMENT_NODE && parent->type != XML_HTML_DOCUMENT_NODE;
-    default:
-        return false;
-    }
-}
+} // namespace
 
-QString typeWord(xmlNodePtr n)
+QString detail::typeWord(xmlNodePtr n)
 {
     switch (n->type) {
     case XML_ATTRIBUTE_NODE:
@@ -315,7 +214,7 @@ QString typeWord(xmlNodePtr n)
     }
 }
 
-} // namespace
+using detail::typeWord;
 
 QString DOMNode::nodeName() const
 {
@@ -437,8 +336,8 @@ void DOMNode::setNodeValue(const QString& v)
         detail::recordContent(n);
         xmlNodeSetContent(n, xc(content));
         detail::markTagChanged(n);
-        m_core->noteChange(n);
-        m_core->notePrologChange(n->parent, n);
+        detail::DocCore::of(*this)->noteChange(n);
+        detail::DocCore::of(*this)->notePrologChange(n->parent, n);
         return;
     }
     if (n->type == XML_ATTRIBUTE_NODE || n->type == XML_NAMESPACE_DECL) {
@@ -495,11 +394,11 @@ void DOMNode::setText(const QString& t)
         detail::raise(DOMError::OutOfMemory, QStringLiteral("Out of memory"));
     while (xmlNodePtr c = n->children) {
         detail::unlinkKeepingNamespaces(c);
-        m_core->detached(c);
+        detail::DocCore::of(*this)->detached(c);
     }
     if (tn)
-        link(n, tn, nullptr);
-    m_core->changed(n);
+        detail::link(n, tn, nullptr);
+    detail::DocCore::of(*this)->changed(n);
 }
 
 QString DOMNode::value() const
@@ -519,7 +418,7 @@ void DOMNode::setValue(const QString& v)
 {
     xmlNodePtr n = NODE();
     if (n->type == XML_NAMESPACE_DECL) {
-        detail::setDeclarationValue(*m_core, asNs(n), valueUtf8(v));
+        detail::setDeclarationValue(*detail::DocCore::of(*this), asNs(n), valueUtf8(v));
         return;
     }
     if (n->type != XML_ATTRIBUTE_NODE) {
@@ -528,7 +427,7 @@ void DOMNode::setValue(const QString& v)
     }
     setAttrValue(reinterpret_cast<xmlAttrPtr>(n), valueUtf8(v));
     detail::markAttributeChanged(n);
-    m_core->noteChange(n);
+    detail::DocCore::of(*this)->noteChange(n);
 }
 
 DOMNamedNodeMap DOMNode::attributes() const
@@ -541,7 +440,7 @@ DOMNamedNodeMap DOMNode::attributes() const
 
 // A DOCTYPE's declarations are not nodes of the document's tree: they are neither
 // listed nor reachable, so nothing can move or remove them out from under the DTD.
-static bool hasOwnChildren(xmlNodePtr n)
+bool detail::hasOwnChildren(xmlNodePtr n)
 {
     return n->type == XML_ELEMENT_NODE || n->type == XML_DOCUMENT_NODE || n->type == XML_HTML_DOCUMENT_NODE
         || n->type == XML_DOCUMENT_FRAG_NODE;
@@ -551,34 +450,34 @@ DOMNodeList DOMNode::childNodes() const
 {
     xmlNodePtr n = NODE();
     if (!hasOwnChildren(n))
-        return DOMNodeList(detail::makeSnapshot(m_core, {}));
-    return DOMNodeList(detail::makeChildren(m_core, n));
+        return DOMNodeList(detail::makeSnapshot(detail::DocCore::shared(*this), {}));
+    return DOMNodeList(detail::makeChildren(detail::DocCore::shared(*this), n));
 }
 
 DOMNode DOMNode::firstChild() const
 {
     xmlNodePtr n = NODE();
-    return hasOwnChildren(n) ? m_core->handle(detail::visible(n->children, true)) : DOMNode();
+    return hasOwnChildren(n) ? detail::DocCore::of(*this)->handle(detail::visible(n->children, true)) : DOMNode();
 }
 
 DOMNode DOMNode::lastChild() const
 {
     xmlNodePtr n = NODE();
-    return hasOwnChildren(n) ? m_core->handle(detail::visible(n->last, false)) : DOMNode();
+    return hasOwnChildren(n) ? detail::DocCore::of(*this)->handle(detail::visible(n->last, false)) : DOMNode();
 }
 
 DOMNode DOMNode::nextSibling() const
 {
     xmlNodePtr n = NODE();
     return n->type == XML_ATTRIBUTE_NODE || n->type == XML_NAMESPACE_DECL ? DOMNode()
-                                                                           : m_core->handle(detail::visible(n->next, true));
+                                                                           : detail::DocCore::of(*this)->handle(detail::visible(n->next, true));
 }
 
 DOMNode DOMNode::previousSibling() const
 {
     xmlNodePtr n = NODE();
     return n->type == XML_ATTRIBUTE_NODE || n->type == XML_NAMESPACE_DECL ? DOMNode()
-                                                                           : m_core->handle(detail::visible(n->prev, false));
+                                                                           : detail::DocCore::of(*this)->handle(detail::visible(n->prev, false));
 }
 
 DOMNode DOMNode::parentNode() const
@@ -586,7 +485,7 @@ DOMNode DOMNode::parentNode() const
     xmlNodePtr n = NODE();
     if (n->type == XML_ATTRIBUTE_NODE || n->type == XML_NAMESPACE_DECL)
         return DOMNode();
-    return m_core->handle(n->parent);
+    return detail::DocCore::of(*this)->handle(n->parent);
 }
 
 bool DOMNode::hasChildNodes() const
@@ -611,146 +510,35 @@ DOMDocumentPtr DOMNode::ownerDocument() const
     xmlNodePtr n = NODE();
     if (n->type == XML_DOCUMENT_NODE)
         return nullptr;
-    return detail::DocCore::ownerOf(m_core);
-}
-
-DOMNode DOMNode::appendChild(const DOMNode& newChild) { return insertBefore(newChild, DOMNode()); }
-
-// Allowed, not refused: a parent that can hold children, a child of a kind that may stand
-// there, a reference node that is one of the parent's children. Everything else is
-// refused before anything changes.
-DOMNode DOMNode::insertBefore(const DOMNode& newChild, const DOMNode& refChild)
-{
-    xmlNodePtr parent = NODE();
-    xmlNodePtr child = static_cast<xmlNodePtr>(newChild.requireNode());
-    xmlNodePtr before = static_cast<xmlNodePtr>(refChild.m_node);
-    auto refuse = [](DOMError code, const QString& why) {
-        detail::raise(code, QStringLiteral("insertBefore: ") + why);
-    };
-
-    if (!isContainer(parent))
-        refuse(DOMError::HierarchyRequest, QStringLiteral("%1 cannot have children.").arg(typeWord(parent)));
-    if (child->type != XML_DOCUMENT_FRAG_NODE && !childTypeAllowed(parent, child))
-        refuse(DOMError::HierarchyRequest,
-               QStringLiteral("%1 cannot be inserted under %2.").arg(typeWord(child), typeWord(parent)));
-    if (before) {
-        const bool sibling = before->type != XML_ATTRIBUTE_NODE && before->type != XML_NAMESPACE_DECL
-            && refChild.m_core == m_core && before->parent == parent;
-        if (!sibling)
-            refuse(DOMError::NotFound,
-                   QStringLiteral("Insert position Node must be a Child of the Node to insert under."));
-    }
-    if (before == child)
-        return newChild;
-
-    // A node of another document comes over as a copy and leaves its old place, so
-    // neither tree ever points into the other.
-    if (newChild.m_core != m_core) {
-        xmlNodePtr copy = detail::copyInto(child, parent->doc, true);
-        if (!copy)
-            detail::raise(DOMError::OutOfMemory, QStringLiteral("Out of memory"));
-        m_core->adopt(copy);
-        DOMNode copied = m_core->handle(copy); // freed with this handle if refused below
-        insertBefore(copied, refChild);
-        if (child->parent) {
-            newChild.m_core->changed(child);
-            dropIndentation(child);
-            detail::unlinkKeepingNamespaces(child);
-            newChild.m_core->detached(child);
-        }
-        return copied;
-    }
-
-    for (xmlNodePtr a = parent; a; a = a->parent)
-        if (a == child)
-            refuse(DOMError::HierarchyRequest, QStringLiteral("a node cannot be inserted under itself or its descendants."));
-
-    // A fragment never enters a tree: its children take its place, so they are what has
-    // to fit. (Linked in whole, it would be written out as its children, where nothing
-    // checked them: text or a second element beside the document element.)
-    const bool fragment = child->type == XML_DOCUMENT_FRAG_NODE;
-    std::vector<xmlNodePtr> moving;
-    if (fragment)
-        for (xmlNodePtr c = child->children; c; c = c->next)
-            moving.push_back(c);
-    else
-        moving.push_back(child);
-    int elements = 0;
-    for (xmlNodePtr c : moving) {
-        if (!childTypeAllowed(parent, c))
-            refuse(DOMError::HierarchyRequest, parent->type == XML_DOCUMENT_NODE
-                       ? QStringLiteral("only elements, comments and processing instructions can stand at document level.")
-                       : QStringLiteral("%1 cannot be inserted under %2.").arg(typeWord(c), typeWord(parent)));
-        if (c->type == XML_ELEMENT_NODE)
-            ++elements;
-        detail::checkPlacement(parent, c);
-    }
-    if (parent->type == XML_DOCUMENT_NODE && elements > 0) {
-        xmlNodePtr root = xmlDocGetRootElement(reinterpret_cast<xmlDocPtr>(parent));
-        if (elements > 1 || (root && root != child))
-            refuse(DOMError::HierarchyRequest, QStringLiteral("only one top level element is allowed in an XML document."));
-        for (xmlNodePtr after = before; after; after = after->next)
-            if (after->type == XML_DTD_NODE)
-                refuse(DOMError::HierarchyRequest,
-                       QStringLiteral("the document element must follow the document type declaration."));
-    }
-
-    for (xmlNodePtr c : moving) {
-        m_core->notePrologChange(parent, c);
-        m_core->notePrologChange(c->parent, c);
-        if (c->parent) {
-            dropIndentation(c);
-            if (fragment)
-                detail::unlink(c); // a fragment declares nothing its children could use
-            else
-                detail::unlinkKeepingNamespaces(c);
-        }
-        m_core->parked.erase(c);
-        linkIndented(parent, c, before, m_core->indentUnit);
-        detail::settleNamespaces(c);
-    }
-    m_core->changed(parent);
-    return newChild;
-}
-
-DOMNode DOMNode::removeChild(const DOMNode& oldChild)
-{
-    xmlNodePtr parent = NODE();
-    xmlNodePtr child = static_cast<xmlNodePtr>(oldChild.requireNode());
-    if (child->type == XML_ATTRIBUTE_NODE || child->type == XML_NAMESPACE_DECL || oldChild.m_core != m_core
-        || child->parent != parent || !hasOwnChildren(parent))
-        detail::raise(DOMError::NotFound, QStringLiteral("removeChild: the node to remove is not a child of this node."));
-    // Entity references and default attributes lean on the document type: it stays.
-    if (child->type == XML_DTD_NODE)
-        detail::raise(DOMError::HierarchyRequest,
-                      QStringLiteral("removeChild: the document type declaration cannot be removed."));
-    m_core->changed(parent);
-    m_core->notePrologChange(parent, child);
-    dropIndentation(child);
-    detail::unlinkKeepingNamespaces(child);
-    m_core->detached(child);
-    return oldChild;
+    return detail::DocCore::ownerOf(detail::DocCore::shared(*this));
 }
 
 DOMNode DOMNode::cloneNode(bool deep) const
 {
     xmlNodePtr n = NODE();
     if (n->type == XML_DOCUMENT_NODE) {
-        xmlDocPtr copy = xmlCopyDoc(reinterpret_cast<xmlDocPtr>(n), deep ? 1 : 0);
+        // The declarations kept on the document for detached nodes are no part of the
+        // tree, and libxml2 copying a list of more than xml's own one hands the copied
+        // xml: names the wrong one: the copy is made with xml's alone.
+        auto source = reinterpret_cast<xmlDocPtr>(n);
+        xmlNsPtr kept = source->oldNs ? std::exchange(source->oldNs->next, nullptr) : nullptr;
+        xmlDocPtr copy = xmlCopyDoc(source, deep ? 1 : 0);
+        if (source->oldNs)
+            source->oldNs->next = kept;
         if (!copy)
             detail::raise(DOMError::OutOfMemory, QStringLiteral("Out of memory"));
         auto core = std::make_shared<DocCore>(copy);
-        core->indentUnit = m_core->indentUnit;
-        core->formatOutput = m_core->formatOutput;
-        core->hadDeclaration = m_core->hadDeclaration;
-        core->declaration = m_core->declaration;
-        core->hadBom = m_core->hadBom;
+        core->indentUnit = detail::DocCore::of(*this)->indentUnit;
+        core->formatOutput = detail::DocCore::of(*this)->formatOutput;
+        core->hadDeclaration = detail::DocCore::of(*this)->hadDeclaration;
+        core->declaration = detail::DocCore::of(*this)->declaration;
+        core->hadBom = detail::DocCore::of(*this)->hadBom;
         return core->handle(reinterpret_cast<xmlNodePtr>(copy));
     }
     if (n->type == XML_NAMESPACE_DECL || n->type == XML_DTD_NODE)
         detail::raise(DOMError::NotSupported, QStringLiteral("cloneNode: %1 cannot be copied.").arg(typeWord(n)));
     // The copy lives in a tree of its own: holding it never keeps this one alive.
-    auto core = m_core->createSibling();
+    auto core = detail::DocCore::of(*this)->createSibling();
     xmlNodePtr copy;
     if (n->type == XML_ATTRIBUTE_NODE) {
         xmlAttrPtr a = xmlNewDocProp(core->doc, xc(utf8(nodeName())), nullptr);
@@ -779,13 +567,13 @@ void DOMNode::setAttribute(const QString& name, const QString& v)
                       QStringLiteral("setAttribute: '%1' is not a valid attribute name.").arg(name));
     const QByteArray value = valueUtf8(v);
     if (detail::isDeclarationName(qn)) {
-        detail::setDeclaration(*m_core, n, qn, value);
+        detail::setDeclaration(*detail::DocCore::of(*this), n, qn, value);
         return;
     }
     if (xmlAttrPtr a = findAttr(n, qn)) {
         setAttrValue(a, value);
         detail::markAttributeChanged(reinterpret_cast<xmlNodePtr>(a));
-        m_core->noteChange(n);
+        detail::DocCore::of(*this)->noteChange(n);
         return;
     }
     const qsizetype colon = qn.indexOf(':');
@@ -807,7 +595,7 @@ void DOMNode::setAttribute(const QString& name, const QString& v)
     a->ns = ns;
     detail::setPendingName(reinterpret_cast<xmlNodePtr>(a), colon > 0 && !ns);
     setAttrValue(a, value);
-    m_core->noteChange(n);
+    detail::DocCore::of(*this)->noteChange(n);
     a->parent = n;
     detail::markAttributeChanged(reinterpret_cast<xmlNodePtr>(a));
     if (!n->properties) {
@@ -832,15 +620,15 @@ void DOMNode::removeAttribute(const QString& name)
     const QByteArray qn = utf8(name);
     if (detail::isDeclarationName(qn)) {
         if (xmlNsPtr ns = detail::findDeclaration(n, qn))
-            detail::removeDeclaration(*m_core, n, ns);
+            detail::removeDeclaration(*detail::DocCore::of(*this), n, ns);
         return;
     }
     if (xmlAttrPtr a = findAttr(n, qn)) {
         auto an = reinterpret_cast<xmlNodePtr>(a);
         detail::unlinkKeepingNamespaces(an);
         detail::markTagChanged(n);
-        m_core->noteChange(n);
-        m_core->detached(an);
+        detail::DocCore::of(*this)->noteChange(n);
+        detail::DocCore::of(*this)->detached(an);
     }
 }
 
@@ -855,7 +643,7 @@ QString DOMNode::getAttribute(const QString& name) const
         return ns && ns->href ? toQ(ns->href) : QString(QLatin1String(""));
     }
     if (xmlAttrPtr a = findAttr(n, qn))
-        return m_core->handle(reinterpret_cast<xmlNodePtr>(a)).value();
+        return detail::DocCore::of(*this)->handle(reinterpret_cast<xmlNodePtr>(a)).value();
     return QString(QLatin1String(""));
 }
 
@@ -890,11 +678,11 @@ DOMNode DOMNamedNodeMap::item(qint64 index) const
         return DOMNode();
     for (xmlNsPtr ns = n->nsDef; ns; ns = ns->next)
         if (index-- == 0)
-            return declarationHandle(m_owner.m_core, n, ns);
+            return declarationHandle(DocCore::shared(m_owner), n, ns);
     xmlAttrPtr a = n->properties;
     for (; a && index > 0; a = a->next)
         --index;
-    return m_owner.m_core->handle(reinterpret_cast<xmlNodePtr>(a));
+    return DocCore::of(m_owner)->handle(reinterpret_cast<xmlNodePtr>(a));
 }
 
 DOMNode DOMNamedNodeMap::getNamedItem(const QString& name) const
@@ -903,9 +691,9 @@ DOMNode DOMNamedNodeMap::getNamedItem(const QString& name) const
     const QByteArray qn = utf8(name);
     if (detail::isDeclarationName(qn)) {
         xmlNsPtr ns = detail::findDeclaration(n, qn);
-        return ns ? declarationHandle(m_owner.m_core, n, ns) : DOMNode();
+        return ns ? declarationHandle(DocCore::shared(m_owner), n, ns) : DOMNode();
     }
-    return m_owner.m_core->handle(reinterpret_cast<xmlNodePtr>(findAttr(n, qn)));
+    return DocCore::of(m_owner)->handle(reinterpret_cast<xmlNodePtr>(findAttr(n, qn)));
 }
 
 } // namespace treelark

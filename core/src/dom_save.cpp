@@ -76,13 +76,26 @@ private:
     std::vector<std::pair<xmlNsPtr, const xmlChar*>> m_saved;
 };
 
+// Whether the text holds el's start tag where el says it stands.
+bool startTagAt(const QByteArray& text, xmlNodePtr el)
+{
+    quint64 at = 0, len = 0;
+    if (!tagSpan(el, &at, &len) || at + len > quint64(text.size()))
+        return false;
+    QByteArray open = "<";
+    if (el->ns && el->ns->prefix)
+        open += QByteArray(reinterpret_cast<const char*>(el->ns->prefix)) + ':';
+    open += reinterpret_cast<const char*>(el->name);
+    return text.mid(qsizetype(at), open.size()) == open && text.at(qsizetype(at + len - 1)) == '>';
+}
+
 } // namespace
 
 // The text of a whole document that is unedited and was read as UTF-8 is the text it was
 // read from (which writeSource gives, when it is still there).
 bool readAsText(const DocCore& core, xmlNodePtr n)
 {
-    return n->type == XML_DOCUMENT_NODE && !core.modified && core.tagSpans;
+    return n->type == XML_DOCUMENT_NODE && !core.modified && core.tagSpans && !core.sourceConverted;
 }
 
 // Reads `path` through, hashing what it reads and handing it to `sink` (if any). False when
@@ -131,6 +144,7 @@ bool serialize(DocCore& core, xmlNodePtr node, const ByteSink& sink, bool asFile
         enc = reinterpret_cast<const char*>(core.doc->encoding);
     xmlCharEncodingHandlerPtr handler = nullptr;
     if (!isUtf8(enc)) {
+        requireEncodable(node, enc);
         handler = xmlFindCharEncodingHandler(enc);
         if (!handler)
             enc = nullptr; // an encoding we cannot write: fall back to UTF-8
@@ -152,7 +166,11 @@ bool serialize(DocCore& core, xmlNodePtr node, const ByteSink& sink, bool asFile
     IndentScope indent(core.indentUnit);
     // Start tags as the file has them, where it is still there to copy them from; the
     // writer that does so escapes namespace URIs itself.
-    const QByteArray source = asFile && wholeDoc && core.tagSpans && !handler ? readSource(core) : QByteArray();
+    QByteArray source;
+    if (asFile && wholeDoc && core.tagSpans && bool(handler) == core.sourceConverted)
+        source = handler ? utf8TextOf(readSource(core), enc) : readSource(core);
+    if (!source.isEmpty() && root && !startTagAt(source, root))
+        source.clear(); // places that do not fit this text: every tag is written anew
     std::optional<EscapedNamespaceUris> escaped;
     if (source.isEmpty())
         escaped.emplace(node);
@@ -230,16 +248,16 @@ QByteArray DOMNode::xmlUtf8() const
     };
     // the file's size is the text's size when unedited, and a fair guess after edits
     if (n->type == XML_DOCUMENT_NODE)
-        reserveText(bytes, m_core->sourceSize);
-    if (detail::readAsText(*m_core, n)) {
-        if (detail::writeSource(*m_core, collect)) {
+        reserveText(bytes, detail::DocCore::of(*this)->sourceSize);
+    if (detail::readAsText(*detail::DocCore::of(*this), n)) {
+        if (detail::writeSource(*detail::DocCore::of(*this), collect)) {
             if (bytes.startsWith("\xEF\xBB\xBF"))
                 bytes.remove(0, 3);
             return bytes;
         }
         bytes.resize(0); // keeps the block
     }
-    detail::serialize(*m_core, n, collect, false);
+    detail::serialize(*detail::DocCore::of(*this), n, collect, false);
     if (bytes.capacity() > 2 * bytes.size() + 65536)
         bytes.squeeze(); // the edits left far less than the file had
     return bytes;
@@ -260,11 +278,11 @@ qint64 DOMNode::xmlLength() const
         }
         return true;
     };
-    if (detail::readAsText(*m_core, n) && m_core->sourceChars >= 0)
-        return m_core->sourceChars - (m_core->hadBom ? 1 : 0);
-    if (detail::readAsText(*m_core, n)) {
+    if (detail::readAsText(*detail::DocCore::of(*this), n) && detail::DocCore::of(*this)->sourceChars >= 0)
+        return detail::DocCore::of(*this)->sourceChars - (detail::DocCore::of(*this)->hadBom ? 1 : 0);
+    if (detail::readAsText(*detail::DocCore::of(*this), n)) {
         bool bom = false, first = true;
-        const bool ok = detail::writeSource(*m_core, [&](const char* b, int len) {
+        const bool ok = detail::writeSource(*detail::DocCore::of(*this), [&](const char* b, int len) {
             if (first && len >= 3 && !memcmp(b, "\xEF\xBB\xBF", 3))
                 bom = true;
             first = false;
@@ -274,7 +292,7 @@ qint64 DOMNode::xmlLength() const
             return chars - (bom ? 1 : 0);
         chars = 0;
     }
-    detail::serialize(*m_core, n, count, false);
+    detail::serialize(*detail::DocCore::of(*this), n, count, false);
     return chars;
 }
 

@@ -60,12 +60,12 @@ DOMNodeList DOMNode::selectNodes(const QString& expression) const
     // A namespace declaration, or an attribute that belongs to no element, has nothing
     // around it to select from (and libxml2's axes assume an attribute has a parent).
     if (n->type == XML_NAMESPACE_DECL || (n->type == XML_ATTRIBUTE_NODE && !n->parent))
-        return DOMNodeList(detail::makeSnapshot(m_core, {}));
+        return DOMNodeList(detail::makeSnapshot(detail::DocCore::shared(*this), {}));
     const QString trimmed = expression.trimmed();
     if (trimmed == QLatin1String("//"))
-        return DOMNodeList(detail::makeWalk(m_core, n, QByteArray()));
+        return DOMNodeList(detail::makeWalk(detail::DocCore::shared(*this), n, QByteArray()));
 
-    xmlXPathContextPtr ctx = m_core->xpathContext();
+    xmlXPathContextPtr ctx = detail::DocCore::of(*this)->xpathContext();
     if (!ctx)
         detail::raise(DOMError::OutOfMemory, QStringLiteral("Out of memory"));
     ctx->node = n;
@@ -107,7 +107,7 @@ DOMNodeList DOMNode::selectNodes(const QString& expression) const
         }
     }
     xmlXPathFreeObject(res);
-    return DOMNodeList(detail::makeSnapshot(m_core, std::move(nodes)));
+    return DOMNodeList(detail::makeSnapshot(detail::DocCore::shared(*this), std::move(nodes)));
 }
 
 DOMNode DOMNode::selectSingleNode(const QString& expression) const

@@ -112,3 +112,36 @@ TEST(DomSave, XmlTextAndItsLengthAgree)
     EXPECT_EQ(b.xmlLength(), b.xml().size());
     EXPECT_EQ(doc->documentElement().lastChild().xmlLength(), 9); // the emoji is two UTF-16 units
 }
+
+// In text and attribute values a character the file's encoding lacks is written as a
+// reference; in a comment, an instruction or a name a reference would read back as other
+// text, so the save refuses and names the character instead. Start tags the edit did not
+// touch stay as the file has them in any encoding.
+TEST(DomSave, CharactersTheEncodingCannotWriteReadBackTheSameOrTheSaveSaysWhy)
+{
+    DOMDocumentPtr doc = testsupport::parsed("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n"
+                                             "<r a=\"\xe9\"><k  x='\xe9' /><!-- c --><?pi d?>t</r>\n");
+    DOMNode r = doc->documentElement();
+    r.setAttribute("a", QStringLiteral("\u20AC\u00E9"));
+    r.lastChild().setNodeValue(QStringLiteral("\u20AC"));
+    EXPECT_TRUE(doc->saveToBytes().contains("<k  x='\xe9' />")) << doc->saveToBytes().constData();
+    DOMDocumentPtr again = testsupport::parsed(doc->saveToBytes());
+    EXPECT_EQ(again->documentElement().getAttribute("a"), QStringLiteral("\u20AC\u00E9"));
+    EXPECT_EQ(again->documentElement().lastChild().nodeValue(), QStringLiteral("\u20AC"));
+    for (int which : {1, 2}) {
+        DOMNode n = r.childNodes().item(which);
+        const QString was = n.nodeValue();
+        n.setNodeValue(QStringLiteral("caf\u00E9 \u20AC"));
+        try {
+            doc->saveToBytes();
+            ADD_FAILURE() << "saved a " << n.nodeName().toStdString() << " the encoding cannot write";
+        } catch (const DOMException& e) {
+            EXPECT_EQ(e.code(), DOMError::WriteFailed);
+            EXPECT_TRUE(e.description().contains("U+20AC")) << e.description().toStdString();
+        }
+        n.setNodeValue(QStringLiteral("caf\u00E9"));
+        EXPECT_EQ(testsupport::parsed(doc->saveToBytes())->documentElement().childNodes().item(which).nodeValue(),
+                  QStringLiteral("caf\u00E9"));
+        n.setNodeValue(was);
+    }
+}

@@ -157,6 +157,42 @@ const StepCase kSteps[] = {
                                      "<ApLayer TagName='C'/></ApLayers><New/></FrameworkConfig>");
          e.perform("merge", [&] { manager(d).MergeAll(other, nullptr, "TagName"); });
      }},
+    // The node put in is the node in the tree: later edits through its handle are part
+    // of the step, and so are the places it left.
+    {"PutACopyInEditItTakeItOutAndPutItBack", &kConfig,
+     [](DocumentEditor& e, const DOMDocumentPtr& d) {
+         e.perform("copy", [&] {
+             DOMNode c = at(d, "//ApLayer").cloneNode(true), target = at(d, "//Target");
+             target.appendChild(c);
+             c.setAttribute("z", "9");
+             target.removeChild(c);
+             at(d, "//ApLayers").insertBefore(c, at(d, "//ApLayer[2]"));
+             c.firstChild().setAttribute("y", "8");
+         });
+     }},
+    {"MoveInANodeOfAnotherDocument", &kConfig,
+     [](DocumentEditor& e, const DOMDocumentPtr& d) {
+         DOMDocumentPtr other = load(kNamespaced);
+         DOMNode moving = other->documentElement().firstChild();
+         e.perform("adopt", [&] {
+             at(d, "//Target").appendChild(moving);
+             moving.setAttribute("p:seen", "1");
+         });
+         EXPECT_EQ(moving.ownerDocument(), d);
+     }},
+    {"MoveIntoAHolderLeftOut", &kConfig,
+     [](DocumentEditor& e, const DOMDocumentPtr& d) {
+         e.perform("holder", [&] { d->createElement("Holder").appendChild(at(d, "//Note")); });
+     }},
+    {"PutADetachedSubtreeBack", &kConfig,
+     [](DocumentEditor& e, const DOMDocumentPtr& d) {
+         e.perform("holder", [&] {
+             DOMNode holder = d->createElement("Holder");
+             holder.appendChild(at(d, "//Note"));
+             holder.firstChild().setAttribute("k", "1");
+             d->documentElement().replaceChild(holder, at(d, "//Target"));
+         });
+     }},
 };
 
 INSTANTIATE_TEST_SUITE_P(Editor, EveryStep, ::testing::ValuesIn(kSteps),

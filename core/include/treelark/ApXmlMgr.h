@@ -1,6 +1,13 @@
 /// \file
 /// The document manager: owns one document, loads it from a path or an address,
 /// announces it with DOMReady, saves it, and answers the queries the program needs.
+///
+/// Errors: a manager call returns its result (nothing, 0 or false when it failed) and says
+/// why through lastError(), which the next call replaces. The calls that are one DOM edit
+/// under another name (UpdateNodes, Merge, InsertNodeUnder, InsertNodeWithFullPath) hand the
+/// DOM's refusal on as DOMException instead, as the DOM call would (see dom.h): their
+/// callers undo or report them as any other edit. A failure that is not a DOMException is
+/// never turned into a default answer silently: it is named in lastError() or passed on.
 #pragma once
 
 #include "treelark/dom.h"

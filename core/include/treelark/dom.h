@@ -2,13 +2,28 @@
 /// The document object model every part of Treelark reads and edits XML through:
 /// a thin layer of value handles over libxml2 trees.
 ///
-/// Handles never dangle. A node handle keeps the tree it belongs to alive. A node taken out
-/// of its tree (removeChild, removeAttribute, a replaced text) lives exactly as long as a
-/// handle to it, or to something inside it, exists: the last handle going frees it, and a
-/// node inside it that someone still holds is kept as a detached node of its own. A copy
-/// (cloneNode) lives in a document of its own, so it never keeps its source alive. A
-/// document that is reloaded gets a fresh tree; handles into the old tree keep that old
-/// tree alive.
+/// Errors, across the core: a DOM call (DOMNode, DOMDocument, DOMNodeList, DOMChangeSet)
+/// that is refused raises DOMException carrying a DOMError and a readable description, and
+/// changes nothing; a call that answers a question (getAttribute, item, firstChild, ...)
+/// answers "" or nothing where there is nothing to find, never on a failure. The manager
+/// (ApXmlMgr) and the element index (DocumentIndex) return their result and say why a call
+/// failed through lastError(); see ApXmlMgr.h for the manager calls that hand a DOM
+/// refusal on. No layer turns a failure it does not know into a default value silently.
+///
+/// Handles never dangle. A node handle keeps the tree its node is in alive, wherever the
+/// node goes. A node taken out of its tree (removeChild, removeAttribute, a replaced text)
+/// lives exactly as long as a handle to it, or to something inside it, exists: the last
+/// handle going frees it, and a node inside it that someone still holds is kept as a
+/// detached node of its own. A copy (cloneNode) is made in a document of its own, so it
+/// never keeps its source alive. A document that is reloaded gets a fresh tree; handles
+/// into the old tree keep that old tree alive.
+///
+/// Identity: the node given to insertBefore, appendChild or replaceChild is the node that
+/// stands in the tree afterwards (insertBefore and appendChild return it, replaceChild the
+/// node it took out). A node of another document (a copy, or a node taken from another
+/// document's tree) moves into this document, leaving its old place; handles to it and to
+/// anything inside it follow it there. A node that a change set of its own document may
+/// put back (DOMChangeSet) stays there: inserting it elsewhere is refused.
 ///
 /// Namespaces: every element and attribute keeps its namespace wherever it is moved or
 /// copied to; declarations are added where it lands when needed. A name with a prefix made
@@ -16,9 +31,6 @@
 /// (and refused there if nothing declares the prefix); an element made without a prefix
 /// takes the default namespace of the place it is first put in. Namespace declarations
 /// ("xmlns", "xmlns:p") are listed and edited as attributes.
-///
-/// Errors: operations on "nothing" (a null handle) and refused operations throw
-/// DOMException, whose code and description mirror what the caller shows the user.
 #pragma once
 
 #include "treelark/export.h"
@@ -153,6 +165,8 @@ public:
     DOMNode appendChild(const DOMNode& newChild);
     DOMNode insertBefore(const DOMNode& newChild, const DOMNode& refChild);
     DOMNode removeChild(const DOMNode& oldChild);
+    /// Puts newChild where oldChild stands and takes oldChild out; returns oldChild.
+    DOMNode replaceChild(const DOMNode& newChild, const DOMNode& oldChild);
     DOMNode cloneNode(bool deep) const;
 
     /// \name Elements
