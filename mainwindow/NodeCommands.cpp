@@ -62,7 +62,7 @@ void NodeCommands::paste(bool selected, const DOMNode& target)
     try {
         // A fresh copy goes in and the node in memory stays to be pasted again. A node
         // that takes no children refuses it, and nothing changes.
-        m_session.editor()->appendCopy(target, pNodeCopied.cloneNode(true));
+        m_session.editor()->appendCopy(target, pNodeCopied);
     } catch (const DOMException& e) {
         refused(QStringLiteral("Pasting ") + pNodeCopied.nodeName() + QStringLiteral(" into ") + target.nodeName(), e);
     }
