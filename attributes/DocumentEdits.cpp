@@ -2,6 +2,8 @@
 
 #include "DocumentEditor.h"
 
+#include <QScopeGuard>
+
 namespace treelark {
 
 bool isInDocument(DocumentEditor* editor, const DOMNode& node)
@@ -33,16 +35,11 @@ void applyEdit(DocumentEditor* editor, const QString& stepName, const DOMNode& t
 {
     const bool outer = !g_editing;
     g_editing = true;
-    try {
-        if (isInDocument(editor, target))
-            editor->performWhole(stepName, change);
-        else
-            change();
-    } catch (...) {
-        g_editing = !outer;
-        throw; // the caller says why
-    }
-    g_editing = !outer;
+    const auto restore = qScopeGuard([outer] { g_editing = !outer; });
+    if (isInDocument(editor, target))
+        editor->performWhole(stepName, change);
+    else
+        change();
 }
 
 QString refusalText(const QString& what, const DOMException& e)

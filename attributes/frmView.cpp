@@ -437,7 +437,8 @@ void frmView::cmdCancel_Click()
 void frmView::closeEditDialog()
 {
     frmEdit* dialog = frmEdit::openInstance();
-    if (dialog && (dialog->nodeTextMode() ? false : !dialog->targetRow() || dialog->targetRow()->treeWidget() == lvwInfo))
+    if (dialog && !dialog->nodeTextMode()
+        && (!dialog->targetRow() || dialog->targetRow()->treeWidget() == lvwInfo))
         dialog->close();
 }
 

@@ -57,6 +57,7 @@ bool DocumentSession::documentText(const TreeRow& row, QByteArray* out, QString*
 void DocumentSession::openDocument(DOMDocumentPtr doc)
 {
     take(doc, std::make_shared<DomRowSource>(doc), nullptr);
+    emit replaced();
 }
 
 void DocumentSession::openIndex(std::shared_ptr<DocumentIndex> index, const QString& name)
@@ -67,6 +68,7 @@ void DocumentSession::openIndex(std::shared_ptr<DocumentIndex> index, const QStr
     sLoadedFile = name;
     sDocumentFile = name;
     take(empty, std::make_shared<IndexRowSource>(index), index);
+    emit replaced();
 }
 
 void DocumentSession::openStarter()
@@ -77,10 +79,7 @@ void DocumentSession::openStarter()
         root.setAttribute(QLatin1String(attr), QStringLiteral("FrameworkConfig"));
     doc->setDocumentElement(root);
     oXMLMgr->setDOMDoc(doc);
-    oDoc = doc;
-    m_editor->setDocument(doc);
-    m_source = std::make_shared<DomRowSource>(doc);
-    m_index.reset();
+    take(doc, std::make_shared<DomRowSource>(doc), nullptr);
     emit starterOpened();
 }
 
@@ -90,7 +89,6 @@ void DocumentSession::take(DOMDocumentPtr doc, std::shared_ptr<RowSource> source
     m_editor->setDocument(oDoc);
     m_source = std::move(source);
     m_index = std::move(index);
-    emit replaced();
 }
 
 } // namespace treelark

@@ -42,7 +42,7 @@ InfoPane::InfoPane(DocumentSession& session, QTextEdit* pane, TreeNavigator& tre
 
 void InfoPane::setText(const QString& text) { m_pane->setPlainText(text); }
 
-QString InfoPane::describe(const TreeRow& row, const QString& sep) const
+QString InfoPane::describe(const TreeRow& row, const QString& sep, RowDetails* details) const
 {
     if (row.isNull())
         return QString();
@@ -67,6 +67,8 @@ QString InfoPane::describe(const TreeRow& row, const QString& sep) const
                 + QLatin1Char('=') + bounded(a.value) + QLatin1Char('\n');
         }
     }
+    if (details)
+        *details = std::move(d);
     return info + QLatin1Char('\n') + source.path(row);
 }
 
@@ -77,9 +79,9 @@ void InfoPane::treeClick()
     if (TreeItem* item = m_tree.selectedItem()) {
         const TreeRow row = item->sourceRow();
         if (!row.isNull()) {
-            info = describe(row, QStringLiteral(" "));
             RowDetails d;
-            if (m_session.source().read(row, &d, 0))
+            info = describe(row, QStringLiteral(" "), &d);
+            if (!info.isEmpty())
                 info += QStringLiteral("\nnChildNodes=") + QString::number(d.childRows);
             count = m_session.countNamed(item->text);
             // A label that is no valid name to count by: the description leads instead.

@@ -24,8 +24,9 @@ public:
     void setText(const QString& text);
 
     // "name=value NodeType:TypeName=..., Text=...:name", the attributes one a line after
-    // `sep`, then the path. "" (and the reason said) when the row cannot be read.
-    QString describe(const TreeRow& row, const QString& sep) const;
+    // `sep`, then the path. "" (and the reason said) when the row cannot be read. What
+    // was read goes to `details` when given.
+    QString describe(const TreeRow& row, const QString& sep, RowDetails* details = nullptr) const;
 
     // The selected row in the pane; its count, the total and its path on the status line.
     void treeClick();

@@ -22,10 +22,16 @@ void LayerCommands::edit(const DOMNode& layer) { open(layer, false); }
 
 void LayerCommands::layerText()
 {
+    freshBuilder();
+    oXMLCreatorForm->show();
+}
+
+// One builder at a time: the open one goes.
+void LayerCommands::freshBuilder()
+{
     if (oXMLCreatorForm)
         oXMLCreatorForm->close();
     oXMLCreatorForm = new frmXmlCreator(m_window);
-    oXMLCreatorForm->show();
 }
 
 void LayerCommands::open(const DOMNode& node, bool adding)
@@ -34,16 +40,12 @@ void LayerCommands::open(const DOMNode& node, bool adding)
     // what either command asked for.
     if (node.isNull())
         return;
-    // One builder at a time.
-    if (oXMLCreatorForm)
-        oXMLCreatorForm->close();
-    oXMLCreatorForm = new frmXmlCreator(m_window);
+    freshBuilder();
     oXMLCreatorForm->setApplyEdit(
         [this](const QString& stepName, const DOMNode& target, const std::function<void()>& change) {
             // The written branch shows last among its siblings, wherever the element stands.
             m_session.editor()->perform(stepName, change, target);
         });
-    bAddLayers = adding;
     if (adding)
         oXMLCreatorForm->AddLayers(node);
     else

@@ -27,11 +27,11 @@ public:
 
 private:
     void open(const DOMNode& node, bool adding);
+    void freshBuilder();
 
     DocumentSession& m_session;
     QWidget* m_window;
     QPointer<frmXmlCreator> oXMLCreatorForm;
-    bool bAddLayers = false; // the builder was opened to add (or to edit)
 };
 
 } // namespace treelark

@@ -61,8 +61,6 @@ bool tooLargeForTree(qint64 fileSize)
     return free > 0 && fileSize * kTreeBytesPerFileByte > free / 2;
 }
 
-QString lastUrl() { return prompts().setting(QStringLiteral("LastURL"), QStringLiteral("LastURL"), QString()); }
-
 } // namespace
 
 LoadController::LoadController(DocumentSession& session, QWidget* window, QLineEdit* nameBox, InfoPane& pane,
@@ -151,7 +149,7 @@ void LoadController::oXMLMgr_DOMReady(DOMDocumentPtr doc)
     m_status.set(QStringLiteral("TotalNodes=") + QString::number(m_session.manager()->TotalNodes())
                  + QStringLiteral(", nChars=") + QString::number(nChars));
     m_pane.showLoaded(m_session.url(), nChars, doc->parseError());
-    prompts().setSetting(QStringLiteral("LastURL"), QStringLiteral("LastURL"), m_session.url());
+    rememberLastUrl(m_session.url());
     if (doc->parseError().errorCode == 0)
         rememberRecent(m_session.url());
     setTitle();
@@ -210,7 +208,7 @@ void LoadController::showLargeDocument(const QString& name)
     m_pane.setText(info);
     m_status.set(QStringLiteral("TotalElements=") + QString::number(index.rowCount())
                  + QStringLiteral(", read-only large document"));
-    prompts().setSetting(QStringLiteral("LastURL"), QStringLiteral("LastURL"), name);
+    rememberLastUrl(name);
     rememberRecent(name);
 }
 

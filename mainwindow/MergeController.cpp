@@ -30,7 +30,7 @@ bool MergeController::MergeDocument()
     connect(pXMLMgr, &ApXmlMgr::DOMReady, this, &MergeController::pXMLMgr_DOMReady);
 
     FileDialogRequest request = SaveCommands::xmlFileRequest(QStringLiteral("Open an XML file."));
-    const QString last = prompts().setting(QStringLiteral("LastURL"), QStringLiteral("LastURL"), QString());
+    const QString last = lastUrl();
     QString file;
     splitAtLastSeparator(last, request.initialFolder, file);
     if (request.initialFolder.isEmpty())
@@ -66,7 +66,7 @@ void MergeController::pXMLMgr_DOMReady(DOMDocumentPtr doc)
     }
     m_status.set(QStringLiteral("TotalNodes=") + QString::number(m_session.manager()->TotalNodes()));
     m_pane.setText(info);
-    prompts().setSetting(QStringLiteral("LastURL"), QStringLiteral("LastURL"), m_session.url());
+    rememberLastUrl(m_session.url());
 }
 
 } // namespace treelark

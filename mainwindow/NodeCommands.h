@@ -26,8 +26,6 @@ public:
     void saveToFile(const TreeRow& row);
     void showText(const TreeRow& row);
 
-    DOMNode copied() const { return pNodeCopied; }
-
 private:
     void refused(const QString& what, const DOMException& e);
 

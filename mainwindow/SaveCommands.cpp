@@ -7,11 +7,12 @@
 
 namespace treelark {
 
-namespace {
-
 QString lastUrl() { return prompts().setting(QStringLiteral("LastURL"), QStringLiteral("LastURL"), QString()); }
 
-} // namespace
+void rememberLastUrl(const QString& name)
+{
+    prompts().setSetting(QStringLiteral("LastURL"), QStringLiteral("LastURL"), name);
+}
 
 void splitAtLastSeparator(const QString& address, QString& folder, QString& file)
 {

@@ -35,6 +35,11 @@ private:
     DocumentSession& m_session;
 };
 
+// The setting "LastURL": the name or address of the last document reported ready, where
+// the file dialogs start.
+QString lastUrl();
+void rememberLastUrl(const QString& name);
+
 // Splits a file name at its last path separator ("/" or "\"): the folder part keeps
 // the separator. Both are "" / the whole name when there is none. A file:/// address
 // is split as the path it names.

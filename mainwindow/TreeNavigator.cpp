@@ -10,12 +10,6 @@ TreeItem* TreeNavigator::selectedItem() const
     return selected.isEmpty() ? nullptr : m_model->itemFromIndex(selected.first());
 }
 
-TreeRow TreeNavigator::selectedRow() const
-{
-    const TreeItem* item = selectedItem();
-    return item ? item->sourceRow() : TreeRow();
-}
-
 void TreeNavigator::selectItem(TreeItem* item)
 {
     if (!item) {

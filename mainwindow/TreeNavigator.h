@@ -17,7 +17,6 @@ public:
     DocumentTreeModel* model() const { return m_model; }
 
     TreeItem* selectedItem() const;
-    TreeRow selectedRow() const;
     // nullptr clears the selection.
     void selectItem(TreeItem* item);
     // Expands the branches down to the row's item, selects it and scrolls to it; false

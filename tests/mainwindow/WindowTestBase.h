@@ -6,8 +6,12 @@
 #include "DocumentSession.h"
 #include "ScriptedPrompts.h"
 #include "frmMain.h"
+#include "frmView.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QMouseEvent>
+#include <QTreeWidget>
 #include <QFile>
 #include <QLineEdit>
 #include <QMenu>
@@ -89,6 +93,18 @@ protected:
     {
         w.editor()->setAttribute(w.document()->documentElement(), "Changed", "1");
         QVERIFY(w.editor()->isModified());
+    }
+
+    // A click and a double-click on the attribute editor's row: its in-place editor opens.
+    static void doubleClickRow(treelark::frmView* v, int rowIndex)
+    {
+        QTreeWidgetItem* item = v->lvwInfo->topLevelItem(rowIndex);
+        v->lvwInfo->setCurrentItem(item);
+        const QPoint at = v->lvwInfo->visualItemRect(item).center();
+        QTest::mouseClick(v->lvwInfo->viewport(), Qt::LeftButton, {}, at);
+        QMouseEvent dbl(QEvent::MouseButtonDblClick, QPointF(at), QPointF(v->lvwInfo->viewport()->mapToGlobal(at)),
+                        Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(v->lvwInfo->viewport(), &dbl);
     }
 
     static QAction* entry(treelark::frmMain& w, const QString& caption)

@@ -52,12 +52,7 @@ private slots:
 
         // TagName emptied in place: the tree follows the document, by its one label rule
         const QByteArray before = w.document()->saveToBytes();
-        v->lvwInfo->setCurrentItem(v->lvwInfo->topLevelItem(0));
-        const QPoint row0 = v->lvwInfo->visualItemRect(v->lvwInfo->topLevelItem(0)).center();
-        QTest::mouseClick(v->lvwInfo->viewport(), Qt::LeftButton, {}, row0);
-        QMouseEvent dbl(QEvent::MouseButtonDblClick, QPointF(row0), QPointF(v->lvwInfo->viewport()->mapToGlobal(row0)),
-                        Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(v->lvwInfo->viewport(), &dbl);
+        doubleClickRow(v, 0);
         QVERIFY(v->txtEditor->isVisible());
         v->txtEditor->clear();
         QTest::keyClick(v->txtEditor, Qt::Key_Return);

@@ -6,8 +6,6 @@
 #include "frmView.h"
 #include "frmXmlCreator.h"
 
-#include <QMouseEvent>
-#include <QTreeWidget>
 #include <functional>
 
 using namespace treelark;
@@ -25,24 +23,18 @@ frmXmlCreator* builder(frmMain& w)
     return open.size() == 1 ? open.first() : nullptr;
 }
 
-// Double-click on the attribute editor's row, type, Enter: the in-place commit.
-void commitInPlace(frmView* v, int rowIndex, const QString& value)
-{
-    QTreeWidgetItem* item = v->lvwInfo->topLevelItem(rowIndex);
-    v->lvwInfo->setCurrentItem(item);
-    const QPoint at = v->lvwInfo->visualItemRect(item).center();
-    QTest::mouseClick(v->lvwInfo->viewport(), Qt::LeftButton, {}, at);
-    QMouseEvent dbl(QEvent::MouseButtonDblClick, QPointF(at), QPointF(v->lvwInfo->viewport()->mapToGlobal(at)),
-                    Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(v->lvwInfo->viewport(), &dbl);
-    v->txtEditor->setText(value);
-    QTest::keyClick(v->txtEditor, Qt::Key_Return);
-}
-
 } // namespace
 
 class UnsavedWorkTest : public WindowTestBase {
     Q_OBJECT
+
+    // Double-click on the attribute editor's row, type, Enter: the in-place commit.
+    static void commitInPlace(frmView* v, int rowIndex, const QString& value)
+    {
+        doubleClickRow(v, rowIndex);
+        v->txtEditor->setText(value);
+        QTest::keyClick(v->txtEditor, Qt::Key_Return);
+    }
 
     static int undoToClean(frmMain& w)
     {
