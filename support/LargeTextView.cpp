@@ -1,5 +1,6 @@
 #include "LargeTextView.h"
 
+#include "LargeTextAccessible.h"
 #include "TextFindBar.h"
 
 #include <QAction>
@@ -89,6 +90,7 @@ LargeTextView::LargeTextView(QWidget* parent) : QAbstractScrollArea(parent)
     m_autoScroll.setInterval(50);
     connect(&m_autoScroll, &QTimer::timeout, this, &LargeTextView::autoScroll);
     updateMetrics();
+    installLargeTextAccessibility();
 }
 
 LargeTextView::~LargeTextView() { stopIndexing(); }
@@ -439,6 +441,7 @@ void LargeTextView::setSelection(qint64 anchor, qint64 cursor)
     m_anchor = std::clamp<qint64>(anchor, 0, n);
     m_cursor = std::clamp<qint64>(cursor, 0, n);
     viewport()->update();
+    LargeTextAccessible::caretMoved(this);
 }
 
 QString LargeTextView::selectedText() const

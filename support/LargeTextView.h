@@ -72,6 +72,8 @@ protected:
     void focusOutEvent(QFocusEvent* event) override;
 
 private:
+    friend class LargeTextAccessible;
+
     struct Checkpoint {
         qint64 offset; // from the line's start
         qint64 column;

@@ -5,6 +5,7 @@
 #include "clsWin32API.h"
 #include "modUtils.h"
 
+#include <QKeyEvent>
 #include <QResizeEvent>
 
 namespace treelark {
@@ -44,6 +45,16 @@ void frmMessage::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
     Form_Resize();
+}
+
+void frmMessage::keyPressEvent(QKeyEvent* event)
+{
+    // the view keeps an Escape that closes its find bar; one that reaches here is ours
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void frmMessage::Form_Resize()

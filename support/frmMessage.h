@@ -25,6 +25,8 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    // Escape closes it, as the other tool windows: there is no button to tab to.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void Form_Resize();
