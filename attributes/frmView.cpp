@@ -215,29 +215,6 @@ void frmView::Form_Resize()
     }
 }
 
-bool frmView::eventFilter(QObject* watched, QEvent* event)
-{
-    if (watched == lvwInfo->viewport()) {
-        if (event->type() == QEvent::MouseButtonPress) {
-            auto* e = static_cast<QMouseEvent*>(event);
-            lvwInfo_MouseDown(e->button(), lvwInfo->viewport()->mapTo(lvwInfo, e->position().toPoint()),
-                              e->globalPosition().toPoint());
-            return true;
-        }
-        if (event->type() == QEvent::MouseButtonDblClick) {
-            lvwInfo_DblClick();
-            return true;
-        }
-    } else if (watched == lvwInfo) {
-        if (event->type() == QEvent::FocusIn && txtEditor->isVisible())
-            txtEditor_Commit();
-    } else if (watched == txtEditor) {
-        if (event->type() == QEvent::FocusOut && txtEditor->isVisible())
-            txtEditor_Commit();
-    }
-    return QWidget::eventFilter(watched, event);
-}
-
 void frmView::lvwInfo_MouseDown(Qt::MouseButton button, const QPoint& listPos, const QPoint& globalPos)
 {
     QTreeWidgetItem* hit = lvwInfo->itemAt(lvwInfo->viewport()->mapFrom(lvwInfo, listPos));
@@ -246,20 +223,24 @@ void frmView::lvwInfo_MouseDown(Qt::MouseButton button, const QPoint& listPos, c
         lvwInfo->clearSelection();
     if (txtEditor->isVisible())
         txtEditor_Commit();
-    if (!hit)
-        return;
-    oItemSelected = hit;
+    if (hit)
+        oItemSelected = hit;
     if (button != Qt::RightButton)
         return;
+    // Below the rows, and in an empty list above all, the popup still opens: Add is how
+    // an element gets its first attribute. What needs a row stays disabled there.
+    if (!hit)
+        oItemSelected = nullptr;
     xPopup = pixelsToTwipsX(listPos.x(), this);
     yPopup = pixelsToTwipsY(listPos.y(), this);
-    QAction* deleteEntry = FindMenuByCaption(mnuCommands, QStringLiteral("Delete"));
-    QAction* editEntry = FindMenuByCaption(mnuCommands, QStringLiteral("Edit"));
-    const bool named = !hit->text(0).isEmpty();
+    const bool named = hit && !hit->text(0).isEmpty();
     pAttributeSelected = named ? rowTag(hit) : DOMNode();
-    for (QAction* entry : {deleteEntry, editEntry})
-        if (entry)
+    for (const char* caption : {"Delete", "Edit"})
+        if (QAction* entry = FindMenuByCaption(mnuCommands, QLatin1String(caption)))
             entry->setEnabled(named);
+    for (const char* caption : {"ToUpper", "ToLower"})
+        if (QAction* entry = FindMenuByCaption(mnuCommands, QLatin1String(caption)))
+            entry->setEnabled(hit != nullptr);
     mnuPopUp->popup(globalPos);
 }
 

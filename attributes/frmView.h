@@ -71,8 +71,14 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // By keyboard alone: Enter is OK (CANCEL when it has the focus), Escape is CANCEL.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    // The list's keys: F2 edits the value in place, Delete deletes, the menu key (or
+    // Shift+F10) opens the popup at the current row as a right-click there would.
+    bool listKeyPressed(QKeyEvent* event);
+    void popupAtCurrentRow();
     void Form_Resize();
     void lvwInfo_MouseDown(Qt::MouseButton button, const QPoint& listPos, const QPoint& globalPos);
     void lvwInfo_DblClick();

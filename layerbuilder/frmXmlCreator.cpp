@@ -11,6 +11,7 @@
 #include <QFocusEvent>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -281,6 +282,31 @@ bool frmXmlCreator::eventFilter(QObject* watched, QEvent* event)
         }
     }
     return QWidget::eventFilter(watched, event);
+}
+
+void frmXmlCreator::keyPressEvent(QKeyEvent* event)
+{
+    const int key = event->key();
+    if (key == Qt::Key_Escape) {
+        if (cmdCancel->isEnabled())
+            cmdCancel->click();
+        return;
+    }
+    if (key != Qt::Key_Return && key != Qt::Key_Enter) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    if (auto* button = qobject_cast<QPushButton*>(focusWidget()); button && button != cmdWrite) {
+        button->click();
+        return;
+    }
+    if (!cmdWrite->isEnabled())
+        return;
+    // Through the focus, as a click would: the width and decimals boxes check what was
+    // typed when they are left, and a refusal there keeps the focus and stops the Ok.
+    cmdWrite->setFocus(Qt::TabFocusReason);
+    if (focusWidget() == cmdWrite && cmdWrite->isEnabled())
+        cmdWrite->click();
 }
 
 void frmXmlCreator::unload() { close(); }

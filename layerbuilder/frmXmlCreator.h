@@ -86,6 +86,8 @@ signals:
 protected:
     void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // By keyboard alone: Escape is Cancel; Enter presses the focused button, or Ok.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     // frmXmlCreator.cpp: controls and loading

@@ -54,9 +54,12 @@ private slots:
         for (const char* other : {"Add", "CopyNameValue", "ToUpper", "ToLower"})
             QVERIFY(entry(v, other)->isEnabled());
 
-        // empty space: nothing selected, no menu, no editor
-        QVERIFY(!rightClick(v, -1));
-        QVERIFY(!v.lvwInfo->currentItem());
+        // empty space: nothing selected, no editor; the menu offers only what needs no row
+        QVERIFY(rightClick(v, -1));
+        QVERIFY(!v.lvwInfo->currentItem() && !v.selectedRow());
+        for (const char* caption : {"Edit", "Delete", "ToUpper", "ToLower"})
+            QVERIFY(!entry(v, caption)->isEnabled());
+        QVERIFY(entry(v, "Add")->isEnabled() && entry(v, "CopyNameValue")->isEnabled());
         doubleClick(v, -1);
         QVERIFY(!v.txtEditor->isVisible());
     }
@@ -222,7 +225,10 @@ private slots:
             QTest::keyClick(v->txtEditor, Qt::Key_Return);
             QCOMPARE(fresh.getAttribute("Name"), QString("N1"));
             QCOMPARE(editor->stepCount(), steps);
-            ok ? v->cmdClose_Click() : v->cmdCancel_Click();
+            // by keyboard: the editor kept its Enter, the window gets the next one
+            QVERIFY(v->isVisible());
+            QTest::keyClick(v->lvwInfo, ok ? Qt::Key_Return : Qt::Key_Escape);
+            QVERIFY(!v->isVisible());
             QCOMPARE(added.size(), 1);
             QCOMPARE(added[0][0].toBool(), ok);
             if (ok)
@@ -230,6 +236,36 @@ private slots:
             QVERIFY(!editor->isModified()); // the main window inserts it, as a step of its own
             QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         }
+    }
+
+    // The list's own keys: F2 edits in place (Escape there closes nothing), the menu key
+    // opens the popup on the current row, Delete asks as the popup's Delete does.
+    void listKeysReachEveryCommand()
+    {
+        frmView& v = rootView();
+        v.lvwInfo->setFocus();
+        v.lvwInfo->setCurrentItem(v.lvwInfo->topLevelItem(4));
+        QTest::keyClick(v.lvwInfo, Qt::Key_F2);
+        QVERIFY(v.txtEditor->isVisible() && v.txtEditor->hasFocus());
+        QTest::keyClick(v.txtEditor, Qt::Key_Escape);
+        QVERIFY(v.isVisible() && v.txtEditor->isVisible());
+        v.txtEditor->setText("typed");
+        QTest::keyClick(v.txtEditor, Qt::Key_Return);
+        QVERIFY(!v.txtEditor->isVisible() && v.lvwInfo->hasFocus());
+        QCOMPARE(root().getAttribute("Desc"), QString("typed"));
+
+        QTest::keyClick(v.lvwInfo, Qt::Key_Up);
+        QTest::keyClick(v.lvwInfo, Qt::Key_Up);
+        QTest::keyClick(v.lvwInfo, Qt::Key_F10, Qt::ShiftModifier);
+        QVERIFY(v.mnuPopUp->isVisible());
+        QCOMPARE(v.selectedAttribute(), GetAttr("TagName"));
+        v.mnuPopUp->hide();
+
+        script->queueMessage(MsgResult::No);
+        QTest::keyClick(v.lvwInfo, Qt::Key_Delete);
+        QVERIFY(script->asked().last().title.startsWith("Deleting attribute TagName"));
+        QVERIFY(!attrNames(root()).contains("TagName"));
+        QVERIFY(v.isVisible());
     }
 
     void closingTakesTheEditDialogAlong()

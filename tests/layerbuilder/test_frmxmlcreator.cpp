@@ -248,6 +248,26 @@ private slots:
         }
     }
 
+    // Enter leaves the box first, as a click on Ok would: a refused number stops it there.
+    // On a focused button Enter presses that button.
+    void enterChecksTheBoxItLeavesAndPressesTheFocusedButton()
+    {
+        frmXmlCreator* f = open();
+        f->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(f));
+        QSignalSpy done(f, &frmXmlCreator::OperationCompleted);
+        f->cmdAddLayer->click();
+        f->cmdAddField->setFocus();
+        QTest::keyClick(f->cmdAddField, Qt::Key_Return);
+        QCOMPARE(int(f->workingFields().FieldCount), 1);
+        f->txtFieldWidth->setFocus();
+        f->txtFieldWidth->setText(QStringLiteral("wide"));
+        QTest::keyClick(f->txtFieldWidth, Qt::Key_Enter);
+        QCOMPARE(script->messagesShown(), QStringList{"Please input a number for Length"});
+        QVERIFY(done.isEmpty() && clip->texts.isEmpty());
+        QCOMPARE(QApplication::focusWidget(), f->txtFieldWidth);
+    }
+
     void addModeOkAppendsThroughTheHookAsOneStep()
     {
         const DOMDocumentPtr doc = parsed(kLayers);
@@ -363,7 +383,11 @@ private slots:
                 f->setApplyEdit([](const QString&, const DOMNode&, const std::function<void()>&) { QFAIL("hook ran"); });
             QSignalSpy done(f, &frmXmlCreator::OperationCompleted);
             f->txtLayerDesc->setText(QStringLiteral("edited"));
-            (cancel ? f->cmdCancel : f->cmdWrite)->click();
+            // by keyboard: Enter in a box is Ok, Escape is Cancel
+            f->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(f));
+            f->txtLayerDesc->setFocus();
+            QTest::keyClick(f->txtLayerDesc, cancel ? Qt::Key_Escape : Qt::Key_Return);
             QCOMPARE(QList<QVariantList>(done), QList<QVariantList>{{!cancel}});
             QCOMPARE(doc->selectSingleNode("//ApLayer").getAttribute("Desc"), cancel ? QString() : QString("edited"));
             QCOMPARE(doc->saveToBytes() == before, cancel);

@@ -28,14 +28,32 @@ private slots:
         w.runMenuCommand("EditAttributes");
         QCOMPARE(script->messagesShown(), QStringList{"Node #text has no attributes."});
         QVERIFY(!w.attributeEditor());
-        // An element without attributes gets its first one through the editor's Add.
+        // An element without attributes gets its first one through the editor's Add,
+        // by keyboard alone: the menu key in the empty list, Add, name, Tab, value, Tab to OK.
         rightClick(w, note(w));
         w.runMenuCommand("EditAttributes");
-        QCOMPARE(w.attributeEditor()->lvwInfo->topLevelItemCount(), 0);
-        w.attributeEditor()->mnuCommands_Click("Add");
-        frmEdit::openInstance()->txtName->setText("Kind");
-        frmEdit::openInstance()->txtValue->setText("memo");
-        frmEdit::openInstance()->cmdOK_Click();
+        frmView* empty = w.attributeEditor();
+        QCOMPARE(empty->lvwInfo->topLevelItemCount(), 0);
+        while (QWidget* left = QApplication::activePopupWidget()) // the node menu of the right-click
+            left->close();
+        QApplication::setActiveWindow(empty); // the headless platform leaves the main window active
+        empty->lvwInfo->setFocus();
+        QTest::keyClick(empty->lvwInfo, Qt::Key_Menu);
+        QCOMPARE(QApplication::activePopupWidget(), empty->mnuPopUp);
+        QTest::keyClick(empty->mnuPopUp, Qt::Key_Down); // Edit is disabled: Add comes first
+        QCOMPARE(empty->mnuPopUp->activeAction()->text(), QString("Add"));
+        QTest::keyClick(empty->mnuPopUp, Qt::Key_Return);
+        frmEdit* dialog = frmEdit::openInstance();
+        QVERIFY(dialog && dialog->isVisible());
+        QApplication::setActiveWindow(dialog);
+        dialog->txtName->setFocus();
+        dialog->txtName->selectAll();
+        QTest::keyClicks(dialog->txtName, "Kind");
+        QTest::keyClick(dialog->txtName, Qt::Key_Tab);
+        QTest::keyClicks(QApplication::focusWidget(), "memo");
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), dialog->cmdOK);
+        QTest::keyClick(dialog->cmdOK, Qt::Key_Space);
         QCOMPARE(note(w)->tag.getAttribute("Kind"), QString("memo"));
         QCOMPARE(w.attributeEditor()->lvwInfo->topLevelItemCount(), 1);
         w.attributeEditor()->cmdClose_Click();
