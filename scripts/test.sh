@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test: once in the release build and
-# once more under AddressSanitizer + UndefinedBehaviorSanitizer. Windows run headless.
+# Installs what is missing, builds, and runs every test: once in the release build (then
+# packages it and checks the packages) and once more under AddressSanitizer +
+# UndefinedBehaviorSanitizer. Windows run headless.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 cd "$here/.."
@@ -11,6 +12,8 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
 bash "$here/build.sh" release
 ctest --test-dir build/release --output-on-failure -j 2 --timeout 900
+# the Debian packages, made from the release build just tested
+bash "$here/check-packages.sh"
 # the benchmarks are run by hand; here they only have to work, on a small document
 WIDE_CHILDREN=100000 bash bench/run_open_bench.sh 10 1
 bash bench/run_message_bench.sh 10 1 build/release --smoke

@@ -19,8 +19,9 @@ run("configuring the library" ${CMAKE_COMMAND} -S "${SOURCE_DIR}" -B "${WORK_DIR
 run("installing the library" ${CMAKE_COMMAND} --build "${WORK_DIR}/lib-build" --target install -j 2)
 
 # What was installed: a versioned soname, the headers without the tests' double.
-file(GLOB_RECURSE sonames "${prefix}/*/libtreelark-core.so.${VERSION_MAJOR_MINOR}")
-file(GLOB_RECURSE pcfiles "${prefix}/*/pkgconfig/treelark-core.pc")
+# (lib/ or, on Debian, lib/<architecture>/)
+file(GLOB_RECURSE sonames "${prefix}/libtreelark-core.so.${VERSION_MAJOR_MINOR}")
+file(GLOB_RECURSE pcfiles "${prefix}/treelark-core.pc")
 if(NOT sonames OR NOT pcfiles)
   message(FATAL_ERROR "no libtreelark-core.so.${VERSION_MAJOR_MINOR} or treelark-core.pc under ${prefix}")
 endif()

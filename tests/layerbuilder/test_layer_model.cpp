@@ -266,3 +266,25 @@ TEST_F(LayerModel, WritingBackWhatWasReadAddsAttributesAndRenewsApFields)
     WriteLayerNode(l, layer, doc);
     EXPECT_EQ(doc->saveToBytes().toStdString(), once.toStdString());
 }
+
+// The example configuration is where newcomers first try the layer builder: every layer in
+// it reads without a complaint, and every code in it is one the form lists.
+TEST_F(LayerModel, TheExampleLayersReadWithListedCodes)
+{
+    QFile f(QStringLiteral(TREELARK_EXAMPLES_DIR "/city_config.xml"));
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const DOMDocumentPtr doc = parsed(f.readAll());
+    const DOMNodeList layers = doc->selectNodes(QStringLiteral("//ApLayer"));
+    ASSERT_GE(layers.length(), 3);
+    for (qint64 i = 0; i < layers.length(); ++i) {
+        const LayerRecord l = ReadLayerNode(layers.item(i));
+        SCOPED_TRACE(l.TagName.toStdString());
+        EXPECT_FALSE(l.TagName.isEmpty());
+        EXPECT_GE(LayerTypeCode(l.LayerType), 0);
+        EXPECT_TRUE(l.FeatureType.isEmpty() || FeatureTypeCode(l.FeatureType) >= 0);
+        EXPECT_TRUE(l.ShapeType.isEmpty() || ShapeTypeCode(l.ShapeType) >= 0);
+        for (int k = 1; k <= l.Fields.FieldCount; ++k)
+            EXPECT_GE(FieldTypeCode(l.Fields.field(k).Type), 0) << "field " << k;
+    }
+    EXPECT_TRUE(script->asked().isEmpty());
+}

@@ -1,0 +1,60 @@
+# The manual page and `quenmoor --help` name the same options: every name in the first
+# column of the help (-v, --version, ...) is a tagged entry under OPTIONS in the page, and
+# the page lists nothing the program does not take. An option added to both passes.
+#   cmake -DPROGRAM=<quenmoor> -DMANUAL=<quenmoor.1> -P manual_options.cmake
+execute_process(COMMAND "${PROGRAM}" --help OUTPUT_VARIABLE help ERROR_VARIABLE err RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "${PROGRAM} --help gave ${rc}: ${err}")
+endif()
+
+# Help lines of options start with blanks and a dash; the names end where two blanks
+# begin the description.
+string(REPLACE ";" "," help "${help}")
+string(REPLACE "\n" ";" lines "${help}")
+set(from_help "")
+foreach(line IN LISTS lines)
+  if(line MATCHES "^ +(-[^ ].*)$")
+    string(REGEX REPLACE "  .*" "" names "${CMAKE_MATCH_1}")
+    string(REGEX MATCHALL "--?[A-Za-z0-9?][A-Za-z0-9-]*" found "${names}")
+    list(APPEND from_help ${found})
+  endif()
+endforeach()
+
+# In the page: the tag line after each .TP between ".SH OPTIONS" and the next section.
+file(STRINGS "${MANUAL}" page)
+set(from_page "")
+set(in_options FALSE)
+set(tag_next FALSE)
+foreach(line IN LISTS page)
+  if(line MATCHES "^\\.SH")
+    set(in_options FALSE)
+    if(line MATCHES "^\\.SH +\"?OPTIONS")
+      set(in_options TRUE)
+    endif()
+  elseif(in_options AND line MATCHES "^\\.TP")
+    set(tag_next TRUE)
+  elseif(tag_next)
+    set(tag_next FALSE)
+    string(REPLACE "\\-" "-" plain "${line}")
+    string(REGEX MATCHALL "--?[A-Za-z0-9?][A-Za-z0-9-]*" found "${plain}")
+    list(APPEND from_page ${found})
+  endif()
+endforeach()
+
+foreach(set_name from_help from_page)
+  list(REMOVE_DUPLICATES ${set_name})
+  list(SORT ${set_name})
+endforeach()
+if(NOT from_help)
+  message(FATAL_ERROR "no options read from ${PROGRAM} --help:\n${help}")
+endif()
+if(NOT from_help STREQUAL from_page)
+  set(missing ${from_help})
+  list(REMOVE_ITEM missing ${from_page})
+  set(extra ${from_page})
+  list(REMOVE_ITEM extra ${from_help})
+  message(FATAL_ERROR "the manual page and --help disagree.\n"
+    "  in --help, not in the page: ${missing}\n  in the page, not in --help: ${extra}")
+endif()
+list(JOIN from_help " " shown)
+message(STATUS "both list: ${shown}")
