@@ -332,6 +332,7 @@ void frmView::openEditDialog(const DOMNode& attribute, bool adding)
     dialog->move(twipsToPixelsX(left, this), twipsToPixelsY(top, this));
     dialog->show();
     dialog->raise();
+    dialog->activateWindow(); // the keys go where the user now works, also without a window manager giving focus
 }
 
 void frmView::deleteSelected()

@@ -70,6 +70,7 @@ void AttributeCommands::editAttributes()
     view->move(besideClick(0, 0));
     view->show();
     view->raise();
+    view->activateWindow();
 }
 
 void AttributeCommands::insertNode()
@@ -100,6 +101,7 @@ void AttributeCommands::insertNode()
     view->FilllvwInfo(element);
     view->show();
     view->raise();
+    view->activateWindow();
 }
 
 void AttributeCommands::nodeAdded(bool ok, const DOMNode& added)
@@ -141,6 +143,7 @@ void AttributeCommands::editText()
                              pixelsToTwipsY(tree.y(), m_window)
                                  + pixelsToTwipsY(dialog->frameGeometry().height(), m_window)));
     dialog->raise();
+    dialog->activateWindow();
 }
 
 } // namespace treelark

@@ -24,6 +24,7 @@ void LayerCommands::layerText()
 {
     freshBuilder();
     oXMLCreatorForm->show();
+    oXMLCreatorForm->activateWindow();
 }
 
 // One builder at a time: the open one goes.
@@ -51,6 +52,7 @@ void LayerCommands::open(const DOMNode& node, bool adding)
     else
         oXMLCreatorForm->EditLayer(node);
     oXMLCreatorForm->show();
+    oXMLCreatorForm->activateWindow();
 }
 
 } // namespace treelark

@@ -110,6 +110,7 @@ void NodeCommands::showText(const TreeRow& row)
     m_message->ShowMessageUtf8(std::move(text), QStringLiteral("XML Contents"));
     m_message->show();
     m_message->raise();
+    m_message->activateWindow();
 }
 
 } // namespace treelark
