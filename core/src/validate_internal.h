@@ -5,6 +5,7 @@
 #include "treelark/Validation.h"
 
 #include <QHash>
+#include <QIODevice>
 #include <QStringList>
 
 #include <set>
@@ -15,7 +16,6 @@
 #include <libxml/xmlerror.h>
 #include <libxml/xmlschemas.h>
 
-class QIODevice;
 
 namespace treelark::detail {
 
@@ -143,7 +143,7 @@ private:
     qsizetype m_firstFatal = -1;
 };
 
-// ---- the check itself (validate_stream.cpp) ----
+// ---- the check itself (validate_stream.cpp, validate_file.cpp) ----
 
 struct StreamInput {
     QIODevice* device = nullptr; // open for reading, seekable, at its start
@@ -151,6 +151,31 @@ struct StreamInput {
     QString file;                // the name problems carry
     QString url;                 // the document's path, for its relative references ("" for none)
 };
+
+// Feeds libxml2 from a device, counting what it has read.
+struct Source {
+    QIODevice* device;
+    qint64 done = 0;
+    bool failed = false;
+};
+
+inline int readSource(void* context, char* buffer, int len)
+{
+    auto* source = static_cast<Source*>(context);
+    const qint64 n = source->device->read(buffer, len);
+    if (n < 0) {
+        source->failed = true;
+        return -1;
+    }
+    source->done += n;
+    return int(n);
+}
+
+inline int closeNothing(void*) { return 0; }
+
+// The pass over the document against `grammar` (well-formedness alone when it holds
+// nothing), filling in `result`.
+void runCheck(const StreamInput& in, const ValidationOptions& options, const Grammar& grammar, ValidationResult& result);
 
 // Checks the document in `in` as the options say. Every problem about an element carries
 // its number in document order and its path (never a node).

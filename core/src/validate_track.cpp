@@ -95,8 +95,9 @@ void ElementTrack::report(const xmlError* e, bool nodeless)
         p.file = m_file;
     std::vector<Step> steps;
     xmlNodePtr n = parsing ? nullptr : static_cast<xmlNodePtr>(e->node);
+    // A namespace declaration has no parent to climb to (its structure is another).
     while (n && n->type != XML_ELEMENT_NODE)
-        n = n->type == XML_DOCUMENT_NODE ? nullptr : n->parent;
+        n = n->type == XML_DOCUMENT_NODE || n->type == XML_NAMESPACE_DECL ? nullptr : n->parent;
     bool ahead = false;
     if (n) {
         qsizetype at = qsizetype(m_open.size()) - 1;

@@ -1,5 +1,6 @@
 // Checking files against DTDs, XML Schemas and RELAX NG schemas, and refusing what cannot
 // or must not be read.
+#include "hostile_docs.h"
 #include "test_support.h"
 #include "validation_support.h"
 
@@ -224,5 +225,45 @@ TEST(ValidationWellFormedness, DocumentThatCannotBeRead)
         EXPECT_EQ(r.outcome, ValidationOutcome::DocumentUnreadable) << describe(r);
         ASSERT_EQ(r.problems.size(), 1u);
         EXPECT_TRUE(r.problems[0].message.contains(path));
+    }
+}
+
+TEST(ValidationHostile, SchemaIncludeChainStops)
+{
+    QTemporaryDir dir;
+    constexpr int kLength = 300;
+    for (int i = 0; i < kLength; ++i) {
+        const QByteArray next = i + 1 < kLength
+            ? "<xs:include schemaLocation=\"s" + QByteArray::number(i + 1) + ".xsd\"/>"
+            : "<xs:element name=\"inventory\"/>";
+        testsupport::writeFile(dir, QStringLiteral("s%1.xsd").arg(i),
+                               "<xs:schema xmlns:xs=\"http://www.w3.org/2001/XMLSchema\">" + next + "</xs:schema>");
+    }
+    ValidationOptions options;
+    options.schemaPath = dir.filePath(QStringLiteral("s0.xsd"));
+    const ValidationResult r = validateFile(validationData(QStringLiteral("plain_inventory.xml")), options);
+    EXPECT_EQ(r.outcome, ValidationOutcome::SchemaUnusable) << describe(r);
+    EXPECT_TRUE(anyMessageHas(r, QStringLiteral("more than 256 documents"))) << describe(r);
+}
+
+TEST(ValidationHostile, HostileDocumentsEndInAProblem)
+{
+    QTemporaryDir dir;
+    const QString dtd = testsupport::writeFile(dir, QStringLiteral("bomb.dtd"), hostile::parameterBombDtd());
+    const QByteArray documents[] = {
+        hostile::billionLaughs(),
+        hostile::quadraticBlowup(),
+        "<!DOCTYPE r SYSTEM \"" + QFile::encodeName(dtd) + "\"><r>&big;</r>",
+        hostile::nested(100000),
+        hostile::binaryJunk(4096),
+    };
+    int n = 0;
+    for (const QByteArray& text : documents) {
+        SCOPED_TRACE(n);
+        const QString path = testsupport::writeFile(dir, QStringLiteral("d%1.xml").arg(n++), text);
+        const ValidationResult r = validateFile(path);
+        EXPECT_EQ(r.outcome, ValidationOutcome::Invalid) << describe(r);
+        ASSERT_FALSE(r.problems.empty());
+        EXPECT_EQ(r.problems[0].severity, ProblemSeverity::Error);
     }
 }
