@@ -9,11 +9,7 @@
 #include <libxml/parserInternals.h>
 #include <libxml/xmlreader.h>
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
-#include <QHash>
-#include <QIODevice>
 
 #include <cstring>
 #include <utility>
