@@ -1,6 +1,7 @@
 // Start-up: reads the command line, installs the real prompts and shows the main window
 // on the file or address named there.
 #include "QtPrompts.h"
+#include "ValidateCommand.h"
 #include "frmMain.h"
 
 #include <QApplication>
@@ -20,6 +21,7 @@ void describe(QCommandLineParser& parser)
     parser.addOption(QCommandLineOption(QStringLiteral("large"),
                                         QStringLiteral("Open files read-only in large document form, from an index "
                                                        "of their elements, whatever their size.")));
+    treelark::describeValidateOptions(parser);
 }
 
 void nameTheProgram()
@@ -34,14 +36,16 @@ void nameTheProgram()
 
 int main(int argc, char** argv)
 {
-    // --help and --version answer without a display (over ssh, in scripts): the command
-    // line is read before anything graphical is made.
+    // --help, --version and --validate answer without a display (over ssh, in scripts):
+    // the command line is read before anything graphical is made.
     {
         QCoreApplication console(argc, argv);
         nameTheProgram();
         QCommandLineParser parser;
         describe(parser);
         parser.process(console); // prints and exits for --help, --version and unknown options
+        if (const std::optional<int> code = treelark::runValidateCommand(parser))
+            return *code;
     }
 
     QApplication app(argc, argv);

@@ -456,6 +456,15 @@ void adoptInto(DocCore& to, xmlNodePtr n);
 // back there).
 bool namedByChangeSet(xmlNodePtr n);
 
+// ---- what parsers may read besides their input (dom_load.cpp) ----
+
+// Every parser in the program reads external entities through one loader, installed
+// here once. A load reads by its own rules (see dom_load.cpp); any other parser on this
+// thread gets tOtherLoader while one is set, and libxml2's own loader otherwise.
+void installEntityLoader();
+using EntityLoader = xmlParserInputPtr (*)(const char* url, const char* id, xmlParserCtxtPtr ctxt);
+inline thread_local EntityLoader tOtherLoader = nullptr;
+
 [[noreturn]] void raise(DOMError code, const QString& description);
 [[noreturn]] void raiseNothing();
 

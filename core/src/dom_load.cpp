@@ -31,6 +31,7 @@
 #include <QUrl>
 
 #include <mutex>
+#include <utility>
 #include <optional>
 #include <vector>
 #include <unordered_map>
@@ -89,14 +90,20 @@ constexpr qint64 kBackgroundFreeBytes = 16 << 20;
 constexpr qsizetype kKeptDownloadBytes = 64 << 20;
 
 xmlExternalEntityLoader previousLoader = nullptr;
+// The load running on this thread: a parser's private word is ours only while it is (a
+// text reader, for one, keeps itself there).
+thread_local const LoadState* tActiveLoad = nullptr;
 
 QString localPathFromUrl(const QString& url, bool* isLocal);
 
 xmlParserInputPtr guardedLoader(const char* url, const char* id, xmlParserCtxtPtr ctxt)
 {
-    auto* st = ctxt ? static_cast<LoadState*>(ctxt->_private) : nullptr;
-    if (!st)
+    auto* st = ctxt && tActiveLoad && ctxt->_private == tActiveLoad ? static_cast<LoadState*>(ctxt->_private) : nullptr;
+    if (!st) {
+        if (detail::tOtherLoader)
+            return detail::tOtherLoader(url, id, ctxt);
         return previousLoader ? previousLoader(url, id, ctxt) : nullptr;
+    }
     // Only DTD material, only while validating, only from this machine's files.
     if (!st->validating || ctxt->inSubset == 0 || (!url && !id))
         return nullptr;
@@ -118,7 +125,9 @@ xmlParserInputPtr guardedLoader(const char* url, const char* id, xmlParserCtxtPt
     return xmlNewInputFromFile(ctxt, QFile::encodeName(path).constData());
 }
 
-void installLoader()
+} // namespace
+
+void detail::installEntityLoader()
 {
     static std::once_flag once;
     std::call_once(once, [] {
@@ -127,6 +136,8 @@ void installLoader()
         xmlSetExternalEntityLoader(guardedLoader);
     });
 }
+
+namespace {
 
 // The line the parser stands on, for a person to see where the fault is. The parser
 // keeps only a window of its input around the current place, so a very long line comes
@@ -901,7 +912,7 @@ void keepAttributeDeclarationsWritable(xmlDocPtr doc)
 // Returns the tree, or nullptr with `error` telling why.
 xmlDocPtr parseWith(LoadState& st, const QString& url, bool validate, DOMParseError& error)
 {
-    installLoader();
+    detail::installEntityLoader();
     xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
     if (!ctxt) {
         error.errorCode = XML_ERR_NO_MEMORY;
@@ -910,6 +921,7 @@ xmlDocPtr parseWith(LoadState& st, const QString& url, bool validate, DOMParseEr
     }
     st.validating = validate;
     st.ctxt = ctxt;
+    const LoadState* outerLoad = std::exchange(tActiveLoad, &st);
     ctxt->_private = &st;
     ctxt->sax->serror = onError;
     ctxt->sax->getEntity = budgetedGetEntity;
@@ -929,6 +941,7 @@ xmlDocPtr parseWith(LoadState& st, const QString& url, bool validate, DOMParseEr
     const QByteArray base = url.toUtf8();
     xmlDocPtr doc = xmlCtxtReadIO(ctxt, readChunk, closeNothing, &st, base.isEmpty() ? nullptr : base.constData(),
                                   nullptr, options);
+    tActiveLoad = outerLoad;
     freeStandIn(st);
     // Offsets count the bytes the parser saw, which are the file's only when nothing had
     // to be converted to UTF-8.
