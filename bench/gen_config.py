@@ -51,12 +51,15 @@ class Writer:
         self.out.write(text)
         self.written += len(text)
 
-    def attributes(self, tag, name):
+    def attributes(self, tag, name, kind=""):
         rng = self.rng
         attrs = [("TagName", tag), ("Name", name)]
         for extra in rng.sample(EXTRA_ATTRS, rng.randint(0, 4)):
             if extra in ("Visible", "Editable"):
                 value = rng.choice(["0", "1"])
+            elif extra == "Type" and kind.startswith("Ap"):
+                # the layer builder's field type codes, so the shipped schema holds
+                value = str(rng.randint(0, 8))
             elif extra in ("Type", "Order", "Length", "Precision", "Scale", "Width"):
                 value = str(rng.randint(0, 255))
             elif extra == "Url":
@@ -72,7 +75,7 @@ class Writer:
         # only TagName tells them apart.
         name = "%s_%d" % (kind, index) if self.unique else kind
         tag = "%s%d" % (kind, index)
-        attrs = self.attributes(tag, "%s %d" % (rng.choice(WORDS), index))
+        attrs = self.attributes(tag, "%s %d" % (rng.choice(WORDS), index), kind)
         pad = "  " * indent
         child_kind = CHILD_KIND.get(kind)
         if levels_left <= 0 or child_kind is None:
@@ -108,12 +111,14 @@ def write_nested(w, size_bytes):
         w.put('  <%s TagName="%s%d" Name="%s">\n' % (name, section, number, section))
         kind = CHILD_KIND[section]
         start = sections[section]
-        for i in range(start, start + 200):
+        # a layer container holds at most 25 layers, as the layer builder allows
+        run = 25 if section == "ApLayers" else 200
+        for i in range(start, start + run):
             # 3 to 6 levels below the root, the section counted
             w.element(kind, i, 1, rng.randint(1, 4), 2)
             if w.written >= size_bytes:
                 break
-        sections[section] = start + 200
+        sections[section] = start + run
         w.put("  </%s>\n" % name)
     w.put("</FrameworkConfig>\n")
 

@@ -43,15 +43,6 @@ qint64 availableMemory()
     return 0;
 }
 
-QString localPath(const QString& name)
-{
-    if (name.startsWith(QLatin1String("file:"), Qt::CaseInsensitive))
-        return QUrl(name).toLocalFile();
-    if (name.contains(QLatin1String("://")))
-        return QString();
-    return name;
-}
-
 // A file whose tree would take more than half the memory free now is opened from an
 // index instead: the tree would push the system into swap (or fail) long before the
 // user saw it. Addresses are always read whole.
@@ -62,6 +53,15 @@ bool tooLargeForTree(qint64 fileSize)
 }
 
 } // namespace
+
+QString localPath(const QString& name)
+{
+    if (name.startsWith(QLatin1String("file:"), Qt::CaseInsensitive))
+        return QUrl(name).toLocalFile();
+    if (name.contains(QLatin1String("://")))
+        return QString();
+    return name;
+}
 
 LoadController::LoadController(DocumentSession& session, QWidget* window, QLineEdit* nameBox, InfoPane& pane,
                                StatusLine& status, LoadProgress& progress, SaveCommands& save)

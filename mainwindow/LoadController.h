@@ -23,6 +23,9 @@ class LoadProgress;
 class SaveCommands;
 class StatusLine;
 
+// The file a name in the name box stands for: "" for a web address.
+QString localPath(const QString& name);
+
 class LoadController : public QObject {
     Q_OBJECT
 public:

@@ -7,6 +7,8 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QMainWindow>
+#include <QMenu>
+#include <QToolButton>
 #include <QRadioButton>
 #include <QStyle>
 #include <QToolBar>
@@ -35,6 +37,9 @@ MainToolbar::MainToolbar(QMainWindow* window, std::function<void(const QString&)
     add("Undo", "undo", "Undo (Ctrl+Z)", icon("edit-undo", QStyle::SP_ArrowBack), {K(Qt::CTRL | Qt::Key_Z)});
     add("Redo", "redo", "Redo (Ctrl+Shift+Z)", icon("edit-redo", QStyle::SP_ArrowForward),
         {K(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), K(Qt::CTRL | Qt::Key_Y)});
+    add("Validate", "validate", "Validate against the document's DTD or schema (F7)",
+        icon("tools-check-spelling", QStyle::SP_DialogApplyButton), {K(Qt::Key_F7)});
+    addValidateAgainst(window);
     add("Layer text", "layertext",
         "Layer text for the clipboard: build ApLayer sections as text to paste elsewhere (Ctrl+L); the document "
         "is not changed",
@@ -70,6 +75,25 @@ void MainToolbar::add(const QString& caption, const QString& key, const QString&
     a->setShortcutContext(Qt::WindowShortcut);
     connect(a, &QAction::triggered, this, [this, key] { m_clicked(key); });
     m_buttons.append(a);
+}
+
+void MainToolbar::addValidateAgainst(QMainWindow* window)
+{
+    // Under Validate's arrow, and on its own key, so the button row stays short.
+    auto* menu = new QMenu(m_bar);
+    QAction* a = menu->addAction(QStringLiteral("Validate against…"));
+    a->setObjectName(QStringLiteral("validateagainst"));
+    a->setData(QStringLiteral("validateagainst"));
+    a->setToolTip(QStringLiteral("Choose an XML Schema or RELAX NG file and validate against it (Ctrl+F7)"));
+    a->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F7));
+    a->setShortcutContext(Qt::WindowShortcut);
+    window->addAction(a);
+    connect(a, &QAction::triggered, this, [this] { m_clicked(QStringLiteral("validateagainst")); });
+    m_buttons.append(a);
+    QAction* validate = button(QStringLiteral("validate"));
+    validate->setMenu(menu);
+    if (auto* tool = qobject_cast<QToolButton*>(m_bar->widgetForAction(validate)))
+        tool->setPopupMode(QToolButton::MenuButtonPopup);
 }
 
 QAction* MainToolbar::button(const QString& key) const

@@ -35,6 +35,7 @@ public:
     void follow(const DocumentSession& session);
 
 private:
+    void addValidateAgainst(QMainWindow* window);
     void add(const QString& caption, const QString& key, const QString& tip, const QIcon& icon,
              const QList<QKeySequence>& keys);
 

@@ -16,6 +16,8 @@
 #include "SaveCommands.h"
 #include "SearchController.h"
 #include "StatusLine.h"
+#include "ProblemsPanel.h"
+#include "ValidationController.h"
 #include "TextPane.h"
 #include "TreeDragDrop.h"
 #include "TreeNavigator.h"
@@ -178,6 +180,8 @@ void frmMain::buildParts()
     mnuPopUp = m_menu->menu();
     m_drag = new TreeDragDrop(*m_session, *m_tree, *m_status);
     m_merge = new MergeController(*m_session, *m_loader, *m_pane, *m_status);
+    m_problems = new ProblemsPanel(this);
+    m_validation = new ValidationController(*m_session, *m_problems, *m_tree, *m_status, *m_progress, this);
 
     // The tree follows the document: whatever is open, and every change to it.
     connect(m_session, &DocumentSession::replaced, this, [this] {
@@ -294,6 +298,10 @@ void frmMain::toolbarClick(const QString& key)
         m_print->clicked();
     else if (key == QLatin1String("layertext"))
         m_layers->layerText();
+    else if (key == QLatin1String("validate"))
+        m_validation->validate();
+    else if (key == QLatin1String("validateagainst"))
+        m_validation->validateAgainst();
 }
 
 void frmMain::closeEvent(QCloseEvent* event)

@@ -11,6 +11,7 @@
 //   MergeController  merging a second document
 //   PrintController  printing a snapshot of the window
 //   InfoPane         describing rows in the pane and on the status line
+//   ValidationController  Validate (F7) and the Problems panel it fills
 // What is open (the manager, the document, its history, the tree's rows, the names) is
 // the session's; no part keeps a copy of it.
 //
@@ -54,11 +55,13 @@ class MergeController;
 class NodeCommands;
 class NodeMenu;
 class PrintController;
+class ProblemsPanel;
 class SaveCommands;
 class SearchController;
 class StatusLine;
 class TreeDragDrop;
 class TreeNavigator;
+class ValidationController;
 class frmView;
 
 class frmMain : public QMainWindow {
@@ -161,6 +164,8 @@ private:
     LoadProgress* m_progress = nullptr;
     LoadController* m_loader = nullptr;
     SearchController* m_search = nullptr;
+    ProblemsPanel* m_problems = nullptr;
+    ValidationController* m_validation = nullptr;
     AttributeCommands* m_attributes = nullptr;
     LayerCommands* m_layers = nullptr;
     NodeMenu* m_menu = nullptr;

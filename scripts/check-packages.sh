@@ -60,7 +60,8 @@ expect_files "$dev_deb" "$libdir/libtreelark-core.so" include/treelark/ApXmlMgr.
 expect_files "$program_deb" bin/quenmoor share/applications/treelark.desktop \
   share/icons/hicolor/scalable/apps/treelark.svg share/man/man1/quenmoor.1.gz \
   share/doc/quenmoor/copyright share/doc/quenmoor/changelog.gz \
-  share/doc/quenmoor/examples/city_config.xml share/doc/quenmoor/examples/city_update.xml
+  share/doc/quenmoor/examples/city_config.xml share/doc/quenmoor/examples/city_update.xml \
+  share/quenmoor/FrameworkConfig.xsd
 # Each file in exactly one package: the link for building only in -dev, headers only there.
 if grep -q -e '\.so$' -e '/include/' <<<"$(listing "$lib_deb")"; then fail "$lib_pkg holds development files"; fi
 if grep -q -e '/lib/' -e '/include/' <<<"$(listing "$program_deb")"; then fail "quenmoor holds library files"; fi

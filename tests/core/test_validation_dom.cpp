@@ -149,10 +149,10 @@ TEST(ValidationFramework, EveryConfigurationInTheTestDataIsValid)
 TEST(ValidationFramework, GeneratedBenchmarkDocumentsAreValid)
 {
     QTemporaryDir dir;
-    // The generator gives fields a Type drawn from 0-255, of which only 0-8 are field
-    // types, and puts up to 200 layers in one container; this small one keeps to both.
+    // Big enough for several layer containers of 25 layers each, both naming styles.
     const QStringList runs[] = {
-        {QStringLiteral("--size-mb"), QStringLiteral("0.01"), QStringLiteral("--seed"), QStringLiteral("15")},
+        {QStringLiteral("--size-mb"), QStringLiteral("2"), QStringLiteral("--seed"), QStringLiteral("15")},
+        {QStringLiteral("--size-mb"), QStringLiteral("1"), QStringLiteral("--unique-names")},
         {QStringLiteral("--wide"), QStringLiteral("500"), QStringLiteral("--seed"), QStringLiteral("2")},
     };
     for (const QStringList& args : runs) {
