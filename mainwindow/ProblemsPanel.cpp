@@ -20,7 +20,9 @@ ProblemsPanel::ProblemsPanel(QMainWindow* window)
     m_list->setAllColumnsShowFocus(true);
     m_list->setHeaderLabels({QStringLiteral("Severity"), QStringLiteral("Line:Column"), QStringLiteral("Message"),
                              QStringLiteral("Path")});
+    // the message takes what is left beside the short columns; the path, often long, last
     m_list->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    m_list->header()->setSectionResizeMode(2, QHeaderView::Interactive);
     m_list->header()->setStretchLastSection(true);
     m_dock->setWidget(m_list);
     window->addDockWidget(Qt::BottomDockWidgetArea, m_dock);
@@ -52,6 +54,7 @@ void ProblemsPanel::show(std::vector<ProblemRow> problems, const QString& title)
         return;
     }
     m_dock->show();
+    m_list->setColumnWidth(2, qMax(200, m_list->viewport()->width() * 3 / 5));
     m_list->setCurrentItem(m_list->topLevelItem(0));
 }
 

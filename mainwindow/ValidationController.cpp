@@ -2,6 +2,7 @@
 
 #include "DocumentEditor.h"
 #include "DocumentSession.h"
+#include "InfoPane.h"
 #include "LoadController.h"
 #include "LoadProgress.h"
 #include "ProblemsPanel.h"
@@ -54,8 +55,10 @@ QString counted(int n, const char* one, const char* many)
 } // namespace
 
 ValidationController::ValidationController(DocumentSession& session, ProblemsPanel& panel, TreeNavigator& tree,
-                                           StatusLine& status, LoadProgress& progress, QWidget* window)
-    : QObject(window), m_session(session), m_panel(panel), m_tree(tree), m_status(status), m_progress(progress)
+                                           InfoPane& pane, StatusLine& status, LoadProgress& progress,
+                                           QWidget* window)
+    : QObject(window), m_session(session), m_panel(panel), m_tree(tree), m_pane(pane), m_status(status),
+      m_progress(progress)
 {
     connect(&panel, &ProblemsPanel::problemOpened, this, &ValidationController::open);
     connect(session.editor(), &DocumentEditor::changed, this, [this] { documentChanged(); });
@@ -189,9 +192,12 @@ void ValidationController::open(const ProblemRow& problem)
 {
     const QString where = problem.line > 0 ? QStringLiteral("Line %1:%2: ").arg(problem.line).arg(problem.column)
                                            : QString();
-    if (!problem.row.isNull() && !m_tree.reveal(problem.row)) {
-        m_status.set(QStringLiteral("That node is no longer in the document; re-validate (F7)."));
-        return;
+    if (!problem.row.isNull()) {
+        if (!m_tree.reveal(problem.row)) {
+            m_status.set(QStringLiteral("That node is no longer in the document; re-validate (F7)."));
+            return;
+        }
+        m_pane.setText(m_pane.describe(problem.row, QStringLiteral(" ")));
     }
     m_status.set(where + problem.message + (m_panel.isStale() ? QStringLiteral(" (before the last edit; re-validate)")
                                                                 : QString()));

@@ -12,6 +12,7 @@ class QWidget;
 namespace treelark {
 
 class DocumentSession;
+class InfoPane;
 class LoadProgress;
 class ProblemsPanel;
 struct ProblemRow;
@@ -22,8 +23,8 @@ struct ValidationResult;
 class ValidationController : public QObject {
     Q_OBJECT
 public:
-    ValidationController(DocumentSession& session, ProblemsPanel& panel, TreeNavigator& tree, StatusLine& status,
-                         LoadProgress& progress, QWidget* window);
+    ValidationController(DocumentSession& session, ProblemsPanel& panel, TreeNavigator& tree, InfoPane& pane,
+                         StatusLine& status, LoadProgress& progress, QWidget* window);
 
     // Against the schema remembered for this document, else what the document names.
     void validate();
@@ -45,6 +46,7 @@ private:
     DocumentSession& m_session;
     ProblemsPanel& m_panel;
     TreeNavigator& m_tree;
+    InfoPane& m_pane;
     StatusLine& m_status;
     LoadProgress& m_progress;
     bool m_running = false;

@@ -181,7 +181,7 @@ void frmMain::buildParts()
     m_drag = new TreeDragDrop(*m_session, *m_tree, *m_status);
     m_merge = new MergeController(*m_session, *m_loader, *m_pane, *m_status);
     m_problems = new ProblemsPanel(this);
-    m_validation = new ValidationController(*m_session, *m_problems, *m_tree, *m_status, *m_progress, this);
+    m_validation = new ValidationController(*m_session, *m_problems, *m_tree, *m_pane, *m_status, *m_progress, this);
 
     // The tree follows the document: whatever is open, and every change to it.
     connect(m_session, &DocumentSession::replaced, this, [this] {

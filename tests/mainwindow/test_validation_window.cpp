@@ -78,6 +78,7 @@ private slots:
 
         open(w, 0);
         QCOMPARE(w.selectedItem()->tag, item(w, 1));
+        QVERIFY(w.txtInfo->toPlainText().contains("List/Item")); // the node, in the pane
         QTest::keyClick(&w, Qt::Key_F8);
         QCOMPARE(w.selectedItem()->tag, item(w, 2));
         QTest::keyClick(&w, Qt::Key_F8); // round the end
