@@ -5,6 +5,9 @@
 #include "validation_support.h"
 
 #include <QFile>
+#include <QProcess>
+
+#include <set>
 
 using namespace treelark;
 using testsupport::anyMessageHas;
@@ -265,5 +268,53 @@ TEST(ValidationHostile, HostileDocumentsEndInAProblem)
         EXPECT_EQ(r.outcome, ValidationOutcome::Invalid) << describe(r);
         ASSERT_FALSE(r.problems.empty());
         EXPECT_EQ(r.problems[0].severity, ProblemSeverity::Error);
+    }
+}
+
+// The lines we give each error are the lines xmllint gives for the same files and the
+// same grammar, so a user comparing the two sees the same places (one exception below).
+TEST(ValidationAgainstXmllint, ErrorLinesAgree)
+{
+    struct Case {
+        const char* document;
+        QStringList xmllintArgs; // how xmllint is told the grammar
+        const char* schema;      // chosen here; empty: what the document names
+    };
+    const Case cases[] = {
+        {"dtd_internal_invalid.xml", {QStringLiteral("--valid")}, ""},
+        {"dtd_external_invalid.xml", {QStringLiteral("--valid")}, ""},
+        {"xsd_nonamespace_invalid.xml", {QStringLiteral("--schema"), validationData(QStringLiteral("simple.xsd"))}, ""},
+        {"plain_inventory.xml", {QStringLiteral("--schema"), validationData(QStringLiteral("simple.xsd"))}, "simple.xsd"},
+        {"plain_inventory.xml", {QStringLiteral("--relaxng"), validationData(QStringLiteral("simple.rng"))}, "simple.rng"},
+    };
+    for (const Case& c : cases) {
+        const QString doc = validationData(QLatin1String(c.document));
+        QProcess xmllint;
+        xmllint.start(QStringLiteral("xmllint"), QStringList{QStringLiteral("--noout"), QStringLiteral("--nonet")}
+                                                     + c.xmllintArgs + QStringList{doc});
+        ASSERT_TRUE(xmllint.waitForFinished(30000)) << "xmllint is missing (libxml2-utils)";
+        std::set<qint64> theirs;
+        const QString prefix = doc + QLatin1Char(':');
+        for (const QString& line : QString::fromUtf8(xmllint.readAllStandardError()).split(QLatin1Char('\n')))
+            if (line.startsWith(prefix) && line.contains(QLatin1String("error")))
+                theirs.insert(line.mid(prefix.size()).section(QLatin1Char(':'), 0, 0).toLongLong());
+        const ValidationResult r = check(QLatin1String(c.document), QLatin1String(c.schema));
+        // One difference on purpose: an element whose content breaks the DTD is placed at
+        // its start tag, where its node begins, not at its end tag as xmllint places it.
+        std::set<qint64> ours;
+        int contentErrors = 0;
+        for (const ValidationProblem& p : r.problems) {
+            if (p.severity != ProblemSeverity::Error || p.file != doc)
+                continue;
+            if (p.message.contains(QLatin1String("content does not follow")))
+                ++contentErrors;
+            else
+                ours.insert(p.line);
+        }
+        const std::string what = std::string(c.document) + " " + xmllint.arguments().join(' ').toStdString() + describe(r);
+        EXPECT_FALSE(ours.empty()) << what;
+        EXPECT_EQ(ours.size() + size_t(contentErrors), theirs.size()) << what;
+        for (qint64 line : ours)
+            EXPECT_TRUE(theirs.count(line)) << line << " " << what;
     }
 }
