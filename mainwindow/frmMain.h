@@ -60,6 +60,7 @@ class StatusLine;
 class TreeDragDrop;
 class TreeNavigator;
 class frmView;
+class FindReplaceWindow;
 
 class frmMain : public QMainWindow {
     Q_OBJECT
@@ -166,6 +167,7 @@ private:
     NodeMenu* m_menu = nullptr;
     TreeDragDrop* m_drag = nullptr;
     MergeController* m_merge = nullptr;
+    FindReplaceWindow* m_findReplace = nullptr; // made when first asked for
 
     bool bValidation = false;
     bool m_loadWhenShown = false;
