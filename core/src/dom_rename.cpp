@@ -19,17 +19,20 @@ bool sameNamespace(xmlNsPtr a, xmlNsPtr b)
     return ha == hb || (ha && hb && xmlStrEqual(ha, hb));
 }
 
-} // namespace
-
-QString renameRefusal(xmlNodePtr n, const QByteArray& qname, xmlNsPtr* nsOut, QByteArray* localOut, bool attributesToo)
+// The refusal and the error it is raised with.
+QString check(xmlNodePtr n, const QByteArray& qname, xmlNsPtr* nsOut, QByteArray* localOut, bool attributesToo,
+              DOMError* code)
 {
     const QString shown = QString::fromUtf8(qname);
+    *code = DOMError::NotSupported;
     if (n->type != XML_ELEMENT_NODE && n->type != XML_ATTRIBUTE_NODE)
         return QStringLiteral("only elements and attributes can be renamed");
+    *code = DOMError::InvalidArgument;
     if (qname.isEmpty())
         return QStringLiteral("the name would be empty");
     if (xmlValidateQName(xc(qname), 0) != 0)
         return QStringLiteral("'%1' is not a valid XML name").arg(shown);
+    *code = DOMError::Namespace;
     const qsizetype colon = qname.indexOf(':');
     const QByteArray prefix = colon > 0 ? qname.left(colon) : QByteArray();
     const QByteArray local = colon > 0 ? qname.mid(colon + 1) : qname;
@@ -60,6 +63,14 @@ QString renameRefusal(xmlNodePtr n, const QByteArray& qname, xmlNsPtr* nsOut, QB
     return QString();
 }
 
+} // namespace
+
+QString renameRefusal(xmlNodePtr n, const QByteArray& qname, xmlNsPtr* ns, QByteArray* local, bool attributesToo)
+{
+    DOMError code;
+    return check(n, qname, ns, local, attributesToo, &code);
+}
+
 } // namespace detail
 
 void DOMNode::setNodeName(const QString& qualifiedName)
@@ -67,14 +78,10 @@ void DOMNode::setNodeName(const QString& qualifiedName)
     auto n = static_cast<xmlNodePtr>(requireNode());
     xmlNsPtr ns = nullptr;
     QByteArray local;
-    const QString why = detail::renameRefusal(n, qualifiedName.toUtf8(), &ns, &local);
-    if (!why.isEmpty()) {
-        const bool nsFault = why.contains(QLatin1String("prefix")) || why.contains(QLatin1String("declaration"));
-        detail::raise(n->type != XML_ELEMENT_NODE && n->type != XML_ATTRIBUTE_NODE ? DOMError::NotSupported
-                          : nsFault ? DOMError::Namespace
-                                    : DOMError::InvalidArgument,
-                      QStringLiteral("setNodeName: %1.").arg(why));
-    }
+    DOMError code;
+    const QString why = detail::check(n, qualifiedName.toUtf8(), &ns, &local, true, &code);
+    if (!why.isEmpty())
+        detail::raise(code, QStringLiteral("setNodeName: %1.").arg(why));
     if (xmlStrEqual(n->name, reinterpret_cast<const xmlChar*>(local.constData())) && n->ns == ns)
         return;
     detail::recordName(n);

@@ -245,3 +245,41 @@ TEST(Replace, OneMatchAloneAndAStalePlanIsRefused)
     d->documentElement().firstChild().setNodeValue("c");
     EXPECT_THROW(applyReplacePlan(plan), DOMException);
 }
+
+TEST(Rename, InPlaceKeepingTheNodeAndTakenBackByItsChangeSet)
+{
+    DOMDocumentPtr d = parsed("<r xmlns:p='urn:p'>\n  <p:a  x='1'   y=\"&#233;\"><b/></p:a>\n</r>\n");
+    const QByteArray before = d->saveToBytes();
+    DOMNode a = d->documentElement().firstChild();
+    DOMNode b = a.firstChild();
+    d->beginChanges();
+    a.setNodeName("p:z");
+    a.attributes().getNamedItem("x").setNodeName("w");
+    std::unique_ptr<DOMChangeSet> set = d->endChanges();
+    EXPECT_EQ(a.nodeName(), "p:z");
+    EXPECT_EQ(a.firstChild(), b); // the same node, what is inside it too
+    // the untouched attribute stays as the file writes it
+    const QByteArray saved = d->saveToBytes();
+    EXPECT_TRUE(saved.contains("y=\"&#233;\"") && saved.contains("w=\"1\"") && saved.contains("</p:z>")) << saved.constData();
+    const QByteArray after = d->saveToBytes();
+    set->undo();
+    EXPECT_EQ(d->saveToBytes(), before);
+    set->redo();
+    EXPECT_EQ(d->saveToBytes(), after);
+
+    // the error a rename is refused with; -1 when it is not
+    auto refused = [&](DOMNode n, const QString& name) -> long {
+        try {
+            n.setNodeName(name);
+        } catch (const DOMException& e) {
+            return e.number();
+        }
+        return -1;
+    };
+    EXPECT_EQ(refused(a, "1z"), long(DOMError::InvalidArgument));
+    EXPECT_EQ(refused(a, "q:z"), long(DOMError::Namespace));
+    EXPECT_EQ(refused(a.attributes().getNamedItem("w"), "y"), long(DOMError::Namespace));
+    EXPECT_EQ(refused(a.attributes().getNamedItem("w"), "xmlns:w"), long(DOMError::Namespace));
+    EXPECT_EQ(refused(b.firstChild(), "t"), long(DOMError::ObjectNotSet)); // nothing there
+    EXPECT_EQ(d->saveToBytes(), after);
+}
