@@ -2,7 +2,7 @@
 // as the Find and Replace window runs them (one step), then undo and redo of that step.
 // Each timed against xmllint --noout on the same file in the same run.
 //
-//   bench_replace FILE WORD REPLACEMENT
+//   bench_replace FILE WORD REPLACEMENT       (run_replace_bench.sh: "https" about 100 000 times)
 #include "DocumentEditor.h"
 #include "ReplaceAll.h"
 
