@@ -160,7 +160,7 @@ void FindReplaceWindow::replaceCurrent()
         ? 0
         : plan.changes.front().after.size() - plan.changes.front().before.size() + replaced.length;
     const ReplaceOutcome outcome = replaceOne(*m_session.editor(), replaced, o);
-    report(outcome, true);
+    report(outcome);
     if (!outcome.changed())
         return;
     std::vector<FindMatch> after;
@@ -187,10 +187,10 @@ void FindReplaceWindow::replaceEverything()
         return;
     const ReplaceOutcome outcome = replaceAll(*m_session.editor(), options());
     m_hasCurrent = false;
-    report(outcome, true);
+    report(outcome);
 }
 
-void FindReplaceWindow::report(const ReplaceOutcome& outcome, bool listSkipped)
+void FindReplaceWindow::report(const ReplaceOutcome& outcome)
 {
     QString text;
     if (!outcome.error.isEmpty())
@@ -206,7 +206,7 @@ void FindReplaceWindow::report(const ReplaceOutcome& outcome, bool listSkipped)
         text += QStringLiteral("; %1 left out (see the list)").arg(outcome.skipped.size());
     if (m_hooks.status)
         m_hooks.status(text + QLatin1Char('.'));
-    if (!listSkipped || outcome.skipped.empty())
+    if (outcome.skipped.empty())
         return;
     results->clear();
     m_listed.clear();

@@ -76,7 +76,8 @@ private:
     void showProblem(const QString& what, const FindProblem& problem);
     void checkPattern();
     void jumpTo(const FindMatch& match);
-    void report(const ReplaceOutcome& outcome, bool listSkipped);
+    // The outcome on the status line; what was left out in the results list.
+    void report(const ReplaceOutcome& outcome);
     void activated(QTreeWidgetItem* item);
 
     DocumentSession& m_session;
