@@ -63,6 +63,7 @@ class TreeDragDrop;
 class TreeNavigator;
 class ValidationController;
 class frmView;
+class FindReplaceWindow;
 
 class frmMain : public QMainWindow {
     Q_OBJECT
@@ -171,6 +172,7 @@ private:
     NodeMenu* m_menu = nullptr;
     TreeDragDrop* m_drag = nullptr;
     MergeController* m_merge = nullptr;
+    FindReplaceWindow* m_findReplace = nullptr; // made when first asked for
 
     bool bValidation = false;
     bool m_loadWhenShown = false;

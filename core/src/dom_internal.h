@@ -442,6 +442,11 @@ void setDeclarationValue(DocCore& core, xmlNsPtr ns, const QByteArray& uri);
 QString declarationName(xmlNsPtr ns);
 // An attribute's name may be set on el: no other attribute has the same expanded name.
 void checkAttributeName(xmlNodePtr el, xmlAttrPtr self, xmlNsPtr ns, const xmlChar* local);
+// Why n (an element or attribute) cannot be renamed to qname where it stands, or "" when it
+// can: then the namespace the name resolves to and its local part (dom_rename.cpp). Without
+// `attributesToo`, another attribute of the element holding the name is not checked.
+QString renameRefusal(xmlNodePtr n, const QByteArray& qname, xmlNsPtr* ns, QByteArray* local,
+                      bool attributesToo = true);
 
 // ---- placing nodes (dom_insert.cpp) ----
 

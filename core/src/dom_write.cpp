@@ -164,14 +164,18 @@ bool putTagAsRead(xmlOutputBufferPtr out, xmlNodePtr el, const QByteArray& sourc
     if (tag[0] != '<' || tag[tag.size() - 1] != '>')
         return false;
     const QByteArray qname = qualifiedBytes(el);
-    const bool sameName = tag.size() > qname.size() + 1 && tag.mid(1, qname.size()) == qname
-        && (isBlank(tag[1 + qname.size()]) || tag[1 + qname.size()] == '>' || tag[1 + qname.size()] == '/');
-    if (!sameName)
+    // the name as the file has it: a renamed element keeps its attributes as written
+    qsizetype nameLength = 0;
+    while (1 + nameLength < tag.size() && !isBlank(tag[1 + nameLength]) && tag[1 + nameLength] != '>'
+           && tag[1 + nameLength] != '/')
+        ++nameLength;
+    const bool sameName = tag.mid(1, nameLength) == qname;
+    if (!sameName && !tagChanged(el))
         return false;
     const bool selfClosed = tag[tag.size() - 2] == '/';
     std::vector<TagItem> items;
     qsizetype tailAt = 0;
-    if (!splitTag(tag, qname.size(), items, tailAt))
+    if (!splitTag(tag, nameLength, items, tailAt))
         return false;
 
     if (!tagChanged(el)) {

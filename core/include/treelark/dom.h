@@ -174,6 +174,12 @@ public:
     void removeAttribute(const QString& name);
     QString getAttribute(const QString& name) const; ///< "" when absent
 
+    /// Renames an element or attribute in place (the node stays the same node). A prefix
+    /// must be declared where the node stands and keeps that namespace; an element without
+    /// one takes the default namespace there. Refused: a name XML cannot hold, a namespace
+    /// declaration's name, an attribute name its element already has.
+    void setNodeName(const QString& qualifiedName);
+
     /// \name Attributes
     QString name() const { return nodeName(); }
     QString value() const;

@@ -1,0 +1,284 @@
+// Finding: the pattern, the walk over names and values in document order, and paths.
+#include "find_internal.h"
+
+namespace treelark {
+
+namespace detail {
+
+Pattern compilePattern(const FindOptions& options)
+{
+    Pattern p;
+    p.empty = options.findText.isEmpty();
+    if (p.empty)
+        return p;
+    QRegularExpression::PatternOptions flags = QRegularExpression::UseUnicodePropertiesOption;
+    if (!options.matchCase)
+        flags |= QRegularExpression::CaseInsensitiveOption;
+    QString body = options.regularExpression ? options.findText : QRegularExpression::escape(options.findText);
+    if (options.regularExpression) {
+        // checked alone first, so the offset reported is one in what the user typed
+        QRegularExpression bare(body, flags);
+        if (!bare.isValid()) {
+            p.problem.message = bare.errorString();
+            p.problem.offset = bare.patternErrorOffset();
+            return p;
+        }
+    }
+    // lookarounds rather than \b: the text may itself begin or end with a non-word character
+    if (options.wholeWord)
+        body = QStringLiteral("(?<!\\w)(?:%1)(?!\\w)").arg(body);
+    p.re = QRegularExpression(body, flags);
+    if (!p.re.isValid()) {
+        p.problem.message = p.re.errorString();
+        p.problem.offset = p.re.patternErrorOffset();
+    }
+    return p;
+}
+
+QString expandReplacement(const QRegularExpressionMatch& m, const FindOptions& options)
+{
+    const QString& r = options.replaceText;
+    if (!options.regularExpression || !r.contains(QLatin1Char('\\')))
+        return r;
+    QString out;
+    out.reserve(r.size());
+    for (qsizetype i = 0; i < r.size(); ++i) {
+        const QChar c = r.at(i);
+        if (c == QLatin1Char('\\') && i + 1 < r.size()) {
+            const QChar next = r.at(i + 1);
+            if (next.isDigit() && next.digitValue() <= m.lastCapturedIndex()) {
+                out += m.captured(next.digitValue());
+                ++i;
+                continue;
+            }
+            if (next == QLatin1Char('\\')) {
+                out += next;
+                ++i;
+                continue;
+            }
+        }
+        out += c;
+    }
+    return out;
+}
+
+QString replaceWith(const Pattern& pattern, const QString& subject, const FindOptions& options, int* count)
+{
+    int n = 0;
+    if (pattern.empty || pattern.problem.isError()) {
+        if (count)
+            *count = 0;
+        return subject;
+    }
+    QString out;
+    qsizetype done = 0;
+    auto it = pattern.re.globalMatch(subject);
+    while (it.hasNext()) {
+        const QRegularExpressionMatch m = it.next();
+        if (m.capturedLength() == 0)
+            continue;
+        out += QStringView(subject).mid(done, m.capturedStart() - done);
+        out += expandReplacement(m, options);
+        done = m.capturedEnd();
+        ++n;
+    }
+    out += QStringView(subject).mid(done);
+    if (count)
+        *count = n;
+    return out;
+}
+
+QString qualifiedNameOf(xmlNodePtr n)
+{
+    if (n->ns && n->ns->prefix)
+        return toQ(n->ns->prefix) + QLatin1Char(':') + toQ(n->name);
+    return toQ(n->name);
+}
+
+namespace {
+
+bool isText(const xmlNode* n)
+{
+    return (n->type == XML_TEXT_NODE || n->type == XML_CDATA_SECTION_NODE) && !isFormatting(n);
+}
+
+QString attributeValue(xmlNodePtr a)
+{
+    xmlChar* v = xmlNodeGetContent(a);
+    QString out = v ? toQ(v) : QString(QLatin1String(""));
+    xmlFree(v);
+    return out;
+}
+
+void visitNode(xmlNodePtr n, bool inScope, const std::unordered_set<xmlNodePtr>& scope, unsigned places,
+               const std::function<void(const Subject&)>& visit)
+{
+    if (n->type == XML_ELEMENT_NODE) {
+        if (inScope && (places & FindElementNames))
+            visit({n, FindElementNames, qualifiedNameOf(n)});
+        if (!(places & (FindAttributeNames | FindAttributeValues)))
+            return;
+        for (xmlAttrPtr a = n->properties; a; a = a->next) {
+            auto an = reinterpret_cast<xmlNodePtr>(a);
+            if (!inScope && !scope.count(an))
+                continue;
+            if (places & FindAttributeNames)
+                visit({an, FindAttributeNames, qualifiedNameOf(an)});
+            if (places & FindAttributeValues)
+                visit({an, FindAttributeValues, attributeValue(an)});
+        }
+        return;
+    }
+    if (!inScope)
+        return;
+    if (isText(n) && (places & FindText))
+        visit({n, FindText, toQ(n->content)});
+    else if (n->type == XML_COMMENT_NODE && (places & FindComments))
+        visit({n, FindComments, toQ(n->content)});
+}
+
+} // namespace
+
+FindProblem walkSubjects(DocCore& core, const FindOptions& options, const std::function<void(const Subject&)>& visit)
+{
+    FindProblem problem;
+    std::unordered_set<xmlNodePtr> scope;
+    const bool scoped = !options.xpath.trimmed().isEmpty();
+    if (scoped) {
+        try {
+            const DOMNodeList hits = core.handle(reinterpret_cast<xmlNodePtr>(core.doc)).selectNodes(options.xpath);
+            for (qint64 i = 0, n = hits.length(); i < n; ++i)
+                scope.insert(DocCore::raw(hits.item(i)));
+        } catch (const DOMException& e) {
+            problem.message = e.description();
+            return problem;
+        }
+    }
+    xmlNodePtr root = options.branch ? DocCore::raw(options.branch) : reinterpret_cast<xmlNodePtr>(core.doc);
+    if (root->type == XML_ATTRIBUTE_NODE) {
+        // a branch that is one attribute: its name and value alone
+        visitNode(root->parent, false, {root}, options.places & (FindAttributeNames | FindAttributeValues), visit);
+        return problem;
+    }
+    // the node whose subtree is in scope, while the walk is inside it
+    xmlNodePtr scopeTop = scoped ? nullptr : root;
+    quint64 seen = 0;
+    for (xmlNodePtr n = root; n;) {
+        if ((++seen & 0x3FFF) == 0)
+            busyTick();
+        if (!scopeTop && scope.count(n))
+            scopeTop = n;
+        visitNode(n, scopeTop != nullptr, scope, options.places, visit);
+        const bool descend = (n->type == XML_ELEMENT_NODE || n->type == XML_DOCUMENT_NODE) && n->children;
+        if (xmlNodePtr child = descend ? visible(n->children, true) : nullptr) {
+            n = child;
+            continue;
+        }
+        for (;;) {
+            if (n == scopeTop)
+                scopeTop = nullptr;
+            if (n == root) {
+                n = nullptr;
+                break;
+            }
+            if (xmlNodePtr next = visible(n->next, true)) {
+                n = next;
+                break;
+            }
+            n = n->parent;
+        }
+    }
+    return problem;
+}
+
+QString PathMaker::segmentOf(xmlNodePtr n)
+{
+    xmlNodePtr parent = n->parent;
+    if (parent && m_counted.insert(parent).second) {
+        std::unordered_map<QString, int> names;
+        int texts = 0, comments = 0;
+        for (xmlNodePtr c = visible(parent->children, true); c; c = visible(c->next, true)) {
+            if (c->type == XML_ELEMENT_NODE)
+                m_segments[c] = QStringLiteral("%1[%2]").arg(qualifiedNameOf(c)).arg(++names[qualifiedNameOf(c)]);
+            else if (isText(c))
+                m_segments[c] = QStringLiteral("text()[%1]").arg(++texts);
+            else if (c->type == XML_COMMENT_NODE)
+                m_segments[c] = QStringLiteral("comment()[%1]").arg(++comments);
+        }
+    }
+    const auto it = m_segments.find(n);
+    return it != m_segments.end() ? it->second : qualifiedNameOf(n);
+}
+
+QString PathMaker::pathOf(xmlNodePtr n)
+{
+    if (!n || n->type == XML_DOCUMENT_NODE)
+        return QString();
+    if (n->type == XML_ATTRIBUTE_NODE)
+        return pathOf(n->parent) + QStringLiteral("/@") + qualifiedNameOf(n);
+    const auto it = m_paths.find(n);
+    if (it != m_paths.end())
+        return it->second;
+    // the document element needs no position: there is one
+    const bool top = !n->parent || n->parent->type == XML_DOCUMENT_NODE;
+    QString path = top && n->type == XML_ELEMENT_NODE ? QLatin1Char('/') + qualifiedNameOf(n)
+                                                      : pathOf(n->parent) + QLatin1Char('/') + segmentOf(n);
+    if (n->type == XML_ELEMENT_NODE)
+        m_paths.emplace(n, path);
+    return path;
+}
+
+} // namespace detail
+
+QString findPlaceName(FindPlace place)
+{
+    switch (place) {
+    case FindElementNames: return QStringLiteral("element name");
+    case FindAttributeNames: return QStringLiteral("attribute name");
+    case FindAttributeValues: return QStringLiteral("attribute value");
+    case FindText: return QStringLiteral("text");
+    case FindComments: return QStringLiteral("comment");
+    }
+    return QString();
+}
+
+FindProblem checkFindOptions(const FindOptions& options) { return detail::compilePattern(options).problem; }
+
+FindResult findAll(const DOMDocumentPtr& doc, const FindOptions& options)
+{
+    FindResult result;
+    const detail::Pattern pattern = detail::compilePattern(options);
+    result.problem = pattern.problem;
+    if (pattern.empty || result.problem.isError() || !doc)
+        return result;
+    auto core = detail::DocCore::shared(doc->asNode());
+    detail::PathMaker paths;
+    result.problem = detail::walkSubjects(*core, options, [&](const detail::Subject& s) {
+        auto it = pattern.re.globalMatch(s.text);
+        while (it.hasNext()) {
+            const QRegularExpressionMatch m = it.next();
+            if (m.capturedLength() == 0)
+                continue;
+            FindMatch match;
+            match.node = core->handle(s.node);
+            match.place = s.place;
+            if (s.node->type == XML_ATTRIBUTE_NODE)
+                match.attributeName = detail::qualifiedNameOf(s.node);
+            match.offset = m.capturedStart();
+            match.length = m.capturedLength();
+            match.subject = s.text;
+            match.path = paths.pathOf(s.node);
+            result.matches.push_back(std::move(match));
+        }
+    });
+    if (result.problem.isError())
+        result.matches.clear();
+    return result;
+}
+
+QString replaceInText(const QString& subject, const FindOptions& options, int* count)
+{
+    return detail::replaceWith(detail::compilePattern(options), subject, options, count);
+}
+
+} // namespace treelark
