@@ -102,94 +102,7 @@ bool isText(const xmlNode* n)
     return (n->type == XML_TEXT_NODE || n->type == XML_CDATA_SECTION_NODE) && !isFormatting(n);
 }
 
-QString attributeValue(xmlNodePtr a)
-{
-    xmlChar* v = xmlNodeGetContent(a);
-    QString out = v ? toQ(v) : QString(QLatin1String(""));
-    xmlFree(v);
-    return out;
-}
-
-void visitNode(xmlNodePtr n, bool inScope, const std::unordered_set<xmlNodePtr>& scope, unsigned places,
-               const std::function<void(const Subject&)>& visit)
-{
-    if (n->type == XML_ELEMENT_NODE) {
-        if (inScope && (places & FindElementNames))
-            visit({n, FindElementNames, qualifiedNameOf(n)});
-        if (!(places & (FindAttributeNames | FindAttributeValues)))
-            return;
-        for (xmlAttrPtr a = n->properties; a; a = a->next) {
-            auto an = reinterpret_cast<xmlNodePtr>(a);
-            if (!inScope && !scope.count(an))
-                continue;
-            if (places & FindAttributeNames)
-                visit({an, FindAttributeNames, qualifiedNameOf(an)});
-            if (places & FindAttributeValues)
-                visit({an, FindAttributeValues, attributeValue(an)});
-        }
-        return;
-    }
-    if (!inScope)
-        return;
-    if (isText(n) && (places & FindText))
-        visit({n, FindText, toQ(n->content)});
-    else if (n->type == XML_COMMENT_NODE && (places & FindComments))
-        visit({n, FindComments, toQ(n->content)});
-}
-
 } // namespace
-
-FindProblem walkSubjects(DocCore& core, const FindOptions& options, const std::function<void(const Subject&)>& visit)
-{
-    FindProblem problem;
-    std::unordered_set<xmlNodePtr> scope;
-    const bool scoped = !options.xpath.trimmed().isEmpty();
-    if (scoped) {
-        try {
-            const DOMNodeList hits = core.handle(reinterpret_cast<xmlNodePtr>(core.doc)).selectNodes(options.xpath);
-            for (qint64 i = 0, n = hits.length(); i < n; ++i)
-                scope.insert(DocCore::raw(hits.item(i)));
-        } catch (const DOMException& e) {
-            problem.message = e.description();
-            return problem;
-        }
-    }
-    xmlNodePtr root = options.branch ? DocCore::raw(options.branch) : reinterpret_cast<xmlNodePtr>(core.doc);
-    if (root->type == XML_ATTRIBUTE_NODE) {
-        // a branch that is one attribute: its name and value alone
-        visitNode(root->parent, false, {root}, options.places & (FindAttributeNames | FindAttributeValues), visit);
-        return problem;
-    }
-    // the node whose subtree is in scope, while the walk is inside it
-    xmlNodePtr scopeTop = scoped ? nullptr : root;
-    quint64 seen = 0;
-    for (xmlNodePtr n = root; n;) {
-        if ((++seen & 0x3FFF) == 0)
-            busyTick();
-        if (!scopeTop && scope.count(n))
-            scopeTop = n;
-        visitNode(n, scopeTop != nullptr, scope, options.places, visit);
-        const bool descend = (n->type == XML_ELEMENT_NODE || n->type == XML_DOCUMENT_NODE) && n->children;
-        if (xmlNodePtr child = descend ? visible(n->children, true) : nullptr) {
-            n = child;
-            continue;
-        }
-        for (;;) {
-            if (n == scopeTop)
-                scopeTop = nullptr;
-            if (n == root) {
-                n = nullptr;
-                break;
-            }
-            if (xmlNodePtr next = visible(n->next, true)) {
-                n = next;
-                break;
-            }
-            n = n->parent;
-        }
-    }
-    return problem;
-}
 
 QString PathMaker::segmentOf(xmlNodePtr n)
 {
@@ -252,9 +165,10 @@ FindResult findAll(const DOMDocumentPtr& doc, const FindOptions& options)
     if (pattern.empty || result.problem.isError() || !doc)
         return result;
     auto core = detail::DocCore::shared(doc->asNode());
-    detail::PathMaker paths;
-    result.problem = detail::walkSubjects(*core, options, [&](const detail::Subject& s) {
+    detail::SubjectWalk walk(*core, options);
+    result.problem = walk.run([&](const detail::Subject& s) {
         auto it = pattern.re.globalMatch(s.text);
+        QString path;
         while (it.hasNext()) {
             const QRegularExpressionMatch m = it.next();
             if (m.capturedLength() == 0)
@@ -267,7 +181,9 @@ FindResult findAll(const DOMDocumentPtr& doc, const FindOptions& options)
             match.offset = m.capturedStart();
             match.length = m.capturedLength();
             match.subject = s.text;
-            match.path = paths.pathOf(s.node);
+            if (path.isNull())
+                path = walk.pathOf(s);
+            match.path = path;
             result.matches.push_back(std::move(match));
         }
     });

@@ -142,9 +142,9 @@ ReplacePlan planReplaceAll(const DOMDocumentPtr& doc, const FindOptions& options
     if (pattern.empty || plan.problem.isError() || !doc)
         return plan;
     auto core = detail::DocCore::shared(doc->asNode());
-    detail::PathMaker paths;
+    detail::SubjectWalk walk(*core, options);
     std::vector<PlannedChange> renames; // of the element whose attributes are being walked
-    plan.problem = detail::walkSubjects(*core, options, [&](const detail::Subject& s) {
+    plan.problem = walk.run([&](const detail::Subject& s) {
         if (!renames.empty() && (s.node->type != XML_ATTRIBUTE_NODE || s.node->parent != detail::DocCore::raw(renames.front().node)->parent))
             detail::planAttributeRenames(renames, plan);
         int count = 0;
@@ -159,7 +159,7 @@ ReplacePlan planReplaceAll(const DOMDocumentPtr& doc, const FindOptions& options
         c.before = s.text;
         c.after = std::move(after);
         c.matches = count;
-        c.path = paths.pathOf(s.node);
+        c.path = walk.pathOf(s);
         detail::file(std::move(c), s.node, renames, plan);
     });
     detail::planAttributeRenames(renames, plan);

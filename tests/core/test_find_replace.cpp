@@ -3,6 +3,7 @@
 #include "test_support.h"
 #include "treelark/FindReplace.h"
 
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 #include "qt_printers.h"
 
@@ -80,6 +81,40 @@ TEST(FindPatterns, CaseWholeWordAndExpressions)
     star.regularExpression = true;
     EXPECT_TRUE(findAll(d, star).matches.empty());
     EXPECT_TRUE(findAll(d, looking("")).matches.empty());
+}
+
+// Literal texts are first looked for in the raw bytes; that quick test must never lose a
+// match the pattern itself finds (case folding outside ASCII included), and every path
+// the walk builds must lead back to its node.
+TEST(FindPatterns, TheQuickByteTestLosesNothingAndEveryPathLeadsBack)
+{
+    DOMDocumentPtr d = parsed(
+        "<!-- Skip top --><r a='Sky &amp; sea'><s>s\u017Fk \u212Aelvin sk\u00FD</s><s>x<t/>Sky<t/>sky<!--sKy--></s>"
+        "<u k='SK'><![CDATA[ask SKY]]></u><s>\u00E9t\u00E9 sk</s></r>");
+    const unsigned everywhere = FindElementNames | FindAttributeNames | FindAttributeValues | FindText | FindComments;
+    for (const char* text : {"sk", "SKY", "s", "k", "\u00E9t\u00E9", "t", "y &", "skip"})
+        for (int flags = 0; flags < 4; ++flags) {
+            FindOptions literal = looking(QString::fromUtf8(text), everywhere);
+            literal.matchCase = flags & 1;
+            literal.wholeWord = flags & 2;
+            FindOptions expression = literal;
+            expression.regularExpression = true;
+            expression.findText = QRegularExpression::escape(literal.findText);
+            const FindResult found = findAll(d, literal);
+            ASSERT_EQ(describe(found), describe(findAll(d, expression))) << text << " flags " << flags;
+            for (const FindMatch& m : found.matches)
+                EXPECT_EQ(d->selectSingleNode(m.path), m.node) << m.path.toStdString();
+        }
+    // Kelvin sign and long s fold to k and s
+    FindOptions k = looking("k");
+    EXPECT_EQ(findAll(d, k).matches.size(), 10u);
+    // paths from a branch are the document's paths
+    FindOptions branch = looking("s");
+    branch.branch = d->selectSingleNode("/r/s[2]");
+    for (const FindMatch& m : findAll(d, branch).matches)
+        EXPECT_EQ(d->selectSingleNode(m.path), m.node) << m.path.toStdString();
+    branch.branch = d->selectSingleNode("/r/s[2]/text()[2]");
+    EXPECT_EQ(describe(findAll(d, branch)), QStringList({"text /r/s[2]/text()[2] 0"}));
 }
 
 TEST(FindPatterns, AFaultyExpressionOrXPathIsReportedAndChangesNothing)

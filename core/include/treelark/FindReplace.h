@@ -52,6 +52,7 @@ struct FindMatch {
 struct FindProblem {
     QString message;
     qsizetype offset = -1;
+    bool cancelled = false;  ///< the search was stopped (requestCancel()); nothing is listed
     bool isError() const { return !message.isEmpty(); }
 };
 
