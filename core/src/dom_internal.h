@@ -259,6 +259,22 @@ inline void markAttributeChanged(xmlNodePtr attr)
     setMarks(attr, privateWord(attr) | kTagChangedBit);
     markTagChanged(attr->parent);
 }
+// A renamed attribute remembers the name the file gave it (in its psvi word, which an
+// attribute does not otherwise use), so that saving writes it where it stood. A hash, not
+// a pointer: the word may be copied along with the attribute into another document.
+inline void *nameMark(const QByteArray& qname)
+{
+    quint64 h = 1469598103934665603ull;
+    for (char c : qname)
+        h = (h ^ quint8(c)) * 1099511628211ull;
+    return reinterpret_cast<void*>(static_cast<uintptr_t>(h | 1));
+}
+inline void rememberFileName(xmlAttrPtr a, const QByteArray& qname)
+{
+    if (!a->psvi)
+        a->psvi = nameMark(qname);
+}
+
 inline xmlNodePtr visible(xmlNodePtr n, bool forward)
 {
     while (n && isFormatting(n))
@@ -440,6 +456,8 @@ void setDeclaration(DocCore& core, xmlNodePtr el, const QByteArray& qname, const
 void removeDeclaration(DocCore& core, xmlNodePtr el, xmlNsPtr ns);
 void setDeclarationValue(DocCore& core, xmlNsPtr ns, const QByteArray& uri);
 QString declarationName(xmlNsPtr ns);
+// The handle to a namespace declaration of `el` (an attribute to the DOM's users).
+DOMNode declarationHandle(const std::shared_ptr<DocCore>& core, xmlNodePtr el, xmlNsPtr ns);
 // An attribute's name may be set on el: no other attribute has the same expanded name.
 void checkAttributeName(xmlNodePtr el, xmlAttrPtr self, xmlNsPtr ns, const xmlChar* local);
 // Why n (an element or attribute) cannot be renamed to qname where it stands, or "" when it

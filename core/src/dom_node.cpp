@@ -649,7 +649,7 @@ QString DOMNode::getAttribute(const QString& name) const
 
 // ---- attribute map: namespace declarations first, then the attributes ----
 
-namespace {
+namespace detail {
 
 DOMNode declarationHandle(const std::shared_ptr<DocCore>& core, xmlNodePtr el, xmlNsPtr ns)
 {
@@ -658,7 +658,7 @@ DOMNode declarationHandle(const std::shared_ptr<DocCore>& core, xmlNodePtr el, x
     return core->handle(reinterpret_cast<xmlNodePtr>(ns));
 }
 
-} // namespace
+} // namespace detail
 
 qint64 DOMNamedNodeMap::length() const
 {
@@ -678,7 +678,7 @@ DOMNode DOMNamedNodeMap::item(qint64 index) const
         return DOMNode();
     for (xmlNsPtr ns = n->nsDef; ns; ns = ns->next)
         if (index-- == 0)
-            return declarationHandle(DocCore::shared(m_owner), n, ns);
+            return detail::declarationHandle(DocCore::shared(m_owner), n, ns);
     xmlAttrPtr a = n->properties;
     for (; a && index > 0; a = a->next)
         --index;
@@ -691,7 +691,7 @@ DOMNode DOMNamedNodeMap::getNamedItem(const QString& name) const
     const QByteArray qn = utf8(name);
     if (detail::isDeclarationName(qn)) {
         xmlNsPtr ns = detail::findDeclaration(n, qn);
-        return ns ? declarationHandle(DocCore::shared(m_owner), n, ns) : DOMNode();
+        return ns ? detail::declarationHandle(DocCore::shared(m_owner), n, ns) : DOMNode();
     }
     return DocCore::of(m_owner)->handle(reinterpret_cast<xmlNodePtr>(findAttr(n, qn)));
 }

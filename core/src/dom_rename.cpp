@@ -85,6 +85,8 @@ void DOMNode::setNodeName(const QString& qualifiedName)
     if (xmlStrEqual(n->name, reinterpret_cast<const xmlChar*>(local.constData())) && n->ns == ns)
         return;
     detail::recordName(n);
+    if (n->type == XML_ATTRIBUTE_NODE)
+        detail::rememberFileName(reinterpret_cast<xmlAttrPtr>(n), nodeName().toUtf8());
     xmlNodeSetName(n, reinterpret_cast<const xmlChar*>(local.constData()));
     detail::setNs(n, ns);
     if (n->type == XML_ATTRIBUTE_NODE)

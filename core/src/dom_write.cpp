@@ -32,8 +32,9 @@ void putQName(xmlOutputBufferPtr out, xmlNodePtr n)
     put(out, n->name);
 }
 
-// An attribute value between double quotes, escaped the way libxml2 escapes it.
-void putValue(xmlOutputBufferPtr out, const xmlChar* v)
+// An attribute value between quotes (double unless the file used single ones for it),
+// escaped the way libxml2 escapes it.
+void putValue(xmlOutputBufferPtr out, const xmlChar* v, char quote = '"')
 {
     QByteArray escaped;
     for (const xmlChar* c = v; c && *c; ++c) {
@@ -41,16 +42,17 @@ void putValue(xmlOutputBufferPtr out, const xmlChar* v)
         case '<': escaped += "&lt;"; break;
         case '>': escaped += "&gt;"; break;
         case '&': escaped += "&amp;"; break;
-        case '"': escaped += "&quot;"; break;
+        case '"': escaped += quote == '"' ? "&quot;" : "\""; break;
+        case '\'': escaped += quote == '\'' ? "&apos;" : "'"; break;
         case '\n': escaped += "&#10;"; break;
         case '\r': escaped += "&#13;"; break;
         case '\t': escaped += "&#9;"; break;
         default: escaped += char(*c);
         }
     }
-    put(out, "\"", 1);
+    put(out, &quote, 1);
     put(out, escaped);
-    put(out, "\"", 1);
+    put(out, &quote, 1);
 }
 
 void putStartTag(xmlOutputBufferPtr out, xmlNodePtr el, bool empty)
@@ -88,6 +90,7 @@ QByteArray qualifiedBytes(xmlNodePtr n)
 struct TagItem {
     qsizetype blanks = 0, name = 0, end = 0;
     QByteArray qname, rawValue;
+    char quote = '"';
 };
 
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
@@ -125,6 +128,7 @@ bool splitTag(const QByteArray& tag, qsizetype nameLength, std::vector<TagItem>&
         if (close < 0)
             return false;
         item.rawValue = tag.mid(i + 1, close - i - 1);
+        item.quote = tag[i];
         item.end = close + 1;
         i = close + 1;
         items.push_back(item);
@@ -138,17 +142,32 @@ struct Current {
     bool used = false;
 };
 
-void putItem(xmlOutputBufferPtr out, const Current& c)
+void putItem(xmlOutputBufferPtr out, const Current& c, char quote = '"')
 {
     put(out, c.qname);
     put(out, "=", 1);
     if (c.ns) {
-        putValue(out, c.ns->href);
+        putValue(out, c.ns->href, quote);
     } else {
         xmlChar* v = xmlNodeGetContent(c.attr);
-        putValue(out, v);
+        putValue(out, v, quote);
         xmlFree(v);
     }
+}
+
+// The attribute or declaration now standing where the file had `item`: the one renamed
+// from it, else the one of its name that was not renamed.
+std::vector<Current>::iterator standingFor(std::vector<Current>& now, const TagItem& item)
+{
+    void* const mark = nameMark(item.qname);
+    auto renamed = [](const Current& c) { return c.attr && reinterpret_cast<xmlAttrPtr>(c.attr)->psvi; };
+    auto it = std::find_if(now.begin(), now.end(), [&](const Current& c) {
+        return !c.used && c.attr && reinterpret_cast<xmlAttrPtr>(c.attr)->psvi == mark;
+    });
+    if (it == now.end())
+        it = std::find_if(now.begin(), now.end(),
+                          [&](const Current& c) { return !c.used && !renamed(c) && c.qname == item.qname; });
+    return it;
 }
 
 // Writes el's start tag from the file's text for it: as it is when nothing in it changed,
@@ -192,7 +211,7 @@ bool putTagAsRead(xmlOutputBufferPtr out, xmlNodePtr el, const QByteArray& sourc
         QByteArray blanks = " ";
         for (const TagItem& item : items) {
             blanks = tag.mid(item.blanks, item.name - item.blanks);
-            auto it = std::find_if(now.begin(), now.end(), [&](const Current& c) { return !c.used && c.qname == item.qname; });
+            const auto it = standingFor(now, item);
             if (it == now.end())
                 continue; // removed
             it->used = true;
@@ -201,7 +220,7 @@ bool putTagAsRead(xmlOutputBufferPtr out, xmlNodePtr el, const QByteArray& sourc
                 put(out, tag.constData() + item.blanks, item.end - item.blanks);
             } else {
                 put(out, blanks);
-                putItem(out, *it);
+                putItem(out, *it, item.quote);
             }
         }
         for (const Current& c : now)

@@ -27,9 +27,12 @@ QString replaceWith(const Pattern& pattern, const QString& subject, const FindOp
 
 // One name or value the options say to look in.
 struct Subject {
-    xmlNodePtr node = nullptr; // the attribute itself for attribute names and values
+    // the attribute itself for attribute names and values; a namespace declaration
+    // (XML_NAMESPACE_DECL) stands as one
+    xmlNodePtr node = nullptr;
     FindPlace place = FindText;
     QString text;
+    xmlNodePtr element = nullptr; // the element a name or value is of; the parent of a leaf
 };
 
 // A test on a subject's UTF-8 bytes that rules out, without decoding it, a subject the
@@ -96,5 +99,7 @@ private:
 };
 
 QString qualifiedNameOf(xmlNodePtr n);
+// The handle a match or a planned change holds for the subject.
+DOMNode subjectHandle(DocCore& core, const Subject& s);
 
 } // namespace treelark::detail

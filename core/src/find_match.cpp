@@ -174,10 +174,12 @@ FindResult findAll(const DOMDocumentPtr& doc, const FindOptions& options)
             if (m.capturedLength() == 0)
                 continue;
             FindMatch match;
-            match.node = core->handle(s.node);
+            match.node = detail::subjectHandle(*core, s);
             match.place = s.place;
             if (s.node->type == XML_ATTRIBUTE_NODE)
                 match.attributeName = detail::qualifiedNameOf(s.node);
+            else if (s.node->type == XML_NAMESPACE_DECL)
+                match.attributeName = detail::declarationName(reinterpret_cast<xmlNsPtr>(s.node));
             match.offset = m.capturedStart();
             match.length = m.capturedLength();
             match.subject = s.text;

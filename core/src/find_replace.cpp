@@ -86,6 +86,9 @@ void planAttributeRenames(std::vector<PlannedChange>& pending, ReplacePlan& plan
     pending.clear();
 }
 
+// Changing a declaration would move every name in its scope to another namespace.
+QString declarationRefusal() { return QStringLiteral("a namespace declaration is not replaced: every name that uses it would change"); }
+
 QString currentSubject(xmlNodePtr n, FindPlace place)
 {
     if (place == FindElementNames || place == FindAttributeNames)
@@ -152,7 +155,7 @@ ReplacePlan planReplaceAll(const DOMDocumentPtr& doc, const FindOptions& options
         if (count == 0)
             return;
         PlannedChange c;
-        c.node = core->handle(s.node);
+        c.node = detail::subjectHandle(*core, s);
         c.place = s.place;
         if (s.node->type == XML_ATTRIBUTE_NODE)
             c.attributeName = detail::qualifiedNameOf(s.node);
@@ -160,6 +163,12 @@ ReplacePlan planReplaceAll(const DOMDocumentPtr& doc, const FindOptions& options
         c.after = std::move(after);
         c.matches = count;
         c.path = walk.pathOf(s);
+        if (s.node->type == XML_NAMESPACE_DECL) {
+            c.attributeName = detail::declarationName(reinterpret_cast<xmlNsPtr>(s.node));
+            c.reason = detail::declarationRefusal();
+            plan.skipped.push_back(std::move(c));
+            return;
+        }
         detail::file(std::move(c), s.node, renames, plan);
     });
     detail::planAttributeRenames(renames, plan);
@@ -178,6 +187,16 @@ ReplacePlan planReplaceOne(const FindMatch& match, const FindOptions& options)
     if (pattern.empty || plan.problem.isError() || match.node.isNull())
         return plan;
     xmlNodePtr n = detail::DocCore::raw(match.node);
+    if (n->type == XML_NAMESPACE_DECL) {
+        PlannedChange c;
+        c.node = match.node;
+        c.place = match.place;
+        c.attributeName = match.attributeName;
+        c.path = match.path;
+        c.reason = detail::declarationRefusal();
+        plan.skipped.push_back(std::move(c));
+        return plan;
+    }
     const QString subject = detail::currentSubject(n, match.place);
     auto it = pattern.re.globalMatch(subject);
     while (it.hasNext()) {

@@ -118,6 +118,8 @@ QString SubjectWalk::pathOf(const Subject& s)
     const QString top = elementPath(m_depth - 1);
     if (s.node->type == XML_ATTRIBUTE_NODE)
         return top + QStringLiteral("/@") + qualifiedNameOf(s.node);
+    if (s.node->type == XML_NAMESPACE_DECL)
+        return top + QStringLiteral("/@") + declarationName(reinterpret_cast<xmlNsPtr>(s.node));
     if (s.node->type == XML_ELEMENT_NODE)
         return top;
     const QString leaf = s.node->type == XML_COMMENT_NODE ? QStringLiteral("/comment()[%1]") : QStringLiteral("/text()[%1]");
@@ -150,7 +152,7 @@ void SubjectWalk::offer(xmlNodePtr node, FindPlace place, const xmlChar* raw, si
 {
     if (!inScope || !m_quick.mayMatch(raw, length))
         return;
-    visit({node, place, toQ(raw, qsizetype(length))});
+    visit({node, place, toQ(raw, qsizetype(length)), m_frames[m_depth - 1].node});
 }
 
 void SubjectWalk::offerElement(xmlNodePtr n, bool inScope, const std::unordered_set<xmlNodePtr>& scope, const Visit& visit)
@@ -162,6 +164,16 @@ void SubjectWalk::offerElement(xmlNodePtr n, bool inScope, const std::unordered_
     }
     if (!(places & (FindAttributeNames | FindAttributeValues)))
         return;
+    // namespace declarations first, as the element's attribute list has them
+    for (xmlNsPtr ns = inScope ? n->nsDef : nullptr; ns; ns = ns->next) {
+        auto dn = reinterpret_cast<xmlNodePtr>(ns);
+        if (places & FindAttributeNames) {
+            const QByteArray name = declarationName(ns).toUtf8();
+            offer(dn, FindAttributeNames, reinterpret_cast<const xmlChar*>(name.constData()), size_t(name.size()), true, visit);
+        }
+        if ((places & FindAttributeValues) && ns->href)
+            offer(dn, FindAttributeValues, ns->href, std::strlen(reinterpret_cast<const char*>(ns->href)), true, visit);
+    }
     for (xmlAttrPtr a = n->properties; a; a = a->next) {
         auto an = reinterpret_cast<xmlNodePtr>(a);
         const bool attrInScope = inScope || scope.count(an);
@@ -283,6 +295,13 @@ FindProblem SubjectWalk::run(const Visit& visit)
         }
     }
     return problem;
+}
+
+DOMNode subjectHandle(DocCore& core, const Subject& s)
+{
+    if (s.node->type == XML_NAMESPACE_DECL)
+        return declarationHandle(core.shared_from_this(), s.element, reinterpret_cast<xmlNsPtr>(s.node));
+    return core.handle(s.node);
 }
 
 } // namespace treelark::detail

@@ -252,6 +252,30 @@ TEST(Replace, ValuesANodeCannotHoldAreLeftOut)
     EXPECT_TRUE(plan.skipped[0].reason.contains("U+0001"));
 }
 
+TEST(Replace, NamespaceDeclarationsAreFoundButNeverReplaced)
+{
+    DOMDocumentPtr d = parsed("<r xmlns='urn:old' xmlns:p='urn:old:p' a='urn:old'><p:c/></r>");
+    const QByteArray before = d->saveToBytes();
+    FindOptions o = looking("old", FindAttributeNames | FindAttributeValues);
+    EXPECT_EQ(describe(findAll(d, o)), QStringList({"attribute value /r/@xmlns 4", "attribute value /r/@xmlns:p 4",
+                                                    "attribute value /r/@a 4"}));
+    FindOptions names = looking("xmlns:p", FindAttributeNames);
+    const FindResult declared = findAll(d, names);
+    ASSERT_EQ(declared.matches.size(), 1u);
+    EXPECT_EQ(declared.matches[0].attributeName, "xmlns:p");
+    EXPECT_EQ(declared.matches[0].node.nodeValue(), "urn:old:p");
+    o.replaceText = "new";
+    const ReplacePlan plan = planReplaceAll(d, o);
+    EXPECT_EQ(plan.changes.size(), 1u);
+    EXPECT_EQ(plan.skipped.size(), 2u);
+    names.replaceText = "xmlns:q";
+    EXPECT_EQ(planReplaceOne(declared.matches[0], names).skipped.size(), 1u);
+    applyReplacePlan(plan);
+    QByteArray expected = before; // the changed value keeps its quotes
+    expected.replace("a='urn:old'", "a='urn:new'");
+    EXPECT_EQ(d->saveToBytes(), expected);
+}
+
 TEST(Replace, ReferencesElsewhereStayAsTheFileHasThem)
 {
     const QByteArray text = "<r>\n  <a t='x &amp; &#233;'>x &amp; y &#233; &#x41;</a>\n  <b>old</b>\n</r>\n";
@@ -293,9 +317,9 @@ TEST(Rename, InPlaceKeepingTheNodeAndTakenBackByItsChangeSet)
     std::unique_ptr<DOMChangeSet> set = d->endChanges();
     EXPECT_EQ(a.nodeName(), "p:z");
     EXPECT_EQ(a.firstChild(), b); // the same node, what is inside it too
-    // the untouched attribute stays as the file writes it
+    // the renamed attribute keeps its place and quotes, the untouched one stays as written
     const QByteArray saved = d->saveToBytes();
-    EXPECT_TRUE(saved.contains("y=\"&#233;\"") && saved.contains("w=\"1\"") && saved.contains("</p:z>")) << saved.constData();
+    EXPECT_TRUE(saved.contains("<p:z  w='1'   y=\"&#233;\"><b/></p:z>")) << saved.constData();
     const QByteArray after = d->saveToBytes();
     set->undo();
     EXPECT_EQ(d->saveToBytes(), before);
