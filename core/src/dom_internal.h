@@ -411,6 +411,9 @@ void requireEncodable(xmlNodePtr top, const char* enc);
 QByteArray utf8TextOf(const QByteArray& raw, const char* enc);
 // The source the tree was read from, if it is still there unchanged (empty otherwise).
 QByteArray readSource(const DocCore& core);
+// An edited text node with the file's bytes for the stretches the edit left alone; false
+// when the file's text cannot serve.
+bool putEditedText(xmlOutputBufferPtr out, xmlNodePtr n, const QByteArray& source);
 // Writes the subtree of top, start tags as read where the tree still says what they say.
 void writeWithTags(xmlOutputBufferPtr out, xmlDocPtr doc, xmlNodePtr top, const QByteArray& source);
 

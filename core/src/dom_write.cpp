@@ -288,7 +288,7 @@ void writeWithTags(xmlOutputBufferPtr out, xmlDocPtr doc, xmlNodePtr top, const 
             const bool empty = n->children == nullptr;
             if (!putTagAsRead(out, n, source, empty))
                 putStartTag(out, n, empty);
-        } else if (!putTextAsRead(out, n, source)) {
+        } else if (!putTextAsRead(out, n, source) && !(tagChanged(n) && putEditedText(out, n, source))) {
             xmlNodeDumpOutput(out, doc, n, 0, 0, "UTF-8");
         }
         if (element && n->children) {

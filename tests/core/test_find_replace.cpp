@@ -276,16 +276,22 @@ TEST(Replace, NamespaceDeclarationsAreFoundButNeverReplaced)
     EXPECT_EQ(d->saveToBytes(), expected);
 }
 
-TEST(Replace, ReferencesElsewhereStayAsTheFileHasThem)
+TEST(Replace, ReferencesTheEditDidNotTouchStayAsTheFileHasThem)
 {
-    const QByteArray text = "<r>\n  <a t='x &amp; &#233;'>x &amp; y &#233; &#x41;</a>\n  <b>old</b>\n</r>\n";
+    const QByteArray text = "<r>\n  <a t='x &amp; &#233;'>x &amp; y &#233; &#x41;</a>\n"
+                            "  <b>&#233;t&#xE9; old &amp; &lt;old&gt;\r\n&#65;</b>\n</r>\n";
     DOMDocumentPtr d = parsed(text);
     FindOptions o = looking("old");
-    o.replaceText = "new";
+    o.replaceText = "n&w";
     applyReplacePlan(planReplaceAll(d, o));
     QByteArray expected = text;
-    expected.replace("old", "new");
+    expected.replace("old &amp; &lt;old&gt;", "n&amp;w &amp; &lt;n&amp;w&gt;");
     EXPECT_EQ(d->saveToBytes(), expected);
+    // a replaced reference is written anew, its neighbours as they were
+    FindOptions amp = looking("&");
+    amp.replaceText = "+";
+    applyReplacePlan(planReplaceAll(d, amp));
+    EXPECT_TRUE(d->saveToBytes().contains("<b>&#233;t&#xE9; n+w + &lt;n+w&gt;\r\n&#65;</b>")) << d->saveToBytes().constData();
 }
 
 TEST(Replace, OneMatchAloneAndAStalePlanIsRefused)
