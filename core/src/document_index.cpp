@@ -1,6 +1,7 @@
 // Building the index: one pass of libxml2's parser over the file with callbacks that
 // record each element and build nothing else.
 #include "document_index_internal.h"
+#include "layout_blanks.h"
 
 #include "treelark/Busy.h"
 
@@ -80,7 +81,7 @@ struct BuildState {
     bool encodingChecked = false;
 
     // What an open element has held so far, for judging its blanks as the DOM does.
-    enum : std::uint8_t { kHadChild = 1, kLastText = 2, kFirstText = 4 };
+    enum : std::uint8_t { kHadChild = detail::kHeldChild, kLastText = detail::kHeldLastText, kFirstText = detail::kHeldFirstText };
     struct Open {
         Row row;
         Row lastChild;
@@ -225,54 +226,19 @@ void noteChild(BuildState& st, bool text)
     if (st.open.empty())
         return;
     BuildState::Open& o = st.open.back();
-    if (text) {
+    if (text)
         st.d->flags[o.row] |= detail::kHasText;
-        if (!(o.held & BuildState::kHadChild))
-            o.held |= BuildState::kFirstText;
-    }
-    o.held = (o.held | BuildState::kHadChild | BuildState::kLastText) & (text ? 0xFF : ~BuildState::kLastText);
+    o.held = detail::heldAfterChild(o.held, text);
 }
 
 void markText(BuildState& st) { noteChild(st, true); }
-
-// Whether the parser, building the DOM, would take these blanks for layout: libxml2's own
-// judgement (areBlanks), made on what the element has held so far and on what follows.
-bool judgedLayout(const BuildState& st, const xmlChar* ch, int len)
-{
-    xmlParserCtxtPtr c = st.ctxt;
-    if (!c->space || *c->space == 1 || *c->space == -2) // xml:space="preserve"
-        return false;
-    if (c->myDoc && c->name) {
-        const int mixed = xmlIsMixedElement(c->myDoc, c->name);
-        if (mixed == 0 || mixed == 1)
-            return mixed == 0;
-    }
-    // What follows the text: right after it when it is handed over from the input (the
-    // parser moves on only afterwards), where the parser is when it comes from a copy.
-    xmlParserInputPtr in = c->input;
-    const xmlChar* next = ch >= in->base && ch + len <= in->end ? ch + len : in->cur;
-    if (next[0] != '<' && next[0] != 0xD)
-        return false;
-    const std::uint8_t held = st.open.back().held;
-    if (!(held & BuildState::kHadChild) && next[0] == '<' && next[1] == '/')
-        return false;
-    return !(held & (BuildState::kLastText | BuildState::kFirstText));
-}
 
 void onCharacters(void* ctx, const xmlChar* ch, int len)
 {
     BuildState* st = mainState(ctx);
     if (!st || st->open.empty() || (st->d->flags[st->open.back().row] & detail::kHasText))
         return;
-    bool lineBreak = false;
-    for (int i = 0; i < len; ++i) {
-        if (ch[i] != ' ' && ch[i] != '\n' && ch[i] != '\t' && ch[i] != '\r')
-            return markText(*st);
-        lineBreak = lineBreak || ch[i] == '\n' || ch[i] == '\r';
-    }
-    // Blanks taken for layout are not shown when they run across lines; on one line
-    // they are words' space, text like any other.
-    if (!lineBreak || !judgedLayout(*st, ch, len))
+    if (!detail::isLayout(st->ctxt, st->open.back().held, ch, len))
         markText(*st);
 }
 

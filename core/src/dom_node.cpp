@@ -480,6 +480,17 @@ DOMNode DOMNode::previousSibling() const
                                                                            : detail::DocCore::of(*this)->handle(detail::visible(n->prev, false));
 }
 
+DOMNode DOMNode::ownerElement() const
+{
+    xmlNodePtr n = NODE();
+    if (n->type == XML_NAMESPACE_DECL) {
+        void* el = reinterpret_cast<xmlNsPtr>(n)->_private;
+        return el && el != detail::kRetiredDeclaration ? detail::DocCore::of(*this)->handle(static_cast<xmlNodePtr>(el))
+                                                       : DOMNode();
+    }
+    return n->type == XML_ATTRIBUTE_NODE ? detail::DocCore::of(*this)->handle(n->parent) : DOMNode();
+}
+
 DOMNode DOMNode::parentNode() const
 {
     xmlNodePtr n = NODE();

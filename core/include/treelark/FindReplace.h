@@ -5,6 +5,7 @@
 /// making that one undoable step).
 #pragma once
 
+#include "treelark/DocumentIndex.h"
 #include "treelark/dom.h"
 #include "treelark/export.h"
 
@@ -35,6 +36,7 @@ struct FindOptions {
     bool regularExpression = false;
     QString xpath;           ///< "" = the whole document; else only these nodes and what is inside them
     DOMNode branch;          ///< set: only this node and what is inside it
+    qint64 branchRow = -1;   ///< the large form's branch: this row and what is inside it
 };
 
 /// One occurrence: `subject` is the whole name or value it was found in.
@@ -46,6 +48,9 @@ struct FindMatch {
     qsizetype length = 0;
     QString subject;
     QString path;            ///< "/doc/item[2]/@id", "/doc/text()[1]", ...
+    /// In the large form (no node): the row of the element a name or value is of, or of a
+    /// text's or comment's parent; -1 for a comment outside the document element.
+    qint64 row = -1;
 };
 
 /// Why options cannot be used: the message, and where in the pattern (-1 when nowhere).
@@ -68,6 +73,13 @@ TREELARK_CORE_EXPORT FindProblem checkFindOptions(const FindOptions& options);
 /// Every match, in document order (an element's name before its attributes, those before
 /// what is inside it). Matches of nothing (a pattern like "a*") are not matches.
 TREELARK_CORE_EXPORT FindResult findAll(const DOMDocumentPtr& doc, const FindOptions& options);
+
+/// The large document form's findAll(): the matches findAll() gives for the same file
+/// loaded as a document, read from the file as it streams by (memory: the matches and the
+/// open elements), each with its row and no node. Elements an entity brings in are not
+/// rows, so the search ends where one begins, as it ends at a fault in the file. An XPath
+/// needs the document in memory: it is a problem here; a branch is given as `branchRow`.
+TREELARK_CORE_EXPORT FindResult findInFile(const DocumentIndex& index, const FindOptions& options);
 
 /// `subject` with every match replaced; `count` gets how many.
 TREELARK_CORE_EXPORT QString replaceInText(const QString& subject, const FindOptions& options, int* count = nullptr);

@@ -155,6 +155,9 @@ public:
     DOMNode nextSibling() const;
     DOMNode previousSibling() const;
     DOMNode parentNode() const;         ///< nothing at the top and for attributes
+    /// The element an attribute (or namespace declaration) is on; nothing for other nodes
+    /// and for an attribute on no element.
+    DOMNode ownerElement() const;
     DOMDocumentPtr ownerDocument() const;
     bool hasChildNodes() const;
     qint64 childCount() const;
