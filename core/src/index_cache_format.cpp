@@ -90,13 +90,6 @@ qint64 payloadBytes(qint64 rows, qint64 nameCount, qint64 nameBytes, qint64 long
     return pathBytes + encodingBytes + nameCount * 4 + nameBytes + longSpans * qint64(sizeof(LongSpan)) + rows * kRowBytes;
 }
 
-template <typename T, typename F>
-void eachBlock(const BlockColumn<T>& c, F f)
-{
-    for (std::size_t b = 0; b < c.blockCount(); ++b)
-        f(c.block(b), c.blockRows(b) * sizeof(T));
-}
-
 // Applies `f` to every column in the file's order.
 template <typename D, typename F>
 void eachColumn(D& d, F f)
@@ -110,43 +103,66 @@ void eachColumn(D& d, F f)
     f(d.flags);
 }
 
-// Everything a column says is in reach of the others and of the file; bytes no build
-// could give are refused.
-bool columnsHold(const DocumentIndexData& d, QString* why)
-{
-    const std::size_t rows = d.start.size();
-    const std::uint64_t names = d.names.size();
-    const std::uint64_t size = std::uint64_t(d.size);
-    for (std::size_t r = 0; r < rows; ++r) {
-        const std::uint32_t parent = d.parent[r], next = d.next[r], span = d.span[r];
-        // A cached index is of a whole file: every element was closed.
-        // Rows are in document order: a first child right after its parent, a sibling
-        // later under the same parent.
-        const bool firstChild = r + 1 < rows && d.parent[r + 1] == r;
-        const bool ok = (r == 0 ? parent == DocumentIndex::NoRow : parent < r)
-            && (next == DocumentIndex::NoRow || (next > r && next < rows && d.parent[next] == parent))
-            && d.children[r] < rows && (d.children[r] != 0) == firstChild
-            && d.name[r] < names && (d.flags[r] & ~std::uint8_t(7)) == 0 && (d.flags[r] & kClosed)
-            && d.start[r] < size && (span == kLongSpan || d.start[r] + span <= size);
-        if (!ok) {
-            *why = QStringLiteral("row %1 does not hold together").arg(r);
-            return false;
+// Checks each block of rows right after it is read, while it is in the processor's cache:
+// everything a row says is in reach of the other rows and of the file, and the rows are
+// in document order (a first child right after its parent, a sibling later under the
+// same parent). What refers to a later block is checked once that block is in.
+class RowCheck {
+public:
+    explicit RowCheck(const DocumentIndexData& d) : m_d(d), m_rows(d.start.size()) {}
+
+    bool block(std::size_t b)
+    {
+        const DocumentIndexData& d = m_d;
+        const std::uint64_t* start = d.start.block(b);
+        const std::uint32_t *span = d.span.block(b), *parent = d.parent.block(b), *next = d.next.block(b),
+                            *children = d.children.block(b), *name = d.name.block(b);
+        const std::uint8_t* flags = d.flags.block(b);
+        const std::size_t n = d.start.blockRows(b), first = b * BlockColumn<std::uint8_t>::kBlock;
+        const std::uint64_t names = d.names.size(), size = std::uint64_t(d.size);
+        // The previous block's last row, whose first child would be this block's first.
+        bool ok = b == 0 || (d.children[first - 1] != 0) == (parent[0] == first - 1);
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::size_t r = first + i;
+            const bool firstChild = i + 1 < n ? parent[i + 1] == r : (r + 1 < m_rows && children[i] != 0);
+            const std::size_t nx = next[i];
+            bool nextOk = nx == DocumentIndex::NoRow || (nx > r && nx < m_rows);
+            if (nextOk && nx != DocumentIndex::NoRow) {
+                if (nx - first < n)
+                    nextOk = parent[nx - first] == parent[i];
+                else
+                    m_later.push_back({std::uint32_t(nx), parent[i]});
+            }
+            // A kept index is of a whole file: every element was closed.
+            const bool rowOk = (r == 0 ? parent[i] == DocumentIndex::NoRow : parent[i] < r) & nextOk
+                & (children[i] < m_rows) & ((children[i] != 0) == firstChild) & (name[i] < names)
+                & (flags[i] == (flags[i] & 7)) & ((flags[i] & kClosed) != 0) & (start[i] < size)
+                & (span[i] == kLongSpan || start[i] + span[i] <= size);
+            if (!rowOk)
+                return false;
+            m_long += span[i] == kLongSpan;
         }
-        if ((r & 0xFFFFF) == 0)
-            busyTick();
+        return ok;
     }
-    for (const auto& [row, length] : d.longSpans)
-        if (row >= rows || d.span[row] != kLongSpan || d.start[row] + length > size) {
-            *why = QStringLiteral("a long element does not hold together");
-            return false;
-        }
-    for (std::size_t r = 0; r < rows; ++r)
-        if (d.span[r] == kLongSpan && !d.longSpans.count(std::uint32_t(r))) {
-            *why = QStringLiteral("a long element's length is missing");
-            return false;
-        }
-    return true;
-}
+
+    bool whole()
+    {
+        for (const auto& [row, parent] : m_later)
+            if (m_d.parent[row] != parent)
+                return false;
+        for (const auto& [row, length] : m_d.longSpans)
+            if (row >= m_rows || m_d.span[row] != kLongSpan || m_d.start[row] + length > std::uint64_t(m_d.size))
+                return false;
+        // As many long elements as lengths, all for different rows: each has its own.
+        return m_long == m_d.longSpans.size();
+    }
+
+private:
+    const DocumentIndexData& m_d;
+    std::size_t m_rows;
+    std::size_t m_long = 0;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> m_later; // a sibling, the parent it must have
+};
 
 class Reader {
 public:
@@ -243,12 +259,12 @@ bool writeIndexFile(QIODevice* out, const DocumentIndexData& d, const QByteArray
     put(lengths.constData(), std::size_t(lengths.size()));
     put(names.constData(), std::size_t(names.size()));
     put(longSpans.data(), longSpans.size() * sizeof(LongSpan));
-    eachColumn(d, [&](const auto& column) {
-        eachBlock(column, [&](const auto* p, std::size_t n) {
-            put(p, n);
-            busyTick();
-        });
-    });
+    // Block by block, each block's columns together: a reader checks a block's rows as
+    // soon as they are in.
+    for (std::size_t b = 0; b < d.start.blockCount(); ++b) {
+        eachColumn(d, [&](const auto& column) { put(column.block(b), column.blockRows(b) * sizeof(*column.block(b))); });
+        busyTick();
+    }
     h.checksum = sum;
     // The checksum goes in last: a file cut short while written holds none that fits.
     ok = ok && out->seek(offsetof(Header, checksum))
@@ -314,16 +330,8 @@ CacheRead readIndexFile(QFile* in, const CacheIdentity& expected, const std::fun
     std::vector<LongSpan> longSpans(std::size_t(h.longSpanCount));
     bool ok = r.read(lengths.data(), h.nameCount * 4) && r.read(names.data(), names.size())
         && r.read(longSpans.data(), h.longSpanCount * qint64(sizeof(LongSpan)));
-    eachColumn(*d, [&](auto& column) {
-        column.resize(std::size_t(h.rows));
-        for (std::size_t b = 0; ok && b < column.blockCount(); ++b) {
-            ok = !r.cancelled() && r.read(column.block(b), qint64(column.blockRows(b) * sizeof(*column.block(b))));
-        }
-    });
-    if (r.cancelled())
-        return CacheRead::Cancelled;
-    if (!ok || r.sum() != h.checksum) {
-        *why = QStringLiteral("it is damaged");
+    if (!ok) {
+        *why = QStringLiteral("it is cut short");
         return CacheRead::Miss;
     }
     qint64 at = 0;
@@ -343,8 +351,29 @@ CacheRead readIndexFile(QFile* in, const CacheIdentity& expected, const std::fun
     d->doctypeStart = h.doctypeStart;
     d->doctypeEnd = h.doctypeEnd;
     d->edges = QByteArray(reinterpret_cast<const char*>(h.edges), sizeof h.edges);
-    if (at != h.nameBytes || qint64(d->longSpans.size()) != h.longSpanCount || !columnsHold(*d, why))
+    if (at != h.nameBytes || qint64(d->longSpans.size()) != h.longSpanCount) {
+        *why = QStringLiteral("its names do not hold together");
         return CacheRead::Miss;
+    }
+    eachColumn(*d, [&](auto& column) { column.resize(std::size_t(h.rows)); });
+    RowCheck check(*d);
+    bool rowsHold = true;
+    for (std::size_t b = 0; ok && b < d->start.blockCount(); ++b) {
+        if (r.cancelled())
+            return CacheRead::Cancelled;
+        eachColumn(*d, [&](auto& column) {
+            ok = ok && r.read(column.block(b), qint64(column.blockRows(b) * sizeof(*column.block(b))));
+        });
+        rowsHold = rowsHold && ok && check.block(b);
+    }
+    if (!ok || r.sum() != h.checksum) {
+        *why = QStringLiteral("it is damaged");
+        return CacheRead::Miss;
+    }
+    if (!rowsHold || !check.whole()) {
+        *why = QStringLiteral("its rows do not hold together");
+        return CacheRead::Miss;
+    }
     return CacheRead::Loaded;
 }
 

@@ -1,5 +1,6 @@
 // The cache file of a large document index: a header that says which file it was made
-// from and how much follows, then the index's columns as they are in memory.
+// from and how much follows, then the names and the columns, block by block as they are
+// in memory.
 #pragma once
 
 #include "document_index_internal.h"
