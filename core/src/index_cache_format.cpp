@@ -50,7 +50,7 @@ struct Header {
     std::uint32_t pathBytes;
     std::uint32_t encodingBytes;
     std::uint64_t payloadBytes; // everything after the header
-    std::uint64_t checksum;     // of the payload
+    std::uint64_t checksum;     // of the header (this field 0) and the payload
 };
 static_assert(sizeof(Header) == 144, "the header has no padding");
 
@@ -166,9 +166,13 @@ private:
 
 class Reader {
 public:
-    Reader(QFile* in, const DocumentIndex::Progress& progress, const std::atomic<bool>* cancel, qint64 total)
+    Reader(QFile* in, const Header& h, const DocumentIndex::Progress& progress, const std::atomic<bool>* cancel,
+           qint64 total)
         : m_in(in), m_progress(progress), m_cancel(cancel), m_total(total)
     {
+        Header unsummed = h;
+        unsummed.checksum = 0;
+        m_sum = mix(0, &unsummed, sizeof unsummed);
     }
 
     bool read(void* to, qint64 n)
@@ -247,7 +251,7 @@ bool writeIndexFile(QIODevice* out, const DocumentIndexData& d, const QByteArray
                                                 h.encodingBytes));
 
     bool ok = out->write(reinterpret_cast<const char*>(&h), sizeof h) == qint64(sizeof h);
-    std::uint64_t sum = 0;
+    std::uint64_t sum = mix(0, &h, sizeof h);
     auto put = [&](const void* p, std::size_t n) {
         if (!ok || n == 0)
             return;
@@ -306,7 +310,7 @@ CacheRead readIndexFile(QFile* in, const CacheIdentity& expected, const std::fun
         *why = QStringLiteral("it is damaged or cut short");
         return CacheRead::Miss;
     }
-    Reader r(in, progress, cancel, fileBytes);
+    Reader r(in, h, progress, cancel, fileBytes);
     QByteArray path(h.pathBytes, Qt::Uninitialized), encoding(h.encodingBytes, Qt::Uninitialized);
     if (!r.read(path.data(), path.size()) || !r.read(encoding.data(), encoding.size())) {
         *why = QStringLiteral("it is cut short");

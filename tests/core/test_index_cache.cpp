@@ -201,6 +201,15 @@ TEST(IndexCache, ADamagedCacheFileIsRefusedAndReplaced)
         EXPECT_EQ(s.open(path, &index), IndexCache::Source::Built);
         EXPECT_EQ(testsupport::readFile(file), good);
     }
+    // No byte of the header can change unnoticed, the places it keeps included.
+    for (qsizetype at = 0; at < 144; ++at) {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(patched(at, QByteArray(1, char(good[at] ^ 1))));
+        f.close();
+        DocumentIndex index;
+        EXPECT_FALSE(s.cache.load(path, &index)) << at;
+    }
 }
 
 TEST(IndexCache, TheCapRemovesTheFilesUsedLongestAgo)
