@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Generates a configuration document of SIZE_MB and measures the large document form on
-# it: index build, its peak memory and name search next to xmllint --stream --noout.
+# it: index build, its peak memory and name search next to xmllint --stream --noout; then
+# opening it twice, the index built and kept, then read back from the cache folder, and
+# the cache file's size.
 #   run_large_bench.sh [SIZE_MB] [RUNS] [BUILD_DIR]     (defaults: 1024, 3, build/release)
 # The document goes to a scratch folder on the disk of the build folder (TMPDIR is often
 # in memory), removed at the end; it needs SIZE_MB of free space.
@@ -16,3 +18,5 @@ work="$(mktemp -d "$build/large-bench.XXXXXX")"
 trap 'rm -rf "$work"' EXIT
 python3 "$here/gen_config.py" --size-mb "$size" --seed 7 -o "$work/config.xml"
 "$bench" "$work/config.xml" --runs "$runs" --name "${NAME:-Description}"
+echo
+"$build/bench/bench_index_cache" "$work/config.xml" --runs "$runs"

@@ -7,6 +7,7 @@
 #include "SaveCommands.h"
 #include "StatusLine.h"
 #include "treelark/Busy.h"
+#include "treelark/IndexCache.h"
 #include "treelark/Prompts.h"
 
 #include <QApplication>
@@ -165,14 +166,19 @@ std::optional<qint32> LoadController::openLargeDocument(QString& name)
 {
     const QString path = QFileInfo(localPath(name)).absoluteFilePath();
     auto index = std::make_shared<DocumentIndex>();
+    IndexCache cache(m_cacheFolder);
+    IndexCache::Source from = IndexCache::Source::Built;
     clearCancel();
+    // The index kept from an earlier run when it is of the file as it is now (read back
+    // in a second or two, under the same progress and Cancel as a build); else a build,
+    // kept for the next time. Not being able to keep it never fails the open.
     m_progress.run([&] {
         std::atomic<bool> stop{false};
-        index->build(path, [this, &stop](qint64 done, qint64 total) {
+        cache.open(path, index.get(), [this, &stop](qint64 done, qint64 total) {
             if (cancelRequested())
                 stop = true;
             m_progress.progress(done, total);
-        }, &stop);
+        }, &stop, &from);
         return 0;
     });
     if (index->error().cancelled) {
@@ -180,11 +186,15 @@ std::optional<qint32> LoadController::openLargeDocument(QString& name)
                      + QStringLiteral(" was cancelled; the document shown is unchanged."));
         return qint32(DOMError::Cancelled);
     }
-    // A file the index cannot take at all (not UTF-8, say) is read whole when it fits.
+    // A file the index cannot take at all (UTF-16, say) is read whole when it fits.
     if (index->rowCount() == 0 && !tooLargeForTree(QFileInfo(path).size()))
         return std::nullopt;
     m_session.openIndex(index, name);
     showLargeDocument(name);
+    if (from == IndexCache::Source::Cache)
+        m_status.set(m_status.text() + QStringLiteral(", index kept from an earlier opening"));
+    else if (index->error().isNull() && !cache.lastError().isEmpty())
+        m_status.set(m_status.text() + QStringLiteral("; ") + cache.lastError());
     return 0;
 }
 

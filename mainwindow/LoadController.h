@@ -53,6 +53,8 @@ public:
     void nameBoxDrop(const QStringList& paths, bool validate);
 
     void setAlwaysLargeForm(bool always) { m_alwaysLarge = always; }
+    // Where large document indexes are kept between runs ("": the user's cache folder).
+    void setIndexCacheFolder(const QString& folder) { m_cacheFolder = folder; }
     // The documents loaded last, newest first (offered as completions in the name box).
     QStringList recentDocuments() const;
 
@@ -75,6 +77,7 @@ private:
     LoadProgress& m_progress;
     SaveCommands& m_save;
     bool m_alwaysLarge = false;
+    QString m_cacheFolder;
 };
 
 } // namespace treelark

@@ -386,6 +386,7 @@ QString frmMain::documentFile() const { return m_session->documentFile(); }
 bool frmMain::isLargeForm() const { return m_session->largeDocument() != nullptr; }
 const DocumentIndex* frmMain::largeDocument() const { return m_session->largeDocument(); }
 void frmMain::setAlwaysLargeForm(bool always) { m_loader->setAlwaysLargeForm(always); }
+void frmMain::setIndexCacheFolder(const QString& folder) { m_loader->setIndexCacheFolder(folder); }
 QStringList frmMain::recentDocuments() const { return m_loader->recentDocuments(); }
 frmView* frmMain::attributeEditor() const { return m_attributes->attributeEditor(); }
 QList<QAction*> frmMain::popupEntries() const { return m_menu->entries(); }

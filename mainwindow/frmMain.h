@@ -121,6 +121,8 @@ public:
     const DocumentIndex* largeDocument() const;
     /// Open every file in large document form, whatever its size (the --large option).
     void setAlwaysLargeForm(bool always);
+    /// Where large document indexes are kept between runs ("": the user's cache folder).
+    void setIndexCacheFolder(const QString& folder);
     /// The line at fault and a caret under `column` (1-based), as the pane shows them.
     static QString faultExcerpt(const QString& line, qint64 column);
 

@@ -38,6 +38,9 @@ void DocumentIndexData::clear()
     flags.clear();
     longSpans.clear();
     names.clear();
+    encoding.clear();
+    decoding.clear();
+    edges.clear();
     doctypeStart = doctypeEnd = -1;
     error = {};
     lastError.clear();
@@ -79,6 +82,8 @@ struct BuildState {
     bool cancelled = false;
     bool readFailed = false;
     bool encodingChecked = false;
+    detail::DecodedOffsets decoded;
+    QByteArray head, tail; // the file's first and last bytes (see edgesHash)
 
     // What an open element has held so far, for judging its blanks as the DOM does.
     enum : std::uint8_t { kHadChild = detail::kHeldChild, kLastText = detail::kHeldLastText, kFirstText = detail::kHeldFirstText };
@@ -119,9 +124,13 @@ void stopHere(BuildState& st, const QString& reason)
     xmlStopParser(st.ctxt);
 }
 
-qint64 offsetHere(xmlParserCtxtPtr ctxt)
+// Where in the file a place in the main input's buffer is.
+qint64 fileOffset(BuildState& st, const xmlChar* p)
 {
-    return qint64(ctxt->input->consumed) + (ctxt->input->cur - ctxt->input->base);
+    xmlParserInputPtr in = st.ctxt->input;
+    if (in->buf && in->buf->encoder)
+        return st.decoded.fileOffset(in, p);
+    return qint64(in->consumed) + (p - in->base);
 }
 
 BuildState* mainState(void* ctx)
@@ -165,10 +174,17 @@ void onStartElement(void* ctx, const xmlChar* localname, const xmlChar* prefix, 
     xmlParserInputPtr in = ctxt->input;
     if (!st->encodingChecked) {
         st->encodingChecked = true;
-        // Offsets are taken in the parser's UTF-8; they are the file's only when it is UTF-8.
-        if (in->buf && in->buf->encoder)
-            return stopHere(*st, QStringLiteral("The file is in the %1 encoding; only UTF-8 files open as large documents.")
-                                     .arg(QString::fromUtf8(in->buf->encoder->name)));
+        // Offsets are taken in the parser's UTF-8; they map back to the file's only when
+        // every byte of it is one character.
+        if (in->buf && in->buf->encoder) {
+            const QByteArray encoding = QByteArray(in->buf->encoder->name).toUpper();
+            if (!detail::singleByteDecoding(encoding, &st->d->decoding))
+                return stopHere(*st, QStringLiteral("The file is in the %1 encoding; only UTF-8 files and files in "
+                                                    "single-byte encodings (ISO-8859, windows-125x) open as large "
+                                                    "documents.")
+                                         .arg(QString::fromUtf8(encoding)));
+            st->d->encoding = encoding;
+        }
     }
     DocumentIndexData& d = *st->d;
     if (d.rows() >= kMaxRows)
@@ -183,7 +199,7 @@ void onStartElement(void* ctx, const xmlChar* localname, const xmlChar* prefix, 
         return stopHere(*st, QStringLiteral("An element's place in the file could not be found."));
     const Row row = Row(d.rows());
     const Row parent = st->open.empty() ? DocumentIndex::NoRow : st->open.back().row;
-    d.start.push(std::uint64_t(in->consumed) + std::uint64_t(lt - in->base));
+    d.start.push(std::uint64_t(fileOffset(*st, lt)));
     d.span.push(0);
     d.parent.push(parent);
     d.next.push(DocumentIndex::NoRow);
@@ -210,7 +226,7 @@ void onEndElement(void* ctx, const xmlChar*, const xmlChar*, const xmlChar*)
     const Row row = st->open.back().row;
     st->open.pop_back();
     // The parser has just passed the end tag's '>' (or the "/>" of an empty element).
-    const std::uint64_t end = std::uint64_t(offsetHere(st->ctxt));
+    const std::uint64_t end = std::uint64_t(fileOffset(*st, st->ctxt->input->cur));
     const std::uint64_t length = end - d.start[row];
     if (length >= detail::kLongSpan) {
         d.span[row] = detail::kLongSpan;
@@ -277,7 +293,7 @@ void onInternalSubset(void* ctx, const xmlChar* name, const xmlChar* externalId,
     static const char kDoctype[] = "<!DOCTYPE";
     for (const xmlChar* p = in->cur - (sizeof kDoctype - 1); p >= in->base; --p)
         if (memcmp(p, kDoctype, sizeof kDoctype - 1) == 0) {
-            st->d->doctypeStart = qint64(in->consumed) + (p - in->base);
+            st->d->doctypeStart = fileOffset(*st, p);
             return;
         }
 }
@@ -288,7 +304,7 @@ void onExternalSubset(void* ctx, const xmlChar* name, const xmlChar* externalId,
     xmlSAX2ExternalSubset(ctx, name, externalId, systemId);
     BuildState* st = mainState(ctx);
     if (st && st->d->doctypeStart >= 0 && st->ctxt->inputNr == 1)
-        st->d->doctypeEnd = offsetHere(st->ctxt);
+        st->d->doctypeEnd = fileOffset(*st, st->ctxt->input->cur);
 }
 
 void onError(void* ctx, xmlErrorPtr e)
@@ -307,6 +323,19 @@ void onError(void* ctx, xmlErrorPtr e)
 }
 
 int readSome(BuildState* st, char* buffer, int len);
+
+void keepEdges(BuildState& st, ssize_t n)
+{
+    const char* b = st.block.get();
+    if (st.head.size() < detail::kEdgeBytes)
+        st.head.append(b, std::min<qint64>(n, detail::kEdgeBytes - st.head.size()));
+    if (n >= detail::kEdgeBytes) {
+        st.tail = QByteArray(b + n - detail::kEdgeBytes, detail::kEdgeBytes);
+    } else {
+        st.tail.append(b, n);
+        st.tail = st.tail.right(detail::kEdgeBytes);
+    }
+}
 
 // Hands the parser as much as it asks for, as a plain read would: where its input is cut
 // decides how it judges blanks that straddle the cut, and the DOM's load reads that way.
@@ -341,6 +370,7 @@ int readSome(BuildState* st, char* buffer, int len)
         st->blockLen = std::size_t(n);
         st->blockPos = 0;
         st->done += n;
+        keepEdges(*st, n);
         busyTick();
         if (st->progress && *st->progress)
             (*st->progress)(st->done, st->d->size);
@@ -457,6 +487,8 @@ bool DocumentIndex::build(const QString& path, const Progress& progress, const s
     } else if (!st.haveError && d->rows() == 0) {
         d->error = {QStringLiteral("The document holds no element."), 1, 1, false};
     }
+    if (d->error.isNull() && st.done == d->size)
+        d->edges = detail::edgesHash(st.head, st.tail);
     return d->error.isNull();
 }
 
@@ -464,6 +496,10 @@ const DocumentIndexError& DocumentIndex::error() const { return d->error; }
 QString DocumentIndex::lastError() const { return d->lastError; }
 QString DocumentIndex::path() const { return d->path; }
 qint64 DocumentIndex::fileSize() const { return d->size; }
+QString DocumentIndex::encoding() const
+{
+    return d->encoding.isEmpty() ? QStringLiteral("UTF-8") : QString::fromLatin1(d->encoding);
+}
 
 qint64 DocumentIndex::memoryBytes() const
 {

@@ -8,10 +8,13 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <unordered_map>
 #include <vector>
+
+struct _xmlParserInput;
 
 namespace treelark::detail {
 
@@ -35,6 +38,20 @@ public:
     const T& operator[](std::size_t i) const { return m_blocks[i >> kShift][i & (kBlock - 1)]; }
     std::size_t size() const { return m_size; }
     qint64 bytes() const { return qint64(m_blocks.size() * kBlock * sizeof(T)); }
+    // The column as whole blocks, for writing it out and reading it back in one piece
+    // each: resize() leaves what it adds unset, for the caller to fill block by block.
+    void resize(std::size_t n)
+    {
+        clear();
+        for (std::size_t at = 0; at < n; at += kBlock)
+            m_blocks.push_back(std::make_unique_for_overwrite<T[]>(kBlock));
+        m_size = n;
+    }
+    std::size_t blockCount() const { return m_blocks.size(); }
+    T* block(std::size_t b) { return m_blocks[b].get(); }
+    const T* block(std::size_t b) const { return m_blocks[b].get(); }
+    // How many of block b's slots hold rows.
+    std::size_t blockRows(std::size_t b) const { return std::min(kBlock, m_size - b * kBlock); }
     void clear()
     {
         m_blocks.clear();
@@ -72,6 +89,13 @@ struct DocumentIndexData {
     BlockColumn<std::uint8_t> flags;
     std::unordered_map<std::uint32_t, std::uint64_t> longSpans;
     std::vector<QByteArray> names;           // UTF-8, prefix:local as written
+    // Empty for a UTF-8 file. Otherwise the single-byte encoding the file declares, and
+    // what each of its bytes stands for: reads decode what they take from the file.
+    QByteArray encoding;
+    std::vector<char16_t> decoding;
+    // Of the file's first and last bytes as the build read them (see edgesHash); empty
+    // unless the build read the whole file.
+    QByteArray edges;
     // The document type declaration, whose entities a subtree taken out may need.
     qint64 doctypeStart = -1;
     qint64 doctypeEnd = -1;
@@ -82,6 +106,9 @@ struct DocumentIndexData {
     void clear();
     qint64 rows() const { return qint64(start.size()); }
     bool valid(DocumentIndex::Row r) const { return r < start.size(); }
+    // Bytes of the file as UTF-8 (the same bytes for a UTF-8 file).
+    QByteArray utf8(const QByteArray& raw) const;
+    QString text(const QByteArray& raw) const { return QString::fromUtf8(utf8(raw)); }
     std::uint64_t endOf(DocumentIndex::Row r) const
     {
         const std::uint32_t s = span[r];
@@ -90,6 +117,29 @@ struct DocumentIndexData {
 };
 
 bool sameFile(const struct stat& a, const DocumentIndexData& d);
+
+// A file changed in place with its size and time kept back is told apart by its bytes:
+// the first and last kEdgeBytes of it (the whole of a smaller file, twice) are hashed.
+constexpr qint64 kEdgeBytes = qint64(64) << 10;
+QByteArray edgesHash(const QByteArray& head, const QByteArray& tail);
+// What each byte of a single-byte encoding that keeps ASCII stands for (U+FFFD for a
+// byte it leaves undefined); false for any other encoding, which offsets into the
+// parser's UTF-8 could not be mapped back from.
+bool singleByteDecoding(const QByteArray& encoding, std::vector<char16_t>* table);
+
+// Where in the file a place in the parser's buffer is, for a file the parser converts
+// from a single-byte encoding: every byte of the file is one character, so the file's
+// offset is the count of characters (UTF-8 lead bytes) before it. Asked in document
+// order, it counts only the stretch since the last answer while that is still in the
+// buffer; otherwise it counts back from what the converter has taken from the file.
+class DecodedOffsets {
+public:
+    qint64 fileOffset(const ::_xmlParserInput* in, const unsigned char* p);
+
+private:
+    qint64 m_decoded = -1; // the last place answered, in the parser's own count
+    qint64 m_file = 0;
+};
 // Whether the file is still the one indexed; if not, lastError says so.
 bool fileUnchanged(const DocumentIndexData& d);
 

@@ -284,7 +284,7 @@ public:
             if (!readAt(at, take, &bytes))
                 return false;
             const TagParse r = parseStartTag(bytes.constData(), bytes.size(), tag);
-            if (r == TagParse::Done && tag->name == m_d.names[m_d.name[row]])
+            if (r == TagParse::Done && m_d.utf8(tag->name) == m_d.names[m_d.name[row]])
                 return true;
             if (r != TagParse::NeedMore || take == limit || take == kTagCap)
                 break;
@@ -357,10 +357,10 @@ bool DocumentIndex::read(Row row, IndexedElement* out, qsizetype maxTextChars) c
     if (!file.open() || !file.startTag(row, &tag))
         return false;
     *out = IndexedElement();
-    out->name = QString::fromUtf8(tag.name);
+    out->name = d->text(tag.name);
     out->attributes.reserve(qsizetype(tag.attributes.size()));
     for (const RawAttribute& a : tag.attributes)
-        out->attributes.push_back({QString::fromUtf8(a.name), attributeValue(a.value)});
+        out->attributes.push_back({d->text(a.name), attributeValue(d->utf8(a.value))});
     if (!(d->flags[row] & detail::kHasText) || d->children[row] != 0 || !(d->flags[row] & detail::kClosed))
         return true;
     // The text runs from the start tag to the end tag's '<', the last one in the element.
@@ -381,6 +381,7 @@ bool DocumentIndex::read(Row row, IndexedElement* out, qsizetype maxTextChars) c
     QByteArray bytes;
     if (!file.readAt(from, std::min(textEnd - from, budget), &bytes))
         return false;
+    bytes = d->utf8(bytes);
     out->text = QString::fromUtf8(contentText(bytes.constData(), bytes.size(), d->flags[row] & detail::kPreserveSpace));
     out->textTruncated = textEnd - from > budget || out->text.size() > maxTextChars;
     if (out->text.size() > maxTextChars)
@@ -407,7 +408,11 @@ bool DocumentIndex::extract(Row row, QIODevice* out) const
         return false;
     const qint64 at = qint64(d->start[row]);
     const qint64 end = qint64(d->endOf(row));
-    QByteArray head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    // The bytes are copied as the file has them, never converted: a file in a single-byte
+    // encoding gives a document declaring that encoding, so what was not asked for is
+    // not rewritten (and the copy costs no more than for UTF-8).
+    const QByteArray encoding = d->encoding.isEmpty() ? QByteArray("UTF-8") : d->encoding;
+    QByteArray head = "<?xml version=\"1.0\" encoding=\"" + encoding + "\"?>\n";
     QByteArray bytes;
     // The entities the subtree refers to are declared there; the external part is left
     // behind, as it is never read.

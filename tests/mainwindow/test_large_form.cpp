@@ -108,10 +108,23 @@ private slots:
         QVERIFY2(w.txtInfo->toPlainText().contains("Line 3, column"), qPrintable(w.txtInfo->toPlainText()));
 
         // What the index cannot take at all is read whole when it fits.
-        w.txtNodeName->setText(write("latin.xml", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><x n=\"\xe9\"/>"));
+        const QString utf16 = QStringLiteral("<x n=\"\u00e9\"/>");
+        w.txtNodeName->setText(write("utf16.xml", QByteArray("\xFF\xFE", 2)
+                                                       + QByteArray(reinterpret_cast<const char*>(utf16.utf16()),
+                                                                    utf16.size() * 2)));
         w.toolbarClick("load");
         QVERIFY(!w.isLargeForm());
         QCOMPARE(w.document()->documentElement().getAttribute("n"), QString(QChar(0xe9)));
+
+        // A single-byte encoding is indexed; opened again, its index is the one kept.
+        w.setIndexCacheFolder(dir.filePath("cache"));
+        w.txtNodeName->setText(write("latin.xml", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><x n=\"\xe9\"><y/></x>"));
+        for (const bool again : {false, true}) {
+            w.toolbarClick("load");
+            QVERIFY(w.isLargeForm());
+            QCOMPARE(labels(w.TreeView1->model()), QStringList({"/x", "/x/y"}));
+            QCOMPARE(w.statusText().contains("kept from an earlier opening"), again);
+        }
 
         // A branch long enough to be listed in a block of its own.
         w.txtNodeName->setText(write("wide.xml", "<r>" + QByteArray(300000 * 5, 'x').replace("xxxxx", "<i/>\n") + "</r>"));

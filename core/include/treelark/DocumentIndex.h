@@ -11,7 +11,11 @@
 /// A file that stops being well-formed partway keeps the rows read up to the fault;
 /// error() says what and where. Elements the fault left open have no end (isClosed()).
 ///
-/// Only UTF-8 (and so ASCII) files can be indexed: offsets are the file's bytes.
+/// Offsets are the file's bytes, so only files where each character's place in the file
+/// can be told from the parser's UTF-8 are indexed: UTF-8 (and so ASCII) files, and files
+/// declaring a single-byte encoding that keeps ASCII (ISO-8859-x, windows-125x), whose
+/// names, attributes and text reads decode to Unicode.
+/// IndexCache keeps an index between runs.
 /// Elements that an entity's replacement text brings in have no place in the file and
 /// are not rows.
 #pragma once
@@ -32,6 +36,8 @@
 class QIODevice;
 
 namespace treelark {
+
+class IndexCache;
 
 /// Why a build stopped early. Empty reason: it did not.
 struct DocumentIndexError {
@@ -83,6 +89,8 @@ public:
     QString lastError() const;
     QString path() const;
     qint64 fileSize() const;
+    /// "UTF-8", or the single-byte encoding the file declares (as the parser names it).
+    QString encoding() const;
     /// Bytes the index holds in memory.
     qint64 memoryBytes() const;
 
@@ -132,6 +140,7 @@ public:
     bool saveSubtree(Row row, const QString& path) const;
 
 private:
+    friend class IndexCache; // writes and reads the columns as they are
     struct Impl;
     std::unique_ptr<Impl> d;
 };
