@@ -12,7 +12,11 @@ ReplaceOutcome carryOut(DocumentEditor& editor, const ReplacePlan& plan)
     ReplaceOutcome out;
     out.skipped = plan.skipped;
     if (plan.problem.isError()) {
+        out.problem = plan.problem;
         out.error = plan.problem.message;
+        out.cancelled = plan.problem.cancelled;
+        if (out.cancelled)
+            clearCancel();
         return out;
     }
     if (plan.changes.empty())

@@ -18,6 +18,7 @@ struct ReplaceOutcome {
     std::vector<PlannedChange> skipped;   // left out, each with its reason
     QString error;                        // why nothing was changed ("" when all went)
     bool cancelled = false;               // stopped through requestCancel(): nothing changed
+    FindProblem problem;                  // the pattern or the XPath could not be used
     bool changed() const { return matches > 0; }
 };
 

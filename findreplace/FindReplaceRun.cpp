@@ -1,13 +1,17 @@
-// What the buttons do: searching, stepping through the matches, listing them, replacing.
+// What the buttons do: searching (the document in memory, or the large form's file),
+// stepping through the matches, listing them, replacing. Searches and Replace All run
+// through the main window's long-work hook: painted, with progress and Cancel.
 #include "FindReplaceWindow.h"
 
 #include "DocumentSession.h"
+#include "MatchListModel.h"
 #include "ReplaceAll.h"
+#include "treelark/Busy.h"
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QCheckBox>
-#include <QTreeWidget>
+#include <QTreeView>
 
 #include <algorithm>
 
@@ -15,72 +19,85 @@ namespace treelark {
 
 namespace {
 
-constexpr qsizetype kContext = 30; // characters shown either side of a listed match
-
 bool sameMatch(const FindMatch& a, const FindMatch& b)
 {
-    return a.node == b.node && a.place == b.place && a.attributeName == b.attributeName && a.offset == b.offset;
+    return a.node == b.node && a.row == b.row && a.place == b.place && a.attributeName == b.attributeName
+        && a.offset == b.offset && a.path == b.path;
 }
 
-// The match in its text, marked, with a little of the text around it.
-QString marked(const FindMatch& m)
+bool sameSearch(const FindOptions& a, const FindOptions& b)
 {
-    const qsizetype from = qMax<qsizetype>(0, m.offset - kContext);
-    const qsizetype to = qMin(m.subject.size(), m.offset + m.length + kContext);
-    QString out = (from > 0 ? QStringLiteral("\u2026") : QString()) + m.subject.mid(from, m.offset - from)
-        + QStringLiteral("\u00AB") + m.subject.mid(m.offset, m.length) + QStringLiteral("\u00BB")
-        + m.subject.mid(m.offset + m.length, to - m.offset - m.length) + (to < m.subject.size() ? QStringLiteral("\u2026") : QString());
-    out.replace(QLatin1Char('\n'), QChar(0x21B5));
-    return out;
-}
-
-QString where(FindPlace place, const QString& attribute)
-{
-    return attribute.isEmpty() ? findPlaceName(place) : QStringLiteral("%1 (%2)").arg(findPlaceName(place), attribute);
+    return a.findText == b.findText && a.places == b.places && a.matchCase == b.matchCase && a.wholeWord == b.wholeWord
+        && a.regularExpression == b.regularExpression && a.xpath == b.xpath && a.branch == b.branch
+        && a.branchRow == b.branchRow;
 }
 
 } // namespace
 
-bool FindReplaceWindow::search(std::vector<FindMatch>* out)
+void FindReplaceWindow::runLong(const std::function<void()>& work)
 {
-    out->clear();
+    clearCancel();
+    if (m_hooks.runLong)
+        m_hooks.runLong(work);
+    else
+        work();
+}
+
+std::shared_ptr<const std::vector<FindMatch>> FindReplaceWindow::search()
+{
     const FindOptions o = options();
-    if (m_session.largeDocument() || !m_session.document()) {
-        showProblem(QStringLiteral("Find"),
-                    {QStringLiteral("finding needs the document in memory; this one is shown from its index"), -1});
-        return false;
-    }
-    if (branchOnly->isChecked() && o.branch.isNull()) {
+    if (m_found && sameSearch(o, m_foundFor))
+        return m_found;
+    const DocumentIndex* large = m_session.largeDocument();
+    if (!large && !m_session.document())
+        return nullptr;
+    if (branchOnly->isChecked() && o.branch.isNull() && o.branchRow < 0) {
         showProblem(QStringLiteral("Find"), {QStringLiteral("select a node in the tree to search its branch"), -1});
-        return false;
+        return nullptr;
     }
-    FindResult found = findAll(m_session.document(), o);
+    FindResult found;
+    runLong([&] { found = large ? findInFile(*large, o) : findAll(m_session.document(), o); });
+    if (found.problem.cancelled) {
+        if (m_hooks.status)
+            m_hooks.status(QStringLiteral("The search was stopped."));
+        return nullptr;
+    }
     if (found.problem.isError()) {
         const bool pattern = checkFindOptions(o).isError();
         showProblem(pattern ? QStringLiteral("Regular expression") : QStringLiteral("XPath"), found.problem);
-        return false;
+        return nullptr;
     }
     showProblem(QString(), FindProblem());
-    *out = std::move(found.matches);
-    return true;
+    m_found = std::make_shared<const std::vector<FindMatch>>(std::move(found.matches));
+    m_foundFor = o;
+    return m_found;
+}
+
+void FindReplaceWindow::forget()
+{
+    m_found.reset();
 }
 
 void FindReplaceWindow::jumpTo(const FindMatch& match)
 {
+    if (match.node.isNull()) {
+        if (m_hooks.revealRow && match.row >= 0)
+            m_hooks.revealRow(match.row);
+        return;
+    }
     if (!m_hooks.reveal)
         return;
     // the tree shows elements, texts and comments; an attribute is shown on its element
-    DOMNode node = match.node;
-    if (node.nodeType() == NODE_ATTRIBUTE)
-        node = node.selectSingleNode(QStringLiteral(".."));
+    const DOMNode node = match.node.nodeType() == NODE_ATTRIBUTE ? match.node.ownerElement() : match.node;
     m_hooks.reveal(node);
 }
 
 void FindReplaceWindow::step(int direction)
 {
-    std::vector<FindMatch> matches;
-    if (!search(&matches))
+    const auto found = search();
+    if (!found)
         return;
+    const std::vector<FindMatch>& matches = *found;
     if (matches.empty()) {
         m_hasCurrent = false;
         if (m_hooks.status)
@@ -103,47 +120,38 @@ void FindReplaceWindow::step(int direction)
         m_hooks.status(QStringLiteral("Match %1 of %2: %3 at %4")
                            .arg(at + 1)
                            .arg(n)
-                           .arg(where(m_current.place, m_current.attributeName), m_current.path));
+                           .arg(whereText(m_current.place, m_current.attributeName), m_current.path));
 }
 
 void FindReplaceWindow::findAllMatches()
 {
-    results->clear();
-    m_listed.clear();
-    if (!search(&m_listed))
+    resultsModel->clear();
+    const auto found = search();
+    if (!found)
         return;
-    QList<QTreeWidgetItem*> rows;
-    rows.reserve(qsizetype(m_listed.size()));
-    for (size_t i = 0; i < m_listed.size(); ++i) {
-        const FindMatch& m = m_listed[i];
-        auto* row = new QTreeWidgetItem({m.path, where(m.place, m.attributeName), marked(m)});
-        row->setData(0, Qt::UserRole, qulonglong(i));
-        rows << row;
-    }
-    results->addTopLevelItems(rows);
+    resultsModel->showMatches(found);
     if (m_hooks.status)
-        m_hooks.status(m_listed.size() == 1 ? QStringLiteral("1 match.")
-                                             : QStringLiteral("%1 matches.").arg(m_listed.size()));
+        m_hooks.status(found->size() == 1 ? QStringLiteral("1 match.") : QStringLiteral("%1 matches.").arg(found->size()));
 }
 
-void FindReplaceWindow::activated(QTreeWidgetItem* item)
+void FindReplaceWindow::activated(const QModelIndex& index)
 {
-    const QVariant index = item ? item->data(0, Qt::UserRole) : QVariant();
-    if (!index.isValid() || index.toULongLong() >= m_listed.size())
+    const FindMatch* m = index.isValid() ? resultsModel->matchAt(index.row()) : nullptr;
+    if (!m)
         return;
-    const FindMatch& m = m_listed[size_t(index.toULongLong())];
-    jumpTo(m);
-    m_current = m;
+    m_current = *m;
     m_hasCurrent = true;
+    jumpTo(m_current);
 }
 
 void FindReplaceWindow::replaceCurrent()
 {
     if (m_session.isReadOnly() || !m_session.editor())
         return;
-    std::vector<FindMatch> matches;
-    if (!search(&matches))
+    const auto found = search();
+    if (!found)
         return;
+    const std::vector<FindMatch>& matches = *found;
     const auto it = std::find_if(matches.begin(), matches.end(),
                                  [this](const FindMatch& m) { return m_hasCurrent && sameMatch(m, m_current); });
     if (it == matches.end()) {
@@ -163,17 +171,17 @@ void FindReplaceWindow::replaceCurrent()
     report(outcome);
     if (!outcome.changed())
         return;
-    std::vector<FindMatch> after;
-    if (!search(&after) || after.empty()) {
+    const auto after = search();
+    if (!after || after->empty()) {
         m_hasCurrent = false;
         return;
     }
     size_t next = index;
-    for (const FindMatch& m : after)
+    for (const FindMatch& m : *after)
         if (m.node == replaced.node && m.place == replaced.place && m.offset >= replaced.offset
             && m.offset < replaced.offset + put)
             ++next;
-    m_current = after[next % after.size()];
+    m_current = (*after)[next % after->size()];
     m_hasCurrent = true;
     jumpTo(m_current);
 }
@@ -182,11 +190,16 @@ void FindReplaceWindow::replaceEverything()
 {
     if (m_session.isReadOnly() || !m_session.editor())
         return;
-    std::vector<FindMatch> matches;
-    if (!search(&matches)) // shows a fault in the pattern or the XPath before anything changes
-        return;
-    const ReplaceOutcome outcome = replaceAll(*m_session.editor(), options());
+    ReplaceOutcome outcome;
+    const FindOptions o = options();
+    runLong([&] { outcome = replaceAll(*m_session.editor(), o); });
     m_hasCurrent = false;
+    if (outcome.problem.isError() && !outcome.cancelled) {
+        const bool pattern = checkFindOptions(o).isError();
+        showProblem(pattern ? QStringLiteral("Regular expression") : QStringLiteral("XPath"), outcome.problem);
+        return;
+    }
+    showProblem(QString(), FindProblem());
     report(outcome);
 }
 
@@ -206,13 +219,10 @@ void FindReplaceWindow::report(const ReplaceOutcome& outcome)
         text += QStringLiteral("; %1 left out (see the list)").arg(outcome.skipped.size());
     if (m_hooks.status)
         m_hooks.status(text + QLatin1Char('.'));
-    if (outcome.skipped.empty())
-        return;
-    results->clear();
-    m_listed.clear();
-    for (const PlannedChange& c : outcome.skipped)
-        results->addTopLevelItem(new QTreeWidgetItem(
-            {c.path, where(c.place, c.attributeName), QStringLiteral("left out: %1").arg(c.reason)}));
+    if (!outcome.skipped.empty())
+        resultsModel->showLeftOut(outcome.skipped);
+    else if (outcome.changed())
+        resultsModel->clear(); // what it listed is gone or moved
 }
 
 } // namespace treelark

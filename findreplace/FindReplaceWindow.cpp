@@ -2,7 +2,9 @@
 // behind the buttons is in FindReplaceRun.cpp.
 #include "FindReplaceWindow.h"
 
+#include "DocumentEditor.h"
 #include "DocumentSession.h"
+#include "MatchListModel.h"
 
 #include <QCheckBox>
 #include <QFormLayout>
@@ -14,7 +16,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <QVBoxLayout>
 
 #include <iterator>
@@ -30,10 +32,15 @@ FindReplaceWindow::FindReplaceWindow(DocumentSession& session, Hooks hooks, QWid
     followSession();
     connect(&m_session, &DocumentSession::replaced, this, [this] {
         m_hasCurrent = false;
-        m_listed.clear();
-        results->clear();
+        forget();
+        resultsModel->clear();
         followSession();
     });
+    // what was found is kept for Find Next until the document changes
+    if (DocumentEditor* editor = m_session.editor()) {
+        connect(editor, &DocumentEditor::changed, this, [this] { forget(); });
+        connect(editor, &DocumentEditor::historyChanged, this, [this] { forget(); });
+    }
 }
 
 void FindReplaceWindow::build()
@@ -103,13 +110,15 @@ void FindReplaceWindow::build()
     connect(replaceButton, &QPushButton::clicked, this, [this] { replaceCurrent(); });
     connect(replaceAllButton, &QPushButton::clicked, this, [this] { replaceEverything(); });
 
-    results = new QTreeWidget(this);
-    results->setColumnCount(3);
-    results->setHeaderLabels({QStringLiteral("Path"), QStringLiteral("Where"), QStringLiteral("Text")});
+    results = new QTreeView(this);
+    resultsModel = new MatchListModel(results);
+    results->setModel(resultsModel);
     results->setRootIsDecorated(false);
     results->setUniformRowHeights(true);
+    results->setAllColumnsShowFocus(true);
     results->header()->setStretchLastSection(true);
-    connect(results, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) { activated(item); });
+    results->header()->resizeSection(0, 260);
+    connect(results, &QTreeView::doubleClicked, this, [this](const QModelIndex& index) { activated(index); });
     results->installEventFilter(this);
 
     auto* left = new QVBoxLayout;
@@ -147,8 +156,8 @@ bool FindReplaceWindow::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == results && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();
-        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && results->currentItem()) {
-            activated(results->currentItem());
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && results->currentIndex().isValid()) {
+            activated(results->currentIndex());
             return true;
         }
     }
@@ -163,6 +172,10 @@ void FindReplaceWindow::followSession()
         b->setToolTip(readOnly ? m_session.readOnlyTip() : QString());
     }
     replaceBox->setEnabled(!readOnly);
+    const bool large = m_session.largeDocument() != nullptr;
+    xpathBox->setEnabled(!large);
+    xpathBox->setToolTip(large ? QStringLiteral("An XPath needs the document in memory; this one is shown from its index.")
+                               : QString());
 }
 
 void FindReplaceWindow::present()
@@ -187,8 +200,12 @@ FindOptions FindReplaceWindow::options() const
     o.wholeWord = wholeWord->isChecked();
     o.regularExpression = regularExpression->isChecked();
     o.xpath = xpathBox->text();
-    if (branchOnly->isChecked() && m_hooks.selected)
+    if (branchOnly->isChecked() && m_session.largeDocument()) {
+        if (m_hooks.selectedRow)
+            o.branchRow = m_hooks.selectedRow();
+    } else if (branchOnly->isChecked() && m_hooks.selected) {
         o.branch = m_hooks.selected();
+    }
     return o;
 }
 

@@ -10,17 +10,20 @@
 #include <QDialog>
 
 #include <functional>
+#include <memory>
+#include <vector>
 
 class QCheckBox;
 class QLabel;
 class QLineEdit;
+class QModelIndex;
 class QPushButton;
-class QTreeWidget;
-class QTreeWidgetItem;
+class QTreeView;
 
 namespace treelark {
 
 class DocumentSession;
+class MatchListModel;
 struct ReplaceOutcome;
 
 class FindReplaceWindow : public QDialog {
@@ -30,6 +33,11 @@ public:
         std::function<void(const DOMNode&)> reveal;  // select the node in the tree
         std::function<void(const QString&)> status;  // the main window's status line
         std::function<DOMNode()> selected;           // the node selected in the tree
+        // The large form: select a row, and the row selected (-1 for none).
+        std::function<void(qint64)> revealRow;
+        std::function<qint64()> selectedRow;
+        // Runs long work with the window painted, progress shown and Cancel offered.
+        std::function<void(const std::function<void()>&)> runLong;
     };
     FindReplaceWindow(DocumentSession& session, Hooks hooks, QWidget* parent = nullptr);
 
@@ -61,7 +69,8 @@ public:
     QPushButton* replaceButton = nullptr;
     QPushButton* replaceAllButton = nullptr;
     QLabel* problemLabel = nullptr;
-    QTreeWidget* results = nullptr;
+    QTreeView* results = nullptr;
+    MatchListModel* resultsModel = nullptr;
 
 protected:
     // Enter on a listed match goes to it (and is not taken as the default button's).
@@ -70,19 +79,23 @@ protected:
 private:
     void build();
     void followSession();
-    // The matches now, or none with the fault shown; false when the search cannot run.
-    bool search(std::vector<FindMatch>* out);
+    // The matches now (kept until the document or the search changes), or nullptr with
+    // the fault shown when the search cannot run.
+    std::shared_ptr<const std::vector<FindMatch>> search();
+    void forget();
+    void runLong(const std::function<void()>& work);
     void step(int direction);
     void showProblem(const QString& what, const FindProblem& problem);
     void checkPattern();
     void jumpTo(const FindMatch& match);
     // The outcome on the status line; what was left out in the results list.
     void report(const ReplaceOutcome& outcome);
-    void activated(QTreeWidgetItem* item);
+    void activated(const QModelIndex& index);
 
     DocumentSession& m_session;
     Hooks m_hooks;
-    std::vector<FindMatch> m_listed;  // what the results list shows, by row
+    std::shared_ptr<const std::vector<FindMatch>> m_found; // the last search's matches
+    FindOptions m_foundFor;
     FindMatch m_current;              // the match Find Next / Previous last went to
     bool m_hasCurrent = false;
 };

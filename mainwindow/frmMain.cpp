@@ -219,20 +219,7 @@ void frmMain::installKeys()
     addAction(find);
     auto* findReplace = new QAction(this);
     findReplace->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
-    connect(findReplace, &QAction::triggered, this, [this] {
-        if (!m_findReplace) {
-            FindReplaceWindow::Hooks hooks;
-            // a text or comment the tree does not list is shown by its element
-            hooks.reveal = [this](const DOMNode& n) {
-                if (!m_tree->reveal(TreeRow(n)) && n.parentNode())
-                    m_tree->reveal(TreeRow(n.parentNode()));
-            };
-            hooks.status = [this](const QString& text) { SetMsg(text); };
-            hooks.selected = [this] { return selectedItem() ? selectedItem()->tag : DOMNode(); };
-            m_findReplace = new FindReplaceWindow(*m_session, std::move(hooks), this);
-        }
-        m_findReplace->present();
-    });
+    connect(findReplace, &QAction::triggered, this, &frmMain::openFindReplace);
     addAction(findReplace);
     // Closing goes through the close prompt like the window's frame.
     auto* quit = new QAction(this);

@@ -153,6 +153,8 @@ private:
     void windowLoad(const QString& commandLine);
     void startLoadOnceExposed(int tries);
     void SetValidation();
+    // Ctrl+H: the Find and Replace window, made on first use with its hooks into this one.
+    void openFindReplace();
 
     DocumentSession* m_session = nullptr;
     DocumentTreeModel* m_model = nullptr;
