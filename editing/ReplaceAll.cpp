@@ -47,7 +47,10 @@ ReplaceOutcome replaceAll(DocumentEditor& editor, const FindOptions& options)
 {
     if (!editor.document())
         return ReplaceOutcome();
-    return carryOut(editor, planReplaceAll(editor.document(), options));
+    ReplacePlan plan = planReplaceAll(editor.document(), options);
+    ReplaceOutcome out = carryOut(editor, plan);
+    releaseWhileBusy(plan.changes);
+    return out;
 }
 
 ReplaceOutcome replaceOne(DocumentEditor& editor, const FindMatch& match, const FindOptions& options)

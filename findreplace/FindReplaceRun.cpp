@@ -68,14 +68,15 @@ std::shared_ptr<const std::vector<FindMatch>> FindReplaceWindow::search()
         return nullptr;
     }
     showProblem(QString(), FindProblem());
-    m_found = std::make_shared<const std::vector<FindMatch>>(std::move(found.matches));
+    forget();
+    m_found = std::make_shared<std::vector<FindMatch>>(std::move(found.matches));
     m_foundFor = o;
     return m_found;
 }
 
 void FindReplaceWindow::forget()
 {
-    m_found.reset();
+    MatchListModel::letGo(m_found);
 }
 
 void FindReplaceWindow::jumpTo(const FindMatch& match)

@@ -1,5 +1,7 @@
 #include "MatchListModel.h"
 
+#include "treelark/Busy.h"
+
 namespace treelark {
 
 namespace {
@@ -24,20 +26,38 @@ QString markedText(const FindMatch& m)
     return out;
 }
 
-void MatchListModel::showMatches(std::shared_ptr<const std::vector<FindMatch>> matches)
+void MatchListModel::letGo(std::shared_ptr<const std::vector<FindMatch>>& matches)
+{
+    // Lists are made by the window as plain vectors and only shown as const, so the last
+    // holder may empty one.
+    if (matches && matches.use_count() == 1)
+        releaseWhileBusy(const_cast<std::vector<FindMatch>&>(*matches));
+    matches.reset();
+}
+
+// The old lists are freed after the view has the new ones: freeing ticks, and a view
+// painted meanwhile must see a model that is whole.
+template <class Change> void MatchListModel::change(Change&& change)
 {
     beginResetModel();
-    m_matches = std::move(matches);
+    std::shared_ptr<const std::vector<FindMatch>> oldMatches = std::move(m_matches);
+    std::vector<PlannedChange> oldLeftOut = std::move(m_leftOut);
+    m_matches.reset();
     m_leftOut.clear();
+    change();
     endResetModel();
+    letGo(oldMatches);
+    releaseWhileBusy(oldLeftOut);
+}
+
+void MatchListModel::showMatches(std::shared_ptr<const std::vector<FindMatch>> matches)
+{
+    change([&] { m_matches = std::move(matches); });
 }
 
 void MatchListModel::showLeftOut(std::vector<PlannedChange> leftOut)
 {
-    beginResetModel();
-    m_matches.reset();
-    m_leftOut = std::move(leftOut);
-    endResetModel();
+    change([&] { m_leftOut = std::move(leftOut); });
 }
 
 void MatchListModel::clear() { showLeftOut({}); }

@@ -20,6 +20,8 @@ public:
     void showMatches(std::shared_ptr<const std::vector<FindMatch>> matches);
     void showLeftOut(std::vector<PlannedChange> leftOut);
     void clear();
+    // A list of a hundred thousand matches takes a while to free: a little at a time.
+    static void letGo(std::shared_ptr<const std::vector<FindMatch>>& matches);
     // The match a row lists; nullptr for a row of something left out.
     const FindMatch* matchAt(int row) const;
 
@@ -29,6 +31,8 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
 private:
+    template <class Change> void change(Change&& change);
+
     std::shared_ptr<const std::vector<FindMatch>> m_matches;
     std::vector<PlannedChange> m_leftOut;
 };

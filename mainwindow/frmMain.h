@@ -109,6 +109,8 @@ public:
     ApXmlMgr* xmlMgr() const;
     DOMDocumentPtr document() const;
     DocumentEditor* editor() const;
+    // The Find and Replace window, opened as Ctrl+H opens it.
+    FindReplaceWindow* findReplace();
     DocumentTreeModel* treeModel() const { return m_model; }
     QString currentUrl() const;
     QString loadedFile() const;

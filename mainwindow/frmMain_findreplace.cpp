@@ -40,4 +40,10 @@ void frmMain::openFindReplace()
     m_findReplace->present();
 }
 
+FindReplaceWindow* frmMain::findReplace()
+{
+    openFindReplace();
+    return m_findReplace;
+}
+
 } // namespace treelark

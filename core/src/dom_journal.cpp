@@ -368,19 +368,30 @@ DOMChangeSet::~DOMChangeSet()
     // are its own; while off every element they go with the tree, never before.
     std::unordered_set<xmlNsPtr> onChains, mentioned;
     std::unordered_set<xmlNodePtr> owners;
-    for (const detail::Note& note : j.notes)
+    // A step over a whole document (a Replace All dropped from the history) has hundreds
+    // of thousands of notes to free: the window stays painted meanwhile.
+    qint64 done = 0;
+    for (const detail::Note& note : j.notes) {
+        if ((++done & 0x3FFF) == 0)
+            busyTick();
         if (note.kind == detail::Note::NsDefs) {
             owners.insert(note.node);
             mentioned.insert(note.defs.begin(), note.defs.end());
         }
+    }
     for (xmlNodePtr el : owners)
         for (xmlNsPtr ns = el->nsDef; ns; ns = ns->next) {
             onChains.insert(ns);
             mentioned.insert(ns);
         }
-    for (detail::Note& note : j.notes)
+    while (!j.notes.empty()) {
+        detail::Note& note = j.notes.back();
         if (note.kind == detail::Note::AttrValue && note.list)
             xmlFreeNodeList(note.list);
+        j.notes.pop_back();
+        if ((++done & 0x3FFF) == 0)
+            busyTick();
+    }
     for (xmlNsPtr ns : mentioned)
         if (!onChains.count(ns)
             && std::find(j.core->retiredNs.begin(), j.core->retiredNs.end(), ns) == j.core->retiredNs.end()) {
@@ -391,9 +402,14 @@ DOMChangeSet::~DOMChangeSet()
     // Releasing the held nodes frees those out of the tree; that is not a change to record.
     detail::Journal* active = detail::tJournal;
     detail::tJournal = nullptr;
-    d->parents.clear();
-    d->nodes.clear();
-    j.held.clear();
+    releaseWhileBusy(d->parents);
+    releaseWhileBusy(d->nodes);
+    releaseWhileBusy(j.held);
+    for (qint64 left = qint64(j.heldSet.size()); left > 0; --left) {
+        j.heldSet.erase(j.heldSet.begin());
+        if ((left & 0x3FF) == 0)
+            busyTick();
+    }
     detail::tJournal = active;
 }
 
@@ -531,7 +547,7 @@ std::unique_ptr<DOMChangeSet> DOMDocument::endChanges()
     std::unordered_set<xmlNodePtr> parents, nodes;
     qint64 done = 0;
     for (const detail::Note& note : j->notes) {
-        if ((++done & 0xFFFF) == 0)
+        if ((++done & 0x3FFF) == 0)
             busyTick();
         xmlNodePtr n = note.node;
         if (!n)

@@ -8,6 +8,7 @@
 #include "treelark/export.h"
 
 #include <functional>
+#include <vector>
 
 namespace treelark {
 
@@ -20,5 +21,17 @@ TREELARK_CORE_EXPORT void busyTick();
 TREELARK_CORE_EXPORT void requestCancel();
 TREELARK_CORE_EXPORT bool cancelRequested();
 TREELARK_CORE_EXPORT void clearCancel();
+
+/// Frees a big list a little at a time, ticking as it goes: a hundred thousand entries
+/// holding strings and node handles take long enough to free to hold a window still.
+template <class T> void releaseWhileBusy(std::vector<T>& items)
+{
+    for (size_t left = items.size(); left > 0; --left) {
+        items.pop_back();
+        if ((left & 0x3FF) == 0)
+            busyTick();
+    }
+    std::vector<T>().swap(items);
+}
 
 } ///< namespace treelark
