@@ -1,10 +1,10 @@
 // "Apply to child nodes" with "Add " on the document element of a large document (about a
 // million elements in the generated 100 MB document), as the edit dialog runs it: one
-// step of the edit layer over the walk, the window kept painted by the busy hook. Timed
-// against xmllint --noout on the same file in the same run (target: at most 2x), with the
-// window's longest freeze (target: under 1 s).
+// step of the edit layer over the walk, the window kept painted by the busy hook. Each run
+// is timed against xmllint --noout on the same file just before it (target: at most 1.5x
+// in every run), with the window's longest freeze (target: under 0.1 s), then undone.
 //
-//   bench_apply FILE
+//   bench_apply FILE [RUNS]
 #include "AttributeWalks.h"
 #include "frmMain.h"
 #include "ScriptedPrompts.h"
@@ -23,16 +23,12 @@ int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     if (argc < 2) {
-        std::fprintf(stderr, "usage: bench_apply FILE\n");
+        std::fprintf(stderr, "usage: bench_apply FILE [RUNS]\n");
         return 2;
     }
     const QString file = QString::fromLocal8Bit(argv[1]);
+    const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
     setPrompts(std::make_shared<ScriptedPrompts>());
-
-    QElapsedTimer t;
-    t.start();
-    QProcess::execute(QStringLiteral("xmllint"), {QStringLiteral("--noout"), QStringLiteral("--huge"), file});
-    const double lint = t.nsecsElapsed() / 1e9;
 
     frmMain w(file);
     w.show();
@@ -42,30 +38,40 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "%s did not load\n", argv[1]);
         return 2;
     }
-    double longest = 0;
-    QElapsedTimer sinceTick;
-    QTimer ticker;
-    ticker.setInterval(10);
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
+    bool allMet = true;
+    for (int r = 1; r <= runs; ++r) {
+        QElapsedTimer t;
+        t.start();
+        QProcess::execute(QStringLiteral("xmllint"), {QStringLiteral("--noout"), QStringLiteral("--huge"), file});
+        const double lint = t.nsecsElapsed() / 1e9;
+
+        double longest = 0;
+        QElapsedTimer sinceTick;
+        QTimer ticker;
+        ticker.setInterval(5);
+        QObject::connect(&ticker, &QTimer::timeout, [&] {
+            longest = std::max(longest, sinceTick.nsecsElapsed() / 1e9);
+            sinceTick.restart();
+        });
+        t.restart();
+        sinceTick.start();
+        ticker.start();
+        w.editor()->performWhole(QStringLiteral("Apply Checked"),
+                                 [&] { ApplyToChildNodes(root, QStringLiteral("Checked"), QStringLiteral("1"), true); });
+        const double apply = t.nsecsElapsed() / 1e9;
+        app.processEvents(); // the window's own follow-up to the change holds it too
         longest = std::max(longest, sinceTick.nsecsElapsed() / 1e9);
-        sinceTick.restart();
-    });
-    t.restart();
-    sinceTick.start();
-    ticker.start();
-    w.editor()->performWhole(QStringLiteral("Apply Checked"),
-                             [&] { ApplyToChildNodes(root, QStringLiteral("Checked"), QStringLiteral("1"), true); });
-    longest = std::max(longest, sinceTick.nsecsElapsed() / 1e9);
-    ticker.stop();
-    const double apply = t.nsecsElapsed() / 1e9;
-    const bool done = root.lastChild().getAttribute(QStringLiteral("Checked")) == QLatin1String("1");
-    std::printf("apply to child nodes, with Add  %8.3f s   | xmllint --noout %8.3f s   | ratio %.2f (target <= 2)\n",
-                apply, lint, apply / lint);
-    std::printf("longest freeze                  %8.3f s   | (target < 1 s)\n", longest);
-    t.restart();
-    w.editor()->undo();
-    std::printf("undo it                         %8.3f s\n", t.nsecsElapsed() / 1e9);
-    if (!done)
-        std::printf("the attribute did not reach the last child\n");
-    return done && apply <= 2 * lint && longest < 1 ? 0 : 1;
+        ticker.stop();
+        const bool done = root.lastChild().getAttribute(QStringLiteral("Checked")) == QLatin1String("1");
+        t.restart();
+        w.editor()->undo();
+        const double undo = t.nsecsElapsed() / 1e9;
+        const bool met = done && apply <= 1.5 * lint && longest < 0.1;
+        allMet = allMet && met;
+        std::printf("run %d: apply to child nodes, with Add %7.3f s | xmllint --noout %7.3f s | ratio %.2f (target <= 1.5)"
+                    " | longest freeze %.3f s (target < 0.1) | undo %.3f s%s\n",
+                    r, apply, lint, apply / lint, longest, undo,
+                    done ? "" : " | the attribute did not reach the last child");
+    }
+    return allMet ? 0 : 1;
 }

@@ -25,9 +25,11 @@ class QUndoStack;
 namespace treelark {
 
 // What one change, undo or redo did, for views that show the document.
+// Told while the step is made, undone or redone, and valid only then: the lists are the
+// step's own (a change over a whole document names a million nodes, too many to copy).
 struct DocumentChange {
-    std::vector<DOMNode> parents; // nodes whose children changed
-    std::vector<DOMNode> nodes;   // nodes whose attributes, name or value changed
+    const std::vector<DOMNode>& parents; // nodes whose children changed
+    const std::vector<DOMNode>& nodes;   // nodes whose attributes, name or value changed
     // A node the tree shows last among its siblings whatever its place in the document
     // (a node moved by a tree drag, a branch the layer builder wrote), until the tree is
     // built again.

@@ -208,7 +208,7 @@ void FindReplaceWindow::report(const ReplaceOutcome& outcome)
 {
     QString text;
     if (!outcome.error.isEmpty())
-        text = outcome.cancelled ? QStringLiteral("Replacing was stopped; the document is as it was.")
+        text = outcome.cancelled ? QStringLiteral("Replacing was stopped; the document is as it was")
                                  : QStringLiteral("Nothing was replaced: %1").arg(outcome.error);
     else
         text = QStringLiteral("%1 replacement%2 in %3 node%4")

@@ -117,7 +117,8 @@ void FindReplaceWindow::build()
     results->setUniformRowHeights(true);
     results->setAllColumnsShowFocus(true);
     results->header()->setStretchLastSection(true);
-    results->header()->resizeSection(0, 260);
+    results->header()->resizeSection(0, 230);
+    results->header()->resizeSection(1, 160); // "attribute value (name)" without eliding
     connect(results, &QTreeView::doubleClicked, this, [this](const QModelIndex& index) { activated(index); });
     results->installEventFilter(this);
 

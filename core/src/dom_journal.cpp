@@ -2,6 +2,7 @@
 // changed, as it was before the step; replaying a note swaps that piece with what the tree
 // holds now, so the same note serves undo and redo as long as they alternate.
 #include "dom_internal.h"
+#include "pointer_set.h"
 #include "treelark/Busy.h"
 
 #include <algorithm>
@@ -36,14 +37,14 @@ struct Journal {
     std::shared_ptr<DocCore> core;
     std::deque<Note> notes; // never moved as it grows: a step can hold millions
     std::vector<DOMNode> held;                 // every node a note names stays alive
-    std::unordered_set<xmlNodePtr> heldSet;
+    PointerSet<xmlNode> heldSet;
     bool modifiedBefore = false, modifiedAfter = false;
     bool prologBefore = false, prologAfter = false;
     bool undone = false;
 
     void hold(xmlNodePtr n)
     {
-        if (!n || !heldSet.insert(n).second)
+        if (!n || !heldSet.insert(n))
             return;
         held.push_back(core->handle(n));
         // A node made during the changes and never placed goes when the set does.
@@ -324,7 +325,7 @@ bool namedByChangeSet(xmlNodePtr n)
         return false;
     auto named = [core](xmlNodePtr m) {
         for (const Journal* j : core->journals)
-            if (j->heldSet.count(m))
+            if (j->heldSet.contains(m))
                 return true;
         return false;
     };
@@ -405,11 +406,7 @@ DOMChangeSet::~DOMChangeSet()
     releaseWhileBusy(d->parents);
     releaseWhileBusy(d->nodes);
     releaseWhileBusy(j.held);
-    for (qint64 left = qint64(j.heldSet.size()); left > 0; --left) {
-        j.heldSet.erase(j.heldSet.begin());
-        if ((left & 0x3FF) == 0)
-            busyTick();
-    }
+    j.heldSet.clear();
     detail::tJournal = active;
 }
 
@@ -544,25 +541,25 @@ std::unique_ptr<DOMChangeSet> DOMDocument::endChanges()
     j->modifiedAfter = j->core->modified;
     j->prologAfter = j->core->prologChanged;
     // What views have to look at again, each node once.
-    std::unordered_set<xmlNodePtr> parents, nodes;
+    detail::PointerSet<xmlNode> parents, nodes;
     qint64 done = 0;
     for (const detail::Note& note : j->notes) {
-        if ((++done & 0x3FFF) == 0)
+        if ((++done & 0xFFF) == 0)
             busyTick();
         xmlNodePtr n = note.node;
         if (!n)
             continue;
         if (note.kind == detail::Note::Link) {
-            if (detail::shown(n) && parents.insert(note.parent).second)
+            if (detail::shown(n) && parents.insert(note.parent))
                 set->d->parents.push_back(j->core->handle(note.parent));
-            else if (n->type == XML_ATTRIBUTE_NODE && nodes.insert(note.parent).second)
+            else if (n->type == XML_ATTRIBUTE_NODE && nodes.insert(note.parent))
                 set->d->nodes.push_back(j->core->handle(note.parent));
             continue;
         }
         if (note.kind == detail::Note::Marks || note.kind == detail::Note::Ns)
             continue;
         xmlNodePtr owner = n->type == XML_ATTRIBUTE_NODE ? n->parent : n;
-        if (owner && detail::shown(owner) && nodes.insert(owner).second)
+        if (owner && detail::shown(owner) && nodes.insert(owner))
             set->d->nodes.push_back(j->core->handle(owner));
     }
     set->d->journal = std::move(j);
