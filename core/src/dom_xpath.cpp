@@ -7,8 +7,10 @@
 // epilog comments included, the DOCTYPE excluded). The list is walked lazily, so
 // counting a huge document this way allocates nothing per node.
 #include "dom_internal.h"
+#include "treelark/Busy.h"
 
 #include <libxml/xpathInternals.h>
+#include <libxml/tree.h>
 
 namespace treelark {
 
@@ -52,6 +54,27 @@ std::vector<xmlNsPtr> prefixesInScope(xmlNodePtr n)
     return out;
 }
 
+// "//Name" asked on the document, the name box's everyday search, is answered by a walk
+// of our own: the elements libxml2 would select (in no namespace, with that local name),
+// in the same order, but a walk can keep the window painted on a document of millions of
+// nodes, and libxml2's evaluation cannot.
+bool selectByName(xmlNodePtr doc, const QString& expression, std::vector<xmlNodePtr>& out)
+{
+    if (doc->type != XML_DOCUMENT_NODE || !expression.startsWith(QLatin1String("//")))
+        return false;
+    const QByteArray name = expression.mid(2).toUtf8();
+    if (name.isEmpty() || xmlValidateNCName(reinterpret_cast<const xmlChar*>(name.constData()), 0) != 0)
+        return false;
+    qint64 seen = 0;
+    for (xmlNodePtr c = detail::nextInSubtree(doc, doc); c; c = detail::nextInSubtree(c, doc)) {
+        if ((++seen & 0x3FFF) == 0)
+            busyTick();
+        if (c->type == XML_ELEMENT_NODE && !c->ns && name == reinterpret_cast<const char*>(c->name))
+            out.push_back(c);
+    }
+    return true;
+}
+
 } // namespace
 
 DOMNodeList DOMNode::selectNodes(const QString& expression) const
@@ -64,6 +87,8 @@ DOMNodeList DOMNode::selectNodes(const QString& expression) const
     const QString trimmed = expression.trimmed();
     if (trimmed == QLatin1String("//"))
         return DOMNodeList(detail::makeWalk(detail::DocCore::shared(*this), n, QByteArray()));
+    if (std::vector<xmlNodePtr> named; selectByName(n, trimmed, named))
+        return DOMNodeList(detail::makeSnapshot(detail::DocCore::shared(*this), std::move(named)));
 
     xmlXPathContextPtr ctx = detail::DocCore::of(*this)->xpathContext();
     if (!ctx)

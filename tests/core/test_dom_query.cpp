@@ -42,6 +42,26 @@ TEST(DomQuery, LocationPathsAsUsedByTheProgram)
     EXPECT_EQ(r.selectNodes("//a[@n='2']").item(0).getAttribute("n"), "2");
 }
 
+// "//name" on the document is answered by a walk of its own; it must select exactly what
+// libxml2's evaluation of the same path written another way selects.
+TEST(DomQuery, NameSearchesSelectWhatTheFullEvaluationSelects)
+{
+    DOMDocumentPtr doc = testsupport::parsed(
+        "<!DOCTYPE r [<!ENTITY e '<x n=\"ent\"/>'>]>"
+        "<r xmlns:p='urn:p'><x n='1'><x n='2'/></x><p:x n='p'/><y xmlns='urn:d'><x n='d'/></y>"
+        "<!--<x/>--><z>&e;<x n='3'>x</x></z><div n='op'/><and/><x n='4'/></r>");
+    for (const char* name : {"x", "div", "and", "y", "nothing"}) {
+        const DOMNodeList walked = doc->selectNodes(QStringLiteral("//%1").arg(QLatin1String(name)));
+        const DOMNodeList evaluated = doc->selectNodes(QStringLiteral("/descendant::%1").arg(QLatin1String(name)));
+        ASSERT_EQ(walked.length(), evaluated.length()) << name;
+        for (qint64 i = 0; i < walked.length(); ++i)
+            EXPECT_TRUE(walked.item(i) == evaluated.item(i)) << name << " at " << i;
+    }
+    // neither p:x nor the x in urn:d
+    const QStringList ns = {doc->selectNodes("//x").item(1).getAttribute("n"), doc->selectNodes("//x").item(2).getAttribute("n")};
+    EXPECT_EQ(ns, QStringList({"2", "ent"}));
+}
+
 TEST(DomQuery, RejectedSelectionsRaise)
 {
     DOMDocumentPtr doc = sample();
