@@ -161,8 +161,11 @@ int main(int argc, char** argv)
     });
     script->queueSave(tmp.filePath(QStringLiteral("saved.xml")));
     command("save", lint, [&] { w.SaveDocument(); });
-    command("undo the paste", lint, [&] { w.toolbarClick(QStringLiteral("undo")); });
-    command("undo the delete", lint, [&] { w.toolbarClick(QStringLiteral("undo")); });
+    // as far back as the history's memory budget keeps steps
+    for (int i = 0; i < 3 && w.editor()->canUndo(); ++i) {
+        const QByteArray name = ("undo \"" + w.editor()->undoText() + "\"").toUtf8();
+        command(name.constData(), lint, [&] { w.toolbarClick(QStringLiteral("undo")); });
+    }
     std::printf("%s\n", g_allMet ? "every command kept the window answering (freezes under 0.1 s)"
                                  : "some command held the window 0.1 s or more");
     return g_allMet ? 0 : 1;

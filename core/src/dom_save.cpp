@@ -10,6 +10,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <chrono>
+#include <future>
 #include <optional>
 #include <QSaveFile>
 
@@ -352,6 +354,19 @@ QByteArray DOMDocument::saveToBytes() const
 
 namespace {
 
+// Putting a hundred megabytes on the disk takes a tenth of a second or more, in one call
+// that cannot tick: it runs on a helper thread while the caller's window stays painted,
+// and the commit's own sync then finds little left to do.
+void syncWhileBusy(QSaveFile& file)
+{
+    if (!file.flush())
+        return; // the commit reports it
+    const int fd = file.handle();
+    auto synced = std::async(std::launch::async, [fd] { ::fdatasync(fd); });
+    while (synced.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready)
+        busyTick();
+}
+
 bool sameFile(const QString& a, const QString& b)
 {
     if (a.isEmpty() || b.isEmpty())
@@ -396,6 +411,7 @@ void DOMDocument::save(const QString& path) const
                 continue;
             cannot(why);
         }
+        syncWhileBusy(file);
         if (!file.commit())
             cannot(file.errorString());
         if (sameFile(m_core->diskPath, path)) {

@@ -269,10 +269,19 @@ QByteArray readSource(const DocCore& core)
     QFile in(core.sourcePath);
     if (!in.open(QIODevice::ReadOnly) || in.size() != core.sourceSize)
         return QByteArray();
-    QByteArray all = in.readAll();
+    // Read (and checked) a megabyte at a time: a large file takes long enough to hold a window.
+    QByteArray all(qsizetype(core.sourceSize), Qt::Uninitialized);
     StreamHash hash;
-    hash.add(all.constData(), all.size());
-    return all.size() == core.sourceSize && hash.result() == core.sourceHash ? all : QByteArray();
+    qint64 got = 0;
+    while (got < core.sourceSize) {
+        const qint64 n = in.read(all.data() + got, std::min<qint64>(1 << 20, core.sourceSize - got));
+        if (n <= 0)
+            return QByteArray();
+        hash.add(all.constData() + got, n);
+        got += n;
+        busyTick();
+    }
+    return hash.result() == core.sourceHash ? all : QByteArray();
 }
 
 void writeWithTags(xmlOutputBufferPtr out, xmlDocPtr doc, xmlNodePtr top, const QByteArray& source)
@@ -281,7 +290,7 @@ void writeWithTags(xmlOutputBufferPtr out, xmlDocPtr doc, xmlNodePtr top, const 
     xmlNodePtr n = top;
     quint64 written = 0;
     while (n) {
-        if ((++written & 0xFFFF) == 0)
+        if ((++written & 0x3FFF) == 0)
             busyTick();
         const bool element = n->type == XML_ELEMENT_NODE;
         if (element) {
