@@ -136,7 +136,7 @@ DOMNode DocumentEditor::appendCopy(const DOMNode& parent, const DOMNode& copy)
         // The node inserted becomes the tree's own: a fresh copy goes in, and the one
         // given stays as it was, to be pasted again.
         DOMNode target = parent;
-        added = target.appendChild(copy.cloneNode(true));
+        added = target.appendChild(m_doc->importNode(copy, true));
     });
     return added;
 }

@@ -2,6 +2,7 @@
 // removeChild, laid out the way the file around them is, with nodes of other documents
 // moved over (never copied: the caller's node is the one in the tree afterwards).
 #include "dom_internal.h"
+#include "treelark/Busy.h"
 
 #include <vector>
 
@@ -127,7 +128,10 @@ bool childTypeAllowed(xmlNodePtr parent, xmlNodePtr child)
 template <typename F>
 void forEachNode(xmlNodePtr root, F&& f)
 {
+    qint64 walked = 0;
     for (xmlNodePtr n = root; n;) {
+        if ((++walked & 0x3FFF) == 0)
+            busyTick();
         f(n);
         if (n->type == XML_ELEMENT_NODE)
             for (xmlAttrPtr a = n->properties; a; a = a->next)

@@ -440,6 +440,8 @@ inline xmlNodePtr nextInSubtree(xmlNodePtr n, xmlNodePtr root)
 bool inDocumentTree(xmlNodePtr n);
 // A copy of n (deep or not) made in doc, carrying the pending-name marks along.
 xmlNodePtr copyInto(xmlNodePtr n, xmlDocPtr doc, bool deep);
+// xmlDocCopyNode(top, doc, 1) for an element, made a node at a time with ticks (dom_copy.cpp).
+xmlNodePtr copyElementInSteps(xmlNodePtr top, xmlDocPtr doc);
 // Before `subtree` goes under `parent`: refuses when a pending prefixed name in it would
 // enter the document with no declaration in scope there. Changes nothing.
 void checkPlacement(xmlNodePtr parent, xmlNodePtr subtree);

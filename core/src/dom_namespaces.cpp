@@ -13,6 +13,7 @@
 // Declarations themselves are edited as attributes named "xmlns" and "xmlns:p"; a change
 // to one re-reads the names in its scope the way a reload of the saved file would.
 #include "dom_internal.h"
+#include "treelark/Busy.h"
 
 #include <libxml/uri.h>
 
@@ -45,9 +46,14 @@ xmlNodePtr nextElementish(xmlNodePtr n, xmlNodePtr root)
 template <typename F>
 void forEachElement(xmlNodePtr root, F&& f)
 {
-    for (xmlNodePtr n = root; n; n = nextElementish(n, root))
+    // a pasted branch can hold a hundred thousand elements: the window stays painted
+    qint64 walked = 0;
+    for (xmlNodePtr n = root; n; n = nextElementish(n, root)) {
+        if ((++walked & 0x3FFF) == 0)
+            busyTick();
         if (n->type == XML_ELEMENT_NODE)
             f(n);
+    }
 }
 
 QByteArray prefixOf(const xmlChar* qname)
@@ -147,13 +153,16 @@ void restoreNamespace(xmlNodePtr owner, xmlNodePtr copy, xmlNsPtr wanted)
 
 xmlNodePtr copyInto(xmlNodePtr n, xmlDocPtr doc, bool deep)
 {
-    xmlNodePtr copy = xmlDocCopyNode(n, doc, deep ? 1 : 2);
+    xmlNodePtr copy = deep && n->type == XML_ELEMENT_NODE ? copyElementInSteps(n, doc) : xmlDocCopyNode(n, doc, deep ? 1 : 2);
     if (!copy)
         return copy;
+    qint64 walked = 0;
     // Same shape on both sides: walk them together to carry over what the copy lost (the
     // marks, and namespaces of attributes under a detached source).
     xmlNodePtr s = n, d = copy;
     while (s && d) {
+        if ((++walked & 0x3FFF) == 0)
+            busyTick();
         if (isFormatting(s))
             markFormatting(d);
         d->psvi = nullptr; // the copy is in no file
@@ -183,9 +192,12 @@ xmlNodePtr copyInto(xmlNodePtr n, xmlDocPtr doc, bool deep)
     // back there: it is left out of the copy.
     if (doc != n->doc && deep) {
         std::vector<xmlNodePtr> unresolved;
-        for (xmlNodePtr c = copy; c; c = nextElementish(c, copy))
+        for (xmlNodePtr c = copy; c; c = nextElementish(c, copy)) {
+            if ((++walked & 0x3FFF) == 0)
+                busyTick();
             if (c->type == XML_ENTITY_REF_NODE && !c->children)
                 unresolved.push_back(c);
+        }
         for (xmlNodePtr c : unresolved) {
             if (c == copy)
                 continue;

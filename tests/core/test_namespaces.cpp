@@ -72,6 +72,35 @@ TEST(Namespaces, MovesDetachmentsAndCopiesKeepEveryName)
     }
 }
 
+// A copy of any element means what the element means, and names each namespace it
+// borrows from above once, on its top: never again on the elements inside it.
+TEST(Namespaces, CopiesAndImportsMeanWhatTheOriginalMeansWithEachDeclarationOnce)
+{
+    QString many;
+    for (int i = 0; i < 1500; ++i) // past the copy's ticks
+        many += QStringLiteral("<x:i n='%1'>t<p:j p:k='v'/>t</x:i>").arg(i);
+    DOMDocumentPtr d = parsed("<!DOCTYPE r [<!ENTITY e 'ent'>]><r xmlns='urn:d' xmlns:x='urn:x' xmlns:p='urn:p'>"
+                              "<a xmlns:x='urn:2'><e x:k='1' k='2'>&e;<x:f/><![CDATA[c]]><!--m--><?pi d?></e></a>"
+                              "<b><x:g xmlns:x='urn:3'><x:h/></x:g></b><c xmlns=''><plain p:k='1'/></c><big>"
+                              + many.toUtf8() + "</big></r>");
+    for (const char* name : {"r", "a", "e", "f", "g", "h", "plain", "big"}) {
+        SCOPED_TRACE(name);
+        const DOMNode original = at(d, name);
+        const DOMNode copy = original.cloneNode(true);
+        EXPECT_EQ(meaningOf(copy), meaningOf(original));
+        // imported into the document it came from and into another, and put in
+        DOMDocumentPtr other = parsed("<o/>");
+        EXPECT_EQ(meaningOf(d->importNode(original, true)), meaningOf(original));
+        EXPECT_EQ(meaningOf(other->documentElement().appendChild(other->importNode(original, true))),
+                  meaningOf(original));
+        expectFaithfulSave(other);
+        const QString text = copy.xml(), was = original.xml();
+        for (const char* decl : {"xmlns=", "xmlns:x=", "xmlns:p="})
+            EXPECT_LE(text.count(QLatin1String(decl)), was.count(QLatin1String(decl)) + 1)
+                << decl << "\n" << text.left(300).toStdString();
+    }
+}
+
 TEST(Namespaces, MadeNodesTakeTheirNamesFromWhereTheyArePlaced)
 {
     DOMDocumentPtr d = parsed("<r xmlns='urn:d' xmlns:p='urn:p'><in xmlns:y='urn:y'/></r>");

@@ -333,6 +333,12 @@ public:
     DOMNode createElement(const QString& tagName);
     DOMNode createTextNode(const QString& data);
     DOMNode createComment(const QString& data);
+    /// A copy of `node` (of any document) made in this one, detached, ready to be put in
+    /// its tree: unlike cloneNode's copy it has no document of its own to move out of,
+    /// which for a large subtree is most of the cost of putting it in. Nodes that are not
+    /// elements, texts, comments, processing instructions or entity references are copied
+    /// as cloneNode copies them.
+    DOMNode importNode(const DOMNode& node, bool deep);
     DOMNodeList getElementsByTagName(const QString& tagName) const;
 
     /// Document-node conveniences.
