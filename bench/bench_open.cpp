@@ -89,7 +89,7 @@ int main(int argc, char** argv)
     std::printf("document: %s (%.1f MB), %d runs, medians\n", qPrintable(file), sizeMb, runs);
 
     std::vector<double> refParse, refParseKb, open, peakRatio, first, all, save, refSave, closeT, loadSave, freeze,
-        editedSave, startShown, startTree;
+        editedSave, startShown, startTree, firstRows;
     qint64 matches = 0;
     for (int run = 0; run < runs; ++run) {
         ChildRun lint = runChild({"xmllint", "--noout", "--huge", path});
@@ -137,11 +137,18 @@ int main(int argc, char** argv)
         double longest = 0;
         QTimer ticker;
         ticker.setInterval(10);
+        QElapsedTimer t;
+        double rowsAt = -1; // when the tree first had a row of the new document to show
+        auto rowsCame = [&] {
+            if (rowsAt < 0 && w->treeModel()->rowCount() > 0)
+                rowsAt = t.nsecsElapsed() / 1e9;
+        };
+        QObject::connect(w->treeModel(), &QAbstractItemModel::modelReset, rowsCame);
+        QObject::connect(w->treeModel(), &QAbstractItemModel::rowsInserted, rowsCame);
         QObject::connect(&ticker, &QTimer::timeout, [&] {
             longest = std::max(longest, sinceTick.nsecsElapsed() / 1e9);
             sinceTick.restart();
         });
-        QElapsedTimer t;
         t.start();
         sinceTick.start();
         ticker.start();
@@ -149,6 +156,9 @@ int main(int argc, char** argv)
         w->toolbarClick(QStringLiteral("load"));
         longest = std::max(longest, sinceTick.nsecsElapsed() / 1e9);
         ticker.stop();
+        if (rowsAt < 0)
+            rowsAt = t.nsecsElapsed() / 1e9; // shown with the finished tree
+        firstRows.push_back(rowsAt);
         settle();
         open.push_back(t.nsecsElapsed() / 1e9);
         freeze.push_back(longest);
@@ -188,6 +198,7 @@ int main(int argc, char** argv)
     const double parse = median(refParse);
     std::printf("%-34s %9.3f s   | (target <= 0.5 s)\n", "window shown, started on the file", median(startShown));
     line("  and its tree shown", median(startTree), "s", "xmllint --noout", parse, "");
+    line("first rows shown", median(firstRows), "s", "xmllint --noout", parse, "(target <= 0.1 s)");
     line("open to tree shown", median(open), "s", "xmllint --noout", parse, "(target <= 1.1)");
     std::printf("%-34s %9.3f s   | (target <= 1 s)\n", "longest freeze while opening", median(freeze));
     std::printf("%-34s %9.2f x  | %-24s %9.2f x  | (target <= 12x the file size)\n", "peak RSS growth / file size",
