@@ -130,9 +130,10 @@ DocCore::~DocCore()
         xmlXPathFreeContext(xpath);
     doc->psvi = nullptr;
     Remains r{doc, {}, std::move(retiredNs)};
-    for (xmlNodePtr n : parked)
+    parked.forEach([&r](xmlNodePtr n) {
         if (!n->parent)
             r.roots.push_back(n);
+    });
     if (freeInBackground)
         reaper().push(std::move(r));
     else
@@ -176,7 +177,7 @@ void DocCore::unheld(xmlNodePtr n)
 {
     if (n->type == XML_DOCUMENT_NODE || n->type == XML_HTML_DOCUMENT_NODE || n->parent)
         return;
-    if (parked.count(n))
+    if (parked.contains(n))
         freeDetached(n);
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "treelark/dom.h"
+#include "pointer_set.h"
 
 #include <QDateTime>
 
@@ -112,7 +113,7 @@ struct DocCore : std::enable_shared_from_this<DocCore> {
     qint64 handles = 0;                        // node handles into this tree
     std::shared_ptr<DocCore> self;             // set while there are any
     std::vector<Journal*> journals;            // change sets that may put nodes back here
-    std::unordered_set<xmlNodePtr> parked;     // detached roots somebody holds
+    PointerSet<xmlNode> parked;                // detached roots somebody holds
     std::vector<xmlNsPtr> retiredNs;           // declarations handed out, then removed
     std::weak_ptr<DOMDocument> owner;
     quint64 generation = 0;

@@ -2,7 +2,6 @@
 // changed, as it was before the step; replaying a note swaps that piece with what the tree
 // holds now, so the same note serves undo and redo as long as they alternate.
 #include "dom_internal.h"
-#include "pointer_set.h"
 #include "treelark/Busy.h"
 
 #include <algorithm>
@@ -422,7 +421,7 @@ void DOMChangeSet::undo()
     qint64 done = 0;
     for (auto it = j.notes.rbegin(); it != j.notes.rend(); ++it) {
         detail::replay(j, *it, false);
-        if ((++done & 0xFFFF) == 0)
+        if ((++done & 0x3FFF) == 0)
             busyTick();
     }
     j.core->modified = j.modifiedBefore;
@@ -439,7 +438,7 @@ void DOMChangeSet::redo()
     qint64 done = 0;
     for (detail::Note& note : j.notes) {
         detail::replay(j, note, true);
-        if ((++done & 0xFFFF) == 0)
+        if ((++done & 0x3FFF) == 0)
             busyTick();
     }
     j.core->modified = j.modifiedAfter;
@@ -505,7 +504,7 @@ qint64 DOMChangeSet::cost() const
     qint64 bytes = qint64(sizeof(detail::Journal)) + qint64(j.notes.size() * sizeof(detail::Note));
     qint64 done = 0;
     for (const detail::Note& note : j.notes) {
-        if ((++done & 0xFFFF) == 0)
+        if ((++done & 0x3FFF) == 0)
             busyTick();
         bytes += note.text.size() + qint64(note.defs.size() * sizeof(void*));
         if (note.kind == detail::Note::Link && !note.node->parent)
