@@ -8,9 +8,41 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
+#include <cstdlib>
+#include <memory>
+#include <new>
+#include <utility>
 
 namespace treelark::detail {
+
+// An array of pointers from calloc: the pages of a table of tens of megabytes come zeroed
+// from the system as they are first used, instead of all being written when it is made.
+template <class T> class PointerTable {
+public:
+    PointerTable() = default;
+    explicit PointerTable(std::size_t n) : m_slots(static_cast<T**>(std::calloc(n, sizeof(T*)))), m_size(n)
+    {
+        if (!m_slots)
+            throw std::bad_alloc();
+    }
+    std::size_t size() const { return m_size; }
+    bool empty() const { return m_size == 0; }
+    T*& operator[](std::size_t i) { return m_slots.get()[i]; }
+    T** begin() const { return m_slots.get(); }
+    T** end() const { return m_slots.get() + m_size; }
+    void swap(PointerTable& o) noexcept
+    {
+        std::swap(m_slots, o.m_slots);
+        std::swap(m_size, o.m_size);
+    }
+
+private:
+    struct Free {
+        void operator()(T** p) const { std::free(p); }
+    };
+    std::unique_ptr<T*, Free> m_slots;
+    std::size_t m_size = 0;
+};
 
 template <class T> class PointerSet {
 public:
@@ -35,7 +67,7 @@ public:
     {
         if (!p)
             return false;
-        for (std::vector<T*>* table : {&m_table, &m_old}) {
+        for (PointerTable<T>* table : {&m_table, &m_old}) {
             if (table->empty())
                 continue;
             T*& s = slot(*table, p);
@@ -49,7 +81,7 @@ public:
     }
     template <class F> void forEach(F&& f) const
     {
-        for (const std::vector<T*>* table : {&m_table, &m_old})
+        for (const PointerTable<T>* table : {&m_table, &m_old})
             for (T* p : *table)
                 if (p && p != gone())
                     f(p);
@@ -64,8 +96,8 @@ public:
     std::size_t size() const { return m_size; }
     void clear()
     {
-        std::vector<T*>().swap(m_table);
-        std::vector<T*>().swap(m_old);
+        PointerTable<T>().swap(m_table);
+        PointerTable<T>().swap(m_old);
         m_size = 0;
         m_used = 0;
         m_moved = 0;
@@ -75,7 +107,7 @@ private:
     // An entry moved to the new table, or erased: still taken, for the probes that pass it.
     static T* gone() { return reinterpret_cast<T*>(std::uintptr_t(1)); }
 
-    static T*& slot(std::vector<T*>& table, T* p)
+    static T*& slot(PointerTable<T>& table, T* p)
     {
         const std::size_t mask = table.size() - 1;
         // Nodes are allocated 8 or 16 bytes apart: mix the bits before taking the low ones.
@@ -90,7 +122,7 @@ private:
             moveSome(); // (a table is always emptied long before the next one fills)
         m_old.swap(m_table);
         // erased entries are not moved: what is in use now is what is in the set
-        m_table.assign(m_old.empty() ? 64 : (m_size * 4 > m_old.size() ? m_old.size() * 2 : m_old.size()), nullptr);
+        PointerTable<T>(m_old.empty() ? 64 : (m_size * 4 > m_old.size() ? m_old.size() * 2 : m_old.size())).swap(m_table);
         m_used = m_size;
         m_moved = 0;
         if (m_old.empty())
@@ -110,11 +142,11 @@ private:
             ++n;
         }
         if (m_moved == m_old.size())
-            std::vector<T*>().swap(m_old);
+            PointerTable<T>().swap(m_old);
     }
 
-    std::vector<T*> m_table;
-    std::vector<T*> m_old; // the table being emptied into m_table
+    PointerTable<T> m_table;
+    PointerTable<T> m_old; // the table being emptied into m_table
     std::size_t m_moved = 0;
     std::size_t m_size = 0; // in the set
     std::size_t m_used = 0; // places taken in m_table, erased ones included
