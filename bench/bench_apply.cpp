@@ -8,11 +8,11 @@
 #include "AttributeWalks.h"
 #include "frmMain.h"
 #include "ScriptedPrompts.h"
+#include "bench_common.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QProcess>
-#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -45,23 +45,12 @@ int main(int argc, char** argv)
         QProcess::execute(QStringLiteral("xmllint"), {QStringLiteral("--noout"), QStringLiteral("--huge"), file});
         const double lint = t.nsecsElapsed() / 1e9;
 
-        double longest = 0;
-        QElapsedTimer sinceTick;
-        QTimer ticker;
-        ticker.setInterval(5);
-        QObject::connect(&ticker, &QTimer::timeout, [&] {
-            longest = std::max(longest, sinceTick.nsecsElapsed() / 1e9);
-            sinceTick.restart();
+        const Waited applied = timedWithFreeze([&] {
+            w.editor()->performWhole(QStringLiteral("Apply Checked"), [&] {
+                ApplyToChildNodes(root, QStringLiteral("Checked"), QStringLiteral("1"), true);
+            });
         });
-        t.restart();
-        sinceTick.start();
-        ticker.start();
-        w.editor()->performWhole(QStringLiteral("Apply Checked"),
-                                 [&] { ApplyToChildNodes(root, QStringLiteral("Checked"), QStringLiteral("1"), true); });
-        const double apply = t.nsecsElapsed() / 1e9;
-        app.processEvents(); // the window's own follow-up to the change holds it too
-        longest = std::max(longest, sinceTick.nsecsElapsed() / 1e9);
-        ticker.stop();
+        const double apply = applied.seconds, longest = applied.longestFreeze;
         const bool done = root.lastChild().getAttribute(QStringLiteral("Checked")) == QLatin1String("1");
         t.restart();
         w.editor()->undo();

@@ -2,7 +2,9 @@
 // time and peak memory) and the median of a few runs.
 #pragma once
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QTimer>
 
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -10,6 +12,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -48,4 +51,31 @@ inline double median(std::vector<double> v)
 {
     std::sort(v.begin(), v.end());
     return v.empty() ? 0 : v[v.size() / 2];
+}
+
+struct Waited {
+    double seconds = 0;       // the command, and the window's follow-up to it
+    double longestFreeze = 0; // the longest the window went without handling its events
+};
+
+// Runs `work` as a user waits for it: a timer fires whenever the window gets to handle
+// events, and the longest gap between firings is the longest it stood frozen. What the
+// window does after the command (redrawing what changed) is counted in.
+inline Waited timedWithFreeze(const std::function<void()>& work)
+{
+    double longest = 0;
+    QElapsedTimer sinceTick, all;
+    QTimer ticker;
+    ticker.setInterval(5);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        longest = std::max(longest, sinceTick.nsecsElapsed() / 1e9);
+        sinceTick.restart();
+    });
+    all.start();
+    sinceTick.start();
+    ticker.start();
+    work();
+    QCoreApplication::processEvents();
+    longest = std::max(longest, sinceTick.nsecsElapsed() / 1e9);
+    return {all.nsecsElapsed() / 1e9, longest};
 }

@@ -18,7 +18,6 @@
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QTreeView>
 
 #include <cstdio>
@@ -34,21 +33,8 @@ bool g_allMet = true;
 // redraw of what changed) counted in.
 void command(const char* name, double reference, const std::function<void()>& work)
 {
-    double longest = 0;
-    QElapsedTimer sinceTick, all;
-    QTimer ticker;
-    ticker.setInterval(5);
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-        longest = std::max(longest, sinceTick.nsecsElapsed() / 1e9);
-        sinceTick.restart();
-    });
-    all.start();
-    sinceTick.start();
-    ticker.start();
-    work();
-    QCoreApplication::processEvents();
-    longest = std::max(longest, sinceTick.nsecsElapsed() / 1e9);
-    const double took = all.nsecsElapsed() / 1e9;
+    const Waited t = timedWithFreeze(work);
+    const double took = t.seconds, longest = t.longestFreeze;
     const bool met = longest < 0.1;
     g_allMet = g_allMet && met;
     std::printf("%-38s %8.3f s | %5.2f x xmllint | longest freeze %6.3f s %s\n", name, took, took / reference,

@@ -7,6 +7,7 @@
 #include "DocumentEditor.h"
 #include "FindReplaceWindow.h"
 #include "ScriptedPrompts.h"
+#include "bench_common.h"
 #include "frmMain.h"
 
 #include <QApplication>
@@ -14,7 +15,6 @@
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QProcess>
-#include <QTimer>
 #include <QTreeView>
 
 #include <algorithm>
@@ -26,35 +26,7 @@ using namespace treelark;
 
 namespace {
 
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
-
 double worst(const std::vector<double>& v) { return v.empty() ? 0 : *std::max_element(v.begin(), v.end()); }
-
-// How long `work` took, and the longest the window went without handling its events:
-// a timer that fires whenever the window gets to process them.
-std::pair<double, double> timed(const std::function<void()>& work)
-{
-    double longest = 0;
-    QElapsedTimer sinceTick, all;
-    QTimer ticker;
-    ticker.setInterval(5);
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-        longest = std::max(longest, sinceTick.nsecsElapsed() / 1e9);
-        sinceTick.restart();
-    });
-    all.start();
-    sinceTick.start();
-    ticker.start();
-    work();
-    // what the window does after the command (redrawing what changed) holds it too
-    QCoreApplication::processEvents();
-    longest = std::max(longest, sinceTick.nsecsElapsed() / 1e9);
-    return {all.nsecsElapsed() / 1e9, longest};
-}
 
 } // namespace
 
@@ -93,18 +65,18 @@ int main(int argc, char** argv)
         QProcess::execute(QStringLiteral("xmllint"), {QStringLiteral("--noout"), QStringLiteral("--huge"), file});
         lint.push_back(t.nsecsElapsed() / 1e9);
 
-        auto [f, ff] = timed([&] { dialog->findAllMatches(); });
-        find.push_back(f);
-        findFreeze.push_back(ff);
+        const Waited f = timedWithFreeze([&] { dialog->findAllMatches(); });
+        find.push_back(f.seconds);
+        findFreeze.push_back(f.longestFreeze);
         listed = dialog->results->model()->rowCount();
-        auto [rp, rf] = timed([&] { dialog->replaceEverything(); });
-        replace.push_back(rp);
-        replaceFreeze.push_back(rf);
+        const Waited rp = timedWithFreeze([&] { dialog->replaceEverything(); });
+        replace.push_back(rp.seconds);
+        replaceFreeze.push_back(rp.longestFreeze);
         said = w.statusText();
         ok = ok && w.editor()->stepCount() == 1;
-        auto [u, uf] = timed([&] { w.editor()->undo(); });
-        undo.push_back(u);
-        undoFreeze.push_back(uf);
+        const Waited u = timedWithFreeze([&] { w.editor()->undo(); });
+        undo.push_back(u.seconds);
+        undoFreeze.push_back(u.longestFreeze);
         ok = ok && !w.editor()->isModified();
         app.processEvents();
     }
