@@ -27,14 +27,22 @@ QString DocumentSession::readOnlyTip() const
     return QStringLiteral("Not available: ") + readOnlyReason() + QLatin1Char('.');
 }
 
-bool DocumentSession::hasUnsavedChanges() const { return !isReadOnly() && m_editor->isModified(); }
+bool DocumentSession::hasUnsavedChanges() const
+{
+    // While another document loads, the one open is still there to be lost.
+    const RowSource& open = m_loading ? *m_openRows : *m_source;
+    return open.readOnlyReason().isEmpty() && m_editor->isModified();
+}
 
 qint64 DocumentSession::countNamed(const QString& label) const
 {
-    return m_index ? -1 : oXMLMgr->TotalNodesByName(label);
+    return m_index || m_loading ? -1 : oXMLMgr->TotalNodesByName(label);
 }
 
-qint64 DocumentSession::totalNodes() const { return m_index ? m_source->elementCount() : oXMLMgr->TotalNodes(); }
+qint64 DocumentSession::totalNodes() const
+{
+    return m_index || m_loading ? m_source->elementCount() : oXMLMgr->TotalNodes();
+}
 
 bool DocumentSession::documentText(const TreeRow& row, QByteArray* out, QString* why) const
 {
@@ -71,6 +79,24 @@ void DocumentSession::openIndex(std::shared_ptr<DocumentIndex> index, const QStr
     emit replaced();
 }
 
+void DocumentSession::showLoading(std::shared_ptr<RowSource> rows)
+{
+    if (!m_loading)
+        m_openRows = m_source;
+    m_loading = true;
+    m_source = std::move(rows);
+    emit rowsShown();
+}
+
+void DocumentSession::endLoading()
+{
+    if (!m_loading)
+        return;
+    m_loading = false;
+    m_source = std::move(m_openRows);
+    emit rowsShown();
+}
+
 void DocumentSession::openStarter()
 {
     DOMDocumentPtr doc = DOMDocument::create();
@@ -85,6 +111,8 @@ void DocumentSession::openStarter()
 
 void DocumentSession::take(DOMDocumentPtr doc, std::shared_ptr<RowSource> source, std::shared_ptr<DocumentIndex> index)
 {
+    m_loading = false; // whatever was being loaded, this is what is open now
+    m_openRows.reset();
     oDoc = std::move(doc);
     m_editor->setDocument(oDoc);
     m_source = std::move(source);

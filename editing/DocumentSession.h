@@ -70,6 +70,12 @@ public:
     void openDocument(DOMDocumentPtr doc);
     // A file too large for memory, shown read-only from its index.
     void openIndex(std::shared_ptr<DocumentIndex> index, const QString& name);
+    // While a document loads: the tree reads `rows` (found in the file ahead of the
+    // document), which are read-only; what is open stays as it was until the document is
+    // ready. endLoading() goes back to the open document's rows if none came.
+    void showLoading(std::shared_ptr<RowSource> rows);
+    void endLoading();
+    bool isLoading() const { return m_loading; }
     // The starter configuration document, shown when nothing was loaded. No ready event
     // arises for it: the names stay as they are, and a tree shows it below what it
     // showed (the empty row of a document that had no element).
@@ -80,6 +86,8 @@ signals:
     // tool windows and everything that held rows of the old one start again.
     void replaced();
     void starterOpened();
+    // The tree's rows changed but what is open did not (a load began or ended).
+    void rowsShown();
     void documentReady(treelark::DOMDocumentPtr doc);
     void modifiedChanged(bool modified);
 
@@ -91,6 +99,8 @@ private:
     DOMDocumentPtr oDoc;
     std::shared_ptr<RowSource> m_source;
     std::shared_ptr<DocumentIndex> m_index;
+    std::shared_ptr<RowSource> m_openRows; // while loading: the rows of what is open
+    bool m_loading = false;
     QString sURL;
     QString sLoadedFile;
     QString sDocumentFile;

@@ -152,6 +152,47 @@ TreeItem* DocumentTreeModel::itemFor(const TreeRow& row)
     return item;
 }
 
+void DocumentTreeModel::grow(const std::vector<TreeRow>& rows)
+{
+    for (const TreeRow& row : rows)
+        if (TreeItem* item = existingItem(row))
+            appendNewChildren(item);
+}
+
+void DocumentTreeModel::appendNewChildren(TreeItem* item)
+{
+    // A branch never asked for is taken as empty: the rows it has now arrive as an
+    // insertion, which is how a view learns that a row it drew as a leaf has children.
+    item->loaded = true;
+    const qsizetype have = rowsIn(item);
+    std::vector<TreeRow> more;
+    for (TreeRow c = have ? m_source->nextSibling(rowAt(item, have - 1)) : m_source->firstChild(item->sourceRow());
+         !c.isNull(); c = m_source->nextSibling(c))
+        more.push_back(std::move(c));
+    if (more.empty())
+        return;
+    beginInsertRows(indexOf(item), int(have), int(have + qsizetype(more.size()) - 1));
+    for (TreeRow& c : more) {
+        if (m_keysOnly)
+            item->keys.push_back(c.key);
+        else
+            item->rows.push_back({std::move(c), nullptr});
+    }
+    endInsertRows();
+}
+
+std::vector<TreeItem*> DocumentTreeModel::existingChildren(TreeItem* item) const
+{
+    const TreeItem* t = item ? item : &m_top;
+    std::vector<TreeItem*> out;
+    for (const auto& slot : t->rows)
+        if (slot.item)
+            out.push_back(slot.item.get());
+    for (const auto& [at, child] : t->shown)
+        out.push_back(child.get());
+    return out;
+}
+
 qint64 DocumentTreeModel::countItems(const TreeItem& item)
 {
     // iterative: branches can be deep

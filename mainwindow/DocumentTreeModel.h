@@ -77,6 +77,11 @@ public:
     // The row under `item` (nullptr: the top level) that shows `node`, or -1; looks at
     // the rows' nodes without making items for them.
     qsizetype findChildRow(TreeItem* item, const TreeRow& row);
+    // The source found rows it did not have (a document still being read): each of
+    // `rows` that has an item gets the children it has now, after those it had.
+    void grow(const std::vector<TreeRow>& rows);
+    // The items made under `item` (nullptr: the top level); never makes one.
+    std::vector<TreeItem*> existingChildren(TreeItem* item) const;
     // How many item objects exist right now (for tests and benchmarks).
     qint64 materialisedItems() const { return m_itemCount; }
 
@@ -95,6 +100,7 @@ private:
     std::unique_ptr<TreeItem> makeItem(const TreeRow& row, TreeItem* parent, qsizetype position) const;
     std::vector<TreeRow> ancestry(const TreeRow& row) const; // from the top row down to row
     void renumber(TreeItem* parent, qsizetype from) const;
+    void appendNewChildren(TreeItem* item);
     TreeItem* holderOf(const DOMNode& parent) const;
     void adoptMovedRows(TreeItem* holder, const std::vector<TreeRow>& wanted,
                         std::unordered_map<TreeRow, TreeItem*>& leaving);

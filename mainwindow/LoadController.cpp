@@ -3,6 +3,7 @@
 #include "DocumentSession.h"
 #include "DroppedFiles.h"
 #include "InfoPane.h"
+#include "LoadPreview.h"
 #include "LoadProgress.h"
 #include "SaveCommands.h"
 #include "StatusLine.h"
@@ -65,9 +66,9 @@ QString localPath(const QString& name)
 }
 
 LoadController::LoadController(DocumentSession& session, QWidget* window, QLineEdit* nameBox, InfoPane& pane,
-                               StatusLine& status, LoadProgress& progress, SaveCommands& save)
+                               StatusLine& status, LoadProgress& progress, SaveCommands& save, TreeNavigator& tree)
     : QObject(window), m_session(session), m_window(window), m_nameBox(nameBox), m_pane(pane), m_status(status),
-      m_progress(progress), m_save(save)
+      m_progress(progress), m_save(save), m_preview(new LoadPreview(session, tree, progress, this))
 {
     connect(&session, &DocumentSession::documentReady, this, &LoadController::oXMLMgr_DOMReady);
     connect(session.manager(), &ApXmlMgr::LoadProgress, &progress, &LoadProgress::progress);
@@ -85,7 +86,11 @@ qint32 LoadController::load(ApXmlMgr* manager, QString& name, bool validate)
     if (replacing && wantsLargeForm(name))
         if (const std::optional<qint32> opened = openLargeDocument(name))
             return *opened;
+    // The rows come on screen ahead of the document when it is a file big enough to wait for.
+    const bool preview = replacing && m_preview->begin(localPath(name));
     const qint32 result = m_progress.run([&] { return manager->LoadXml(name, validate); });
+    if (preview)
+        m_preview->end();
     if (result == qint32(DOMError::Cancelled))
         m_status.set(QStringLiteral("Loading ") + name
                      + QStringLiteral(" was cancelled; the document shown is unchanged."));

@@ -19,9 +19,11 @@ namespace treelark {
 class ApXmlMgr;
 class DocumentSession;
 class InfoPane;
+class LoadPreview;
 class LoadProgress;
 class SaveCommands;
 class StatusLine;
+class TreeNavigator;
 
 // The file a name in the name box stands for: "" for a web address.
 QString localPath(const QString& name);
@@ -30,7 +32,7 @@ class LoadController : public QObject {
     Q_OBJECT
 public:
     LoadController(DocumentSession& session, QWidget* window, QLineEdit* nameBox, InfoPane& pane,
-                   StatusLine& status, LoadProgress& progress, SaveCommands& save);
+                   StatusLine& status, LoadProgress& progress, SaveCommands& save, TreeNavigator& tree);
 
     // Loads `name` through `manager` with the window alive. For the session's own manager
     // the unsaved-work question comes first, and a file too large for memory opens in
@@ -76,6 +78,7 @@ private:
     StatusLine& m_status;
     LoadProgress& m_progress;
     SaveCommands& m_save;
+    LoadPreview* m_preview;
     bool m_alwaysLarge = false;
     QString m_cacheFolder;
 };

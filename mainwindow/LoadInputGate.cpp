@@ -2,6 +2,7 @@
 
 #include <QEvent>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QWidget>
 
 namespace treelark {
@@ -11,8 +12,42 @@ LoadInputGate::LoadInputGate(QWidget* cancelButton, std::function<void()> onCanc
 {
 }
 
+bool LoadInputGate::browses(QObject* watched, QEvent* event) const
+{
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (!m_browsable || !widget || (widget != m_browsable && !m_browsable->isAncestorOf(widget)))
+        return false;
+    switch (event->type()) {
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+        // Keys that move and open; none that would act on a row.
+        switch (static_cast<QKeyEvent*>(event)->key()) {
+        case Qt::Key_Up: case Qt::Key_Down: case Qt::Key_Left: case Qt::Key_Right:
+        case Qt::Key_PageUp: case Qt::Key_PageDown: case Qt::Key_Home: case Qt::Key_End:
+        case Qt::Key_Plus: case Qt::Key_Minus: case Qt::Key_Asterisk:
+            return static_cast<QKeyEvent*>(event)->modifiers() == Qt::NoModifier
+                || static_cast<QKeyEvent*>(event)->modifiers() == Qt::KeypadModifier;
+        default:
+            return false;
+        }
+    case QEvent::Wheel:
+        return true;
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+        // The left button selects and opens; the right one would bring up the commands.
+        return static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton;
+    case QEvent::MouseMove:
+        // No drags: a row moved is an edit.
+        return static_cast<QMouseEvent*>(event)->buttons() == Qt::NoButton;
+    default:
+        return false;
+    }
+}
+
 bool LoadInputGate::eventFilter(QObject* watched, QEvent* event)
 {
+    if (browses(watched, event))
+        return false;
     switch (event->type()) {
     case QEvent::ShortcutOverride:
         // Accepted, so no shortcut fires; the key then comes as a key press.

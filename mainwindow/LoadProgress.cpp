@@ -76,6 +76,8 @@ qint32 LoadProgress::run(const std::function<qint32()>& load)
     return result;
 }
 
+void LoadProgress::letThrough(QWidget* view) { m_gate->setBrowsable(view); }
+
 void LoadProgress::end()
 {
     m_progress->hide();

@@ -11,6 +11,7 @@
 class QProgressBar;
 class QPushButton;
 class QStatusBar;
+class QWidget;
 
 namespace treelark {
 
@@ -25,13 +26,16 @@ public:
     void progress(qint64 done, qint64 total);
     // The progress display put away.
     void end();
+    // While a load runs, lets a person browse `view` (read only): scroll, click and move
+    // through its rows, open and close branches. nullptr: nothing but Cancel again.
+    void letThrough(QWidget* view);
     // Inside a load or other long work (the window refuses to close meanwhile).
     bool busy() const { return m_busy; }
 
 private:
     QProgressBar* m_progress;
     QPushButton* m_cancel;
-    QObject* m_gate;
+    class LoadInputGate* m_gate;
     QElapsedTimer m_clock;
     bool m_busy = false;
     bool m_loading = false;

@@ -1,6 +1,11 @@
 #include "TreeNavigator.h"
 
+#include "TreeViewState.h"
+
 #include <QTreeView>
+
+#include <optional>
+#include <utility>
 
 namespace treelark {
 
@@ -37,6 +42,9 @@ bool TreeNavigator::reveal(const TreeRow& row)
 
 void TreeNavigator::show(const std::shared_ptr<const RowSource>& source, bool below)
 {
+    std::optional<TreeViewState> kept;
+    if (std::exchange(m_keepView, false))
+        kept = captureViewState(m_view, m_model);
     m_model->setSource(source, below);
     const std::vector<TreeRow> tops = source->topRows();
     // A document without an element still shows one empty row, as it always did.
@@ -44,6 +52,8 @@ void TreeNavigator::show(const std::shared_ptr<const RowSource>& source, bool be
         AddTreeNode(TreeRow());
     for (const TreeRow& top : tops)
         AddTreeNode(top);
+    if (kept)
+        restoreViewState(m_view, m_model, *kept);
 }
 
 TreeItem* TreeNavigator::AddTreeNode(const TreeRow& xmlNode)

@@ -28,8 +28,13 @@ public:
     // The rows of `source` from the top, the top rows expanded; `below`: under the empty
     // row a document without an element left, rather than in its place.
     void show(const std::shared_ptr<const RowSource>& source, bool below = false);
+    // The next show() puts the open branches, the selection and the scroll position back
+    // on the same elements of its source (the document that the rows shown now were
+    // found in while it loaded).
+    void keepViewForNextSource(bool keep = true) { m_keepView = keep; }
 
 private:
+    bool m_keepView = false;
     QTreeView* m_view;
     DocumentTreeModel* m_model;
 };

@@ -171,7 +171,7 @@ void frmMain::buildParts()
     m_nodes = std::make_unique<NodeCommands>(*m_session, *m_status, this);
     m_print = std::make_unique<PrintController>(this);
     m_progress = new LoadProgress(StatusBar1);
-    m_loader = new LoadController(*m_session, this, txtNodeName, *m_pane, *m_status, *m_progress, *m_save);
+    m_loader = new LoadController(*m_session, this, txtNodeName, *m_pane, *m_status, *m_progress, *m_save, *m_tree);
     m_search = new SearchController(*m_session, txtNodeName, *m_pane, *m_status, *m_tree);
     m_layers = new LayerCommands(*m_session, this);
     // The menu sets the clicked row; the attribute windows open beside it.
@@ -186,6 +186,10 @@ void frmMain::buildParts()
 
     // The tree follows the document: whatever is open, and every change to it.
     connect(m_session, &DocumentSession::replaced, this, [this] {
+        m_tree->show(m_session->sharedSource());
+        m_toolbar->follow(*m_session);
+    });
+    connect(m_session, &DocumentSession::rowsShown, this, [this] {
         m_tree->show(m_session->sharedSource());
         m_toolbar->follow(*m_session);
     });

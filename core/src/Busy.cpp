@@ -40,7 +40,9 @@ void setBusyHandler(std::function<void()> handler)
 void busyTick()
 {
     BusyState& s = state();
-    if (!s.handler || s.inHandler || s.sinceLast.elapsed() < kIntervalMs || QThread::currentThread() != s.owner)
+    // The thread is checked first: other threads (an index built beside a load) tick too,
+    // and must not even read the clock the owner keeps.
+    if (QThread::currentThread() != s.owner || !s.handler || s.inHandler || s.sinceLast.elapsed() < kIntervalMs)
         return;
     s.inHandler = true;
     s.handler();

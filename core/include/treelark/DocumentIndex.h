@@ -141,6 +141,7 @@ public:
 
 private:
     friend class IndexCache; // writes and reads the columns as they are
+    friend class IndexFeed;  // hands them over from the thread that builds them
     struct Impl;
     std::unique_ptr<Impl> d;
 };
