@@ -139,8 +139,11 @@ int main(int argc, char** argv)
         ticker.setInterval(10);
         QElapsedTimer t;
         double rowsAt = -1; // when the tree first had a row of the new document to show
+        const RowSource* shownBefore = &w->treeModel()->source();
         auto rowsCame = [&] {
-            if (rowsAt < 0 && w->treeModel()->rowCount() > 0)
+            DocumentTreeModel* m = w->treeModel();
+            if (rowsAt < 0 && &m->source() != shownBefore && m->topLevelCount() > 0
+                && !m->topLevelItem(0)->sourceRow().isNull())
                 rowsAt = t.nsecsElapsed() / 1e9;
         };
         QObject::connect(w->treeModel(), &QAbstractItemModel::modelReset, rowsCame);

@@ -60,9 +60,9 @@ bool LoadPreview::begin(const QString& path)
     QTreeView* view = m_tree.view();
     m_before = captureViewState(view, m_tree.model());
     m_feed = std::make_unique<IndexFeed>(info.absoluteFilePath(), kMaxRows);
-    m_session.showLoading(std::make_shared<LoadingRows>(m_feed->index()));
     m_progress.letThrough(view);
     m_timer.start();
+    m_session.showLoading(std::make_shared<LoadingRows>(m_feed->index()));
     return true;
 }
 

@@ -30,6 +30,8 @@
 #include <QFileInfo>
 #include <QUrl>
 
+#include <sys/stat.h>
+
 #include <mutex>
 #include <utility>
 #include <optional>
@@ -1047,9 +1049,24 @@ bool DOMDocument::load(const QString& url)
         st.total = file.size();
         baseUrl = QUrl::fromLocalFile(info.absoluteFilePath()).toString(QUrl::FullyEncoded);
     }
+    struct stat opened{};
+    const bool watched = file.isOpen() && ::fstat(file.handle(), &opened) == 0;
 
     xmlDocPtr doc = parseWith(st, baseUrl, m_validateOnParse, err);
     err.url = url;
+    // A file written to while it was read gives a tree of neither its old nor its new
+    // text; it is refused, and says so, rather than shown as if it were either.
+    struct stat now{};
+    if (doc && watched
+        && (::fstat(file.handle(), &now) != 0 || now.st_size != opened.st_size
+            || now.st_mtim.tv_sec != opened.st_mtim.tv_sec || now.st_mtim.tv_nsec != opened.st_mtim.tv_nsec)) {
+        xmlFreeDoc(doc);
+        doc = nullptr;
+        err.errorCode = XML_IO_LOAD_ERROR;
+        err.reason = QStringLiteral("The file %1 changed on disk while it was being read; load it again to see it as "
+                                    "it is now.")
+                         .arg(file.fileName());
+    }
     if (!doc)
         return finishLoad(detail::DocCore::createEmpty(), err);
     auto core = std::make_shared<detail::DocCore>(doc);

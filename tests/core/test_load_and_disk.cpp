@@ -43,6 +43,30 @@ TEST(LoadCancel, StoppedLoadKeepsThePreviousDocumentAndTellsNoOne)
     EXPECT_EQ(ready, 1);
 }
 
+TEST(LoadCancel, AFileWrittenToWhileItIsReadIsRefusedWithTheReason)
+{
+    QTemporaryDir dir;
+    const QByteArray row = "<row n='1'>some text to read</row>\n";
+    const QString big = writeFile(dir, "big.xml", "<r>" + row.repeated(100000) + "</r>");
+    ApXmlMgr mgr;
+    int reports = 0;
+    QObject::connect(&mgr, &ApXmlMgr::LoadProgress, [&](qint64, qint64) {
+        if (++reports != 1)
+            return;
+        // Someone else appends a comment: still well-formed, but not the file first read.
+        QFile f(big);
+        ASSERT_TRUE(f.open(QIODevice::Append));
+        f.write("<!-- later -->");
+    });
+    mgr.LoadXml(big, false);
+    EXPECT_NE(mgr.DOMDoc()->parseError().errorCode, 0);
+    EXPECT_TRUE(mgr.DOMDoc()->documentElement().isNull());
+    EXPECT_TRUE(mgr.lastError().contains("changed on disk while it was being read")) << mgr.lastError().toStdString();
+    // Read again as it is now, it loads.
+    EXPECT_EQ(mgr.LoadXml(big, false), 0);
+    EXPECT_EQ(mgr.DOMDoc()->documentElement().childNodes().length(), 100000);
+}
+
 TEST(LoadFault, ComesWithTheLineItIsOn)
 {
     struct Case {
