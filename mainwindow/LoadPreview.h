@@ -30,9 +30,11 @@ public:
 
     // Files smaller than this load before anyone could look at a first row.
     static constexpr qint64 kSmallestFile = qint64(2) << 20;
-    // Rows a preview holds at most: about 15 MB twice over (the build's own and the one
-    // handed over), small beside the document it comes ahead of.
-    static constexpr qint64 kMaxRows = qint64(512) << 10;
+    // Rows a preview holds at most: the first screens' worth many times over, a few
+    // megabytes twice (the build's own and the one handed over). The rest comes with the
+    // document: a preview that indexed the whole file would compete with the load for
+    // the second core and memory for the whole time it runs.
+    static constexpr qint64 kMaxRows = qint64(128) << 10;
 
     // Starts showing the rows of the local file `path` while it loads; false when it is
     // too small to need it (nothing is shown then).
