@@ -1,7 +1,11 @@
 #include "LoadInputGate.h"
 
 #include <QEvent>
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QCompleter>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QWidget>
 
@@ -12,10 +16,44 @@ LoadInputGate::LoadInputGate(QWidget* cancelButton, std::function<void()> onCanc
 {
 }
 
+void LoadInputGate::setSearchable(const QList<QWidget*>& widgets)
+{
+    m_searchable.clear();
+    for (QWidget* w : widgets) {
+        m_searchable.append(w);
+        // A box's completions come in a window of their own. Asked for here, not while
+        // filtering: the list is made on first asking, and making it sends events.
+        if (auto* box = qobject_cast<QLineEdit*>(w); box && box->completer())
+            m_searchable.append(box->completer()->popup());
+    }
+}
+
 bool LoadInputGate::browses(QObject* watched, QEvent* event) const
 {
+    if (!m_browsable)
+        return false;
     auto* widget = qobject_cast<QWidget*>(watched);
-    if (!m_browsable || !widget || (widget != m_browsable && !m_browsable->isAncestorOf(widget)))
+    if (!widget && watched->isWindowType()) {
+        // Input reaches the window first: keys go on to the focus widget, the wheel to
+        // the widget under the pointer, where each is judged again.
+        if (event->type() == QEvent::Wheel)
+            return true;
+        if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease)
+            widget = QApplication::focusWidget();
+    }
+    if (!widget)
+        return false;
+    const QEvent::Type type = event->type();
+    // Shortcuts stay held everywhere (the window's commands); a box gets its own editing
+    // keys as key presses all the same.
+    if (type == QEvent::ShortcutOverride || type == QEvent::Shortcut)
+        return false;
+    const auto within = [widget](const QWidget* w) { return w && (w == widget || w->isAncestorOf(widget)); };
+    for (const QPointer<QWidget>& w : m_searchable) {
+        if (within(w))
+            return type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop;
+    }
+    if (!within(m_browsable))
         return false;
     switch (event->type()) {
     case QEvent::KeyPress:

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QObject>
+#include <QList>
 #include <QPointer>
 
 #include <functional>
@@ -20,6 +21,9 @@ public:
     // The view whose rows may be browsed (scrolled, clicked, moved through with the
     // keys) while the load runs; nullptr for none.
     void setBrowsable(QWidget* view) { m_browsable = view; }
+    // While a view is browsable, these take all input but drops too (the name box and
+    // its button: a search by name reads the rows the view shows).
+    void setSearchable(const QList<QWidget*>& widgets);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -28,6 +32,7 @@ private:
     bool browses(QObject* watched, QEvent* event) const;
     QPointer<QWidget> m_cancelButton;
     QPointer<QWidget> m_browsable;
+    QList<QPointer<QWidget>> m_searchable;
     std::function<void()> m_onCancel;
 };
 

@@ -77,6 +77,7 @@ qint32 LoadProgress::run(const std::function<qint32()>& load)
 }
 
 void LoadProgress::letThrough(QWidget* view) { m_gate->setBrowsable(view); }
+void LoadProgress::letSearch(const QList<QWidget*>& widgets) { m_gate->setSearchable(widgets); }
 
 void LoadProgress::end()
 {

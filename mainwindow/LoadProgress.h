@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QList>
 #include <QObject>
 
 #include <functional>
@@ -29,6 +30,8 @@ public:
     // While a load runs, lets a person browse `view` (read only): scroll, click and move
     // through its rows, open and close branches. nullptr: nothing but Cancel again.
     void letThrough(QWidget* view);
+    // What takes any input while a view is let through: the search by name.
+    void letSearch(const QList<QWidget*>& widgets);
     // Inside a load or other long work (the window refuses to close meanwhile).
     bool busy() const { return m_busy; }
 

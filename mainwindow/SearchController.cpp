@@ -83,6 +83,8 @@ void SearchController::getNode(Qt::KeyboardModifiers keys)
             next();
         }
         msg = QStringLiteral("nNodes=") + QString::number(count);
+        if (m_session.isLoading())
+            msg += QStringLiteral(" in the rows read so far");
     }
     m_pane.setText(info);
     m_status.set(msg);
@@ -92,6 +94,12 @@ bool SearchController::find(const QString& name, Matches* out)
 {
     if (isXPathQuery(name)) {
         const DOMDocumentPtr doc = m_session.document();
+        if (m_session.isLoading()) {
+            prompts().message(QStringLiteral("An XPath expression needs the document, which is still being read; "
+                                             "until it is open the name box finds elements by name."),
+                              MsgButtons::OK);
+            return false;
+        }
         if (m_session.largeDocument()) {
             prompts().message(QStringLiteral("An XPath expression needs the document in memory; in large document "
                                              "form the name box finds elements by name."),
@@ -111,7 +119,9 @@ bool SearchController::find(const QString& name, Matches* out)
             out->nodes = DOMNodeList();
         return true;
     }
-    if (m_session.largeDocument()) {
+    // Rows found ahead of a loading document are searched as they stand: the document
+    // open meanwhile is not the one on screen.
+    if (m_session.largeDocument() || m_session.isLoading()) {
         out->rows = m_session.source().findByName(name);
         out->missing = out->rows.empty();
     } else {

@@ -172,6 +172,7 @@ void frmMain::buildParts()
     m_print = std::make_unique<PrintController>(this);
     m_progress = new LoadProgress(StatusBar1);
     m_loader = new LoadController(*m_session, this, txtNodeName, *m_pane, *m_status, *m_progress, *m_save, *m_tree);
+    m_progress->letSearch({txtNodeName, cmdGetNode}); // with the name box's completions, set just above
     m_search = new SearchController(*m_session, txtNodeName, *m_pane, *m_status, *m_tree);
     m_layers = new LayerCommands(*m_session, this);
     // The menu sets the clicked row; the attribute windows open beside it.

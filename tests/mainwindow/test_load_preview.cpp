@@ -75,6 +75,17 @@ private slots:
             QVERIFY(!w.toolbarButton("save")->isEnabled());
             QVERIFY(w.toolbarButton("save")->toolTip().contains("still being read"));
             QVERIFY(!w.toolbarButton("merge")->isEnabled());
+            // A search by name reads the rows found so far; XPath waits for the document.
+            w.txtNodeName->setText("Description");
+            w.cmdGetNode_MouseDown(Qt::ShiftModifier);
+            QVERIFY(w.statusText().endsWith(" in the rows read so far"));
+            QVERIFY(w.statusText().section(' ', 0, 0).mid(7).toInt() >= 60);
+            QCOMPARE(label(tree->currentIndex()), QString("Description"));
+            QVERIFY(w.txtInfo->toPlainText().startsWith("Node: 1 Description"));
+            w.txtNodeName->setText("//ApLayer[1]");
+            w.cmdGetNode_MouseDown(Qt::NoModifier);
+            QCOMPARE(script->messagesShown().size(), 1);
+            QVERIFY(script->messagesShown().first().contains("still being read"));
             const QModelIndex root = w.treeModel()->index(0, 0);
             const QModelIndex layer = w.treeModel()->index(30, 0, root);
             tree->expand(layer);
@@ -143,7 +154,11 @@ private slots:
         QCOMPARE(tree.currentIndex().row(), 0); // nothing reaches it by default
         gate.setBrowsable(&tree);
         QTest::keyClick(&tree, Qt::Key_Down);
-        QTest::keyClick(&tree, Qt::Key_Down);
+        // as a person's keys come: to the window, then on to the focus widget
+        tree.activateWindow();
+        tree.setFocus();
+        QVERIFY(QTest::qWaitForWindowActive(&tree));
+        QTest::keyClick(tree.windowHandle(), Qt::Key_Down);
         QCOMPARE(tree.currentIndex().row(), 2);
         // Keys that would act on a row, the right button, and the rest of the window: held.
         bool menu = false;
@@ -157,6 +172,19 @@ private slots:
         QCOMPARE(tree.currentIndex().row(), 4);
         QTest::keyClick(&tree, Qt::Key_Escape);
         QCOMPARE(cancels, 1);
+        // The name box takes what is typed while the view is browsable, and only then.
+        QLineEdit box;
+        box.show();
+        box.activateWindow();
+        box.setFocus();
+        QVERIFY(QTest::qWaitForWindowActive(&box));
+        gate.setSearchable({&box});
+        for (char c : std::string("Name"))
+            QTest::keyClick(box.windowHandle(), c);
+        QCOMPARE(box.text(), QString("Name"));
+        gate.setBrowsable(nullptr);
+        QTest::keyClicks(&box, "More");
+        QCOMPARE(box.text(), QString("Name"));
         qApp->removeEventFilter(&gate);
     }
 };
