@@ -1,5 +1,7 @@
 #include "AttributeWalks.h"
 
+#include "DocumentEdits.h"
+
 #include "treelark/Busy.h"
 
 namespace treelark {
@@ -29,6 +31,7 @@ void walkBelow(const DOMNode& top, Visit visit, Descend descend)
     }
     while (!n.isNull()) {
         busyTick();
+        stopIfCancelled();
         visit(n);
         DOMNode next;
         try {

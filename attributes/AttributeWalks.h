@@ -4,7 +4,9 @@
 // it; what they skipped is counted in `skipped` (when given), for the window to say.
 //
 // The walks visit any number of children at any depth (no recursion on the call stack)
-// and tick the busy hook as they go, so the windows stay painted.
+// and tick the busy hook as they go, so the windows stay painted; asked to stop
+// (requestCancel), they throw DOMError::Cancelled, for the step around them to be taken
+// back.
 #pragma once
 
 #include "treelark/dom.h"

@@ -1,6 +1,7 @@
 #include "DocumentEdits.h"
 
 #include "DocumentEditor.h"
+#include "treelark/Busy.h"
 
 #include <QScopeGuard>
 
@@ -36,14 +37,37 @@ void applyEdit(DocumentEditor* editor, const QString& stepName, const DOMNode& t
     const bool outer = !g_editing;
     g_editing = true;
     const auto restore = qScopeGuard([outer] { g_editing = !outer; });
-    if (isInDocument(editor, target))
-        editor->performWhole(stepName, change);
-    else
+    if (!isInDocument(editor, target)) {
         change();
+        return;
+    }
+    // A walk over a big subtree can take seconds: it runs as a long command, which the
+    // user can stop; stopped, the step is taken back whole.
+    clearCancel();
+    std::exception_ptr failure;
+    runLongCommand([&] {
+        try {
+            editor->performWhole(stepName, change);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        return 0;
+    });
+    clearCancel(); // a stop asked for this command stops nothing after it
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
+void stopIfCancelled()
+{
+    if (cancelRequested())
+        throw DOMException(DOMError::Cancelled, QStringLiteral("Stopped; the document is as it was."));
 }
 
 QString refusalText(const QString& what, const DOMException& e)
 {
+    if (e.code() == DOMError::Cancelled)
+        return what + QStringLiteral(" was stopped; the document is as it was.");
     return what + QStringLiteral(" was refused:\n") + e.description();
 }
 

@@ -60,9 +60,15 @@ LoadProgress::LoadProgress(QStatusBar* bar, QObject* parent)
         QApplication::processEvents(m_loading ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
         m_busy = false;
     });
+    // The attribute windows' walks over a subtree run the way a load does.
+    setLongCommandRunner([this](const std::function<int()>& work) { return int(run(work)); });
 }
 
-LoadProgress::~LoadProgress() { setBusyHandler(nullptr); }
+LoadProgress::~LoadProgress()
+{
+    setBusyHandler(nullptr);
+    setLongCommandRunner(nullptr);
+}
 
 qint32 LoadProgress::run(const std::function<qint32()>& load)
 {

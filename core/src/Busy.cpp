@@ -50,6 +50,23 @@ void busyTick()
     s.sinceLast.restart();
 }
 
+namespace {
+
+std::function<int(const std::function<int()>&)>& longRunner()
+{
+    static std::function<int(const std::function<int()>&)> runner;
+    return runner;
+}
+
+} // namespace
+
+void setLongCommandRunner(std::function<int(const std::function<int()>&)> runner) { longRunner() = std::move(runner); }
+
+int runLongCommand(const std::function<int()>& work)
+{
+    return longRunner() ? longRunner()(work) : work();
+}
+
 void requestCancel() { g_cancel.store(true); }
 bool cancelRequested() { return g_cancel.load(std::memory_order_relaxed); }
 void clearCancel() { g_cancel.store(false); }

@@ -2,6 +2,7 @@
 // popup command with its questions, sorting, the resize rule and closing, with every
 // change checked against the document and the undo history.
 #include "AttributeTestBase.h"
+#include "treelark/Busy.h"
 #include "Twips.h"
 
 #include <QSignalSpy>
@@ -161,6 +162,26 @@ private slots:
         QCOMPARE(editor->isModified(), !cancel); // the change, and nothing but a change, counts
         editor->undo();
         QCOMPARE(doc->saveToBytes(), before);
+    }
+
+    // Stopped part way (Esc or Cancel while it runs), a walk is taken back whole.
+    void aStoppedWalkLeavesTheDocumentAsItWas()
+    {
+        frmView& v = rootView();
+        const QByteArray before = doc->saveToBytes();
+        setLongCommandRunner([](const std::function<int()>& work) {
+            requestCancel();
+            return work();
+        });
+        rightClick(v, 4);
+        script->queueMessage(MsgResult::Yes);
+        v.mnuCommands_Click("Delete");
+        setLongCommandRunner(nullptr);
+        QCOMPARE(doc->saveToBytes(), before);
+        QCOMPARE(editor->stepCount(), 0);
+        QVERIFY(!editor->isModified());
+        QVERIFY(script->messagesShown().last().endsWith("was stopped; the document is as it was."));
+        QCOMPARE(v.lvwInfo->topLevelItemCount(), 5);
     }
 
     void copyNameValueFillsTheExistingAliasesAndRelists()

@@ -22,6 +22,12 @@ TREELARK_CORE_EXPORT void requestCancel();
 TREELARK_CORE_EXPORT bool cancelRequested();
 TREELARK_CORE_EXPORT void clearCancel();
 
+/// Runs `work` as one of the program's long commands: under the busy indicator and the
+/// Cancel the program installed with setLongCommandRunner (its windows painted, input held
+/// but for Cancel), or as it is when none was installed. Returns what `work` returns.
+TREELARK_CORE_EXPORT void setLongCommandRunner(std::function<int(const std::function<int()>&)> runner);
+TREELARK_CORE_EXPORT int runLongCommand(const std::function<int()>& work);
+
 /// Frees a big list a little at a time, ticking as it goes: a hundred thousand entries
 /// holding strings and node handles take long enough to free to hold a window still.
 template <class T> void releaseWhileBusy(std::vector<T>& items)
