@@ -43,7 +43,6 @@ void applyEdit(DocumentEditor* editor, const QString& stepName, const DOMNode& t
     }
     // A walk over a big subtree can take seconds: it runs as a long command, which the
     // user can stop; stopped, the step is taken back whole.
-    clearCancel();
     std::exception_ptr failure;
     runLongCommand([&] {
         try {
@@ -53,14 +52,13 @@ void applyEdit(DocumentEditor* editor, const QString& stepName, const DOMNode& t
         }
         return 0;
     });
-    clearCancel(); // a stop asked for this command stops nothing after it
     if (failure)
         std::rethrow_exception(failure);
 }
 
 void stopIfCancelled()
 {
-    if (cancelRequested())
+    if (stopRequested())
         throw DOMException(DOMError::Cancelled, QStringLiteral("Stopped; the document is as it was."));
 }
 

@@ -5,7 +5,10 @@
 #include "SaveCommands.h"
 #include "StatusLine.h"
 #include "frmMessage.h"
+#include "treelark/Busy.h"
 #include "treelark/Prompts.h"
+
+#include <optional>
 
 namespace treelark {
 
@@ -59,13 +62,24 @@ void NodeCommands::paste(bool selected, const DOMNode& target)
         prompts().message(QStringLiteral("Nothing to copy."), MsgButtons::OK);
         return;
     }
-    try {
-        // A fresh copy goes in and the node in memory stays to be pasted again. A node
-        // that takes no children refuses it, and nothing changes.
-        m_session.editor()->appendCopy(target, pNodeCopied);
-    } catch (const DOMException& e) {
-        refused(QStringLiteral("Pasting ") + pNodeCopied.nodeName() + QStringLiteral(" into ") + target.nodeName(), e);
-    }
+    // A fresh copy goes in and the node in memory stays to be pasted again. A node that
+    // takes no children refuses it, and nothing changes. Copying a big branch takes a
+    // while: it runs as a long command, and stopped, nothing was pasted.
+    std::optional<DOMException> failed;
+    runLongCommand([&] {
+        try {
+            m_session.editor()->appendCopy(target, pNodeCopied);
+        } catch (const DOMException& e) {
+            failed = e;
+        }
+        return 0;
+    });
+    if (failed && failed->code() == DOMError::Cancelled)
+        m_status.set(QStringLiteral("Pasting ") + pNodeCopied.nodeName() + QStringLiteral(" was stopped; ")
+                     + QStringLiteral("the document is as it was."));
+    else if (failed)
+        refused(QStringLiteral("Pasting ") + pNodeCopied.nodeName() + QStringLiteral(" into ") + target.nodeName(),
+                *failed);
 }
 
 void NodeCommands::saveToFile(const TreeRow& row)

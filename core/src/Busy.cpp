@@ -62,10 +62,27 @@ std::function<int(const std::function<int()>&)>& longRunner()
 
 void setLongCommandRunner(std::function<int(const std::function<int()>&)> runner) { longRunner() = std::move(runner); }
 
+namespace {
+
+int g_longCommands = 0; // long commands under way (the main thread's)
+
+} // namespace
+
 int runLongCommand(const std::function<int()>& work)
 {
+    clearCancel();
+    ++g_longCommands;
+    struct Leave {
+        ~Leave()
+        {
+            --g_longCommands;
+            clearCancel();
+        }
+    } leave;
     return longRunner() ? longRunner()(work) : work();
 }
+
+bool stopRequested() { return g_longCommands > 0 && cancelRequested(); }
 
 void requestCancel() { g_cancel.store(true); }
 bool cancelRequested() { return g_cancel.load(std::memory_order_relaxed); }

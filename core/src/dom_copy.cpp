@@ -86,8 +86,13 @@ xmlNodePtr copyElementInSteps(xmlNodePtr top, xmlDocPtr doc)
             d = d->parent;
             continue;
         }
-        if ((++made & 0x3FF) == 0)
+        if ((++made & 0x3FF) == 0) {
             busyTick();
+            if (stopRequested()) { // the caller tells this from running out of memory
+                xmlFreeNode(copy);
+                return nullptr;
+            }
+        }
         const bool element = c->type == XML_ELEMENT_NODE;
         xmlNodePtr cc = xmlDocCopyNode(c, doc, element ? 2 : 1);
         if (!cc) {
@@ -105,6 +110,13 @@ xmlNodePtr copyElementInSteps(xmlNodePtr top, xmlDocPtr doc)
         c = c->children;
     }
     return copy;
+}
+
+void raiseCopyFailed()
+{
+    if (stopRequested())
+        raise(DOMError::Cancelled, QStringLiteral("Stopped; the document is as it was."));
+    raise(DOMError::OutOfMemory, QStringLiteral("Out of memory"));
 }
 
 } // namespace treelark::detail
@@ -127,7 +139,7 @@ DOMNode DOMDocument::importNode(const DOMNode& node, bool deep)
     }
     xmlNodePtr copy = detail::copyInto(n, m_core->doc, deep);
     if (!copy)
-        detail::raise(DOMError::OutOfMemory, QStringLiteral("Out of memory"));
+        detail::raiseCopyFailed();
     m_core->adopt(copy);
     return m_core->handle(copy);
 }

@@ -443,6 +443,8 @@ bool inDocumentTree(xmlNodePtr n);
 xmlNodePtr copyInto(xmlNodePtr n, xmlDocPtr doc, bool deep);
 // xmlDocCopyNode(top, doc, 1) for an element, made a node at a time with ticks (dom_copy.cpp).
 xmlNodePtr copyElementInSteps(xmlNodePtr top, xmlDocPtr doc);
+// A copy came back empty: stopped by the user (DOMError::Cancelled) or out of memory.
+[[noreturn]] void raiseCopyFailed();
 // Before `subtree` goes under `parent`: refuses when a pending prefixed name in it would
 // enter the document with no declaration in scope there. Changes nothing.
 void checkPlacement(xmlNodePtr parent, xmlNodePtr subtree);

@@ -562,7 +562,7 @@ DOMNode DOMNode::cloneNode(bool deep) const
         copy = detail::copyInto(n, core->doc, deep);
     }
     if (!copy)
-        detail::raise(DOMError::OutOfMemory, QStringLiteral("Out of memory"));
+        detail::raiseCopyFailed();
     core->adopt(copy);
     return core->handle(copy);
 }

@@ -67,6 +67,36 @@ TEST(LoadCancel, AFileWrittenToWhileItIsReadIsRefusedWithTheReason)
     EXPECT_EQ(mgr.DOMDoc()->documentElement().childNodes().length(), 100000);
 }
 
+TEST(LoadCancel, OnlyALongCommandStopsAndItLeavesTheDocumentAsItWas)
+{
+    const QByteArray row = "<row n='1'><cell>text</cell></row>";
+    const DOMDocumentPtr doc = DOMDocument::create();
+    ASSERT_TRUE(doc->loadXML("<r><big>" + row.repeated(3000) + "</big><to/></r>"));
+    const DOMNode big = doc->documentElement().firstChild();
+    const QByteArray before = doc->saveToBytes();
+    // Asked for outside a long command, a stop stops nothing.
+    requestCancel();
+    EXPECT_EQ(doc->importNode(big, true).childNodes().length(), 3000);
+    EXPECT_FALSE(stopRequested());
+    // Inside one, the copy stops and says so; the stop is forgotten once it is over.
+    setLongCommandRunner([](const std::function<int()>& work) {
+        requestCancel();
+        return work();
+    });
+    const int result = runLongCommand([&] {
+        try {
+            doc->documentElement().lastChild().appendChild(doc->importNode(big, true));
+        } catch (const DOMException& e) {
+            return int(e.code());
+        }
+        return 0;
+    });
+    setLongCommandRunner(nullptr);
+    EXPECT_EQ(result, int(DOMError::Cancelled));
+    EXPECT_FALSE(cancelRequested());
+    EXPECT_EQ(doc->saveToBytes(), before);
+}
+
 TEST(LoadFault, ComesWithTheLineItIsOn)
 {
     struct Case {
