@@ -2,6 +2,7 @@
 
 #include "DocumentEditor.h"
 #include "DocumentSession.h"
+#include "treelark/Busy.h"
 
 #include <QUrl>
 
@@ -87,7 +88,11 @@ bool SaveCommands::SaveDocument()
                              MsgButtons::YesNo)
             != MsgResult::Yes)
         return !editor->isModified();
-    m_session.manager()->Save(name);
+    // Writing a big document takes seconds: a long command, which the user may stop.
+    runLongCommand([&] {
+        m_session.manager()->Save(name);
+        return 0;
+    });
     if (!m_session.manager()->lastError().isEmpty()) {
         // Nothing was written and the old file is whole: say so, and keep the document
         // counted as changed so closing still asks.

@@ -400,10 +400,17 @@ void DOMDocument::save(const QString& path) const
         auto write = [&file, &written, &writtenBytes](const char* b, int len) {
             written.add(b, len);
             writtenBytes += len;
-            return file.write(b, len) == len;
+            return !stopRequested() && file.write(b, len) == len;
+        };
+        // Stopped by the user, the file beside the old one goes and the old one stays.
+        auto stopped = [&file, &path] {
+            file.cancelWriting();
+            detail::raise(DOMError::Cancelled, QStringLiteral("Saving was stopped; %1 is as it was.").arg(path));
         };
         const bool ok = fromSource ? detail::writeSource(*m_core, write)
                                    : detail::serialize(*m_core, reinterpret_cast<xmlNodePtr>(m_core->doc), write, true);
+        if (!ok && stopRequested())
+            stopped();
         if (!ok) {
             const QString why = file.errorString();
             file.cancelWriting();
@@ -412,6 +419,8 @@ void DOMDocument::save(const QString& path) const
             cannot(why);
         }
         syncWhileBusy(file);
+        if (stopRequested())
+            stopped();
         if (!file.commit())
             cannot(file.errorString());
         if (sameFile(m_core->diskPath, path)) {

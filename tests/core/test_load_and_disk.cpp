@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -95,6 +96,35 @@ TEST(LoadCancel, OnlyALongCommandStopsAndItLeavesTheDocumentAsItWas)
     EXPECT_EQ(result, int(DOMError::Cancelled));
     EXPECT_FALSE(cancelRequested());
     EXPECT_EQ(doc->saveToBytes(), before);
+}
+
+TEST(LoadCancel, AStoppedSaveLeavesTheOldFileAndNothingBesideIt)
+{
+    QTemporaryDir dir;
+    const QString path = writeFile(dir, "doc.xml", "<old/>");
+    const DOMDocumentPtr doc = DOMDocument::create();
+    ASSERT_TRUE(doc->loadXML("<r>" + QByteArray("<row>text</row>").repeated(5000) + "</r>"));
+    setLongCommandRunner([](const std::function<int()>& work) {
+        requestCancel();
+        return work();
+    });
+    const int result = runLongCommand([&] {
+        try {
+            doc->save(path);
+        } catch (const DOMException& e) {
+            EXPECT_TRUE(e.description().startsWith("Saving was stopped"));
+            return int(e.code());
+        }
+        return 0;
+    });
+    setLongCommandRunner(nullptr);
+    EXPECT_EQ(result, int(DOMError::Cancelled));
+    QFile old(path);
+    ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+    EXPECT_EQ(old.readAll(), "<old/>");
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"doc.xml"});
+    doc->save(path); // and saves when nobody stops it
+    EXPECT_GT(QFileInfo(path).size(), 5000 * 15);
 }
 
 TEST(LoadFault, ComesWithTheLineItIsOn)
