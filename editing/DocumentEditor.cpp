@@ -94,13 +94,18 @@ bool DocumentEditor::run(const QString& name, const std::function<void()>& chang
         return false;
     m_doc->beginChanges();
     std::exception_ptr failure;
+    bool stopped = false;
     try {
         change();
+    } catch (const DOMException& e) {
+        stopped = e.code() == DOMError::Cancelled;
+        failure = std::current_exception();
     } catch (...) {
         failure = std::current_exception();
     }
     std::unique_ptr<DOMChangeSet> set = m_doc->endChanges();
-    if (failure && whole) {
+    // A change the user stopped is taken back whole, whatever the step keeps of a refusal.
+    if (failure && (whole || stopped)) {
         // Views were never told of the half-made change, so taking it back is silent.
         if (!set->isEmpty())
             set->undo();

@@ -72,6 +72,8 @@ LoadProgress::~LoadProgress()
 
 qint32 LoadProgress::run(const std::function<qint32()>& load)
 {
+    if (m_loading)
+        return load(); // inside another (a merge inside the load of its file): already shown
     m_loading = true;
     m_clock.start();
     qApp->installEventFilter(m_gate);

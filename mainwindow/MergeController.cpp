@@ -7,7 +7,10 @@
 #include "SaveCommands.h"
 #include "StatusLine.h"
 #include "treelark/ApXmlMgr.h"
+#include "treelark/Busy.h"
 #include "treelark/Prompts.h"
+
+#include <optional>
 
 namespace treelark {
 
@@ -51,15 +54,26 @@ void MergeController::pXMLMgr_DOMReady(DOMDocumentPtr doc)
     const bool parsed = doc && doc->parseError().errorCode == 0 && !doc->documentElement().isNull();
     QString info = m_session.url() + QStringLiteral(" loaded.");
     if (parsed) {
-        try {
-            m_session.editor()->perform(QStringLiteral("Merge ") + doc->parseError().url, [&] {
-                m_session.manager()->MergeAll(doc, nullptr, QStringLiteral("TagName"));
-            });
-        } catch (const DOMException& e) {
-            // The step keeps what was merged before the refusal, and can be undone whole.
+        // A long command of its own: stopped, nothing of it stays.
+        std::optional<DOMException> failed;
+        runLongCommand([&] {
+            try {
+                m_session.editor()->perform(QStringLiteral("Merge ") + doc->parseError().url, [&] {
+                    m_session.manager()->MergeAll(doc, nullptr, QStringLiteral("TagName"));
+                    if (stopRequested())
+                        throw DOMException(DOMError::Cancelled, QStringLiteral("Stopped"));
+                });
+            } catch (const DOMException& e) {
+                failed = e;
+            }
+            return 0;
+        });
+        if (failed && failed->code() == DOMError::Cancelled)
+            info += QLatin1Char('\n') + doc->parseError().url
+                + QStringLiteral(" was not merged: merging was stopped; the document is as it was.");
+        else if (failed) // the step keeps what was merged before the refusal, and can be undone whole
             info += QLatin1Char('\n') + doc->parseError().url + QStringLiteral(" was merged only in part: ")
-                + e.description();
-        }
+                + failed->description();
     } else if (doc) {
         const DOMParseError& err = doc->parseError();
         info += QLatin1Char('\n') + err.url + QStringLiteral(" was not merged: ") + err.reason;

@@ -109,7 +109,18 @@ void NodeCommands::showText(const TreeRow& row)
 {
     QByteArray text;
     QString why;
-    if (!m_session.documentText(row, &text, &why)) {
+    bool ok = false, stopped = false;
+    // The whole of a big document takes a while to write out: a long command.
+    runLongCommand([&] {
+        ok = m_session.documentText(row, &text, &why);
+        stopped = !ok && stopRequested();
+        return 0;
+    });
+    if (stopped) {
+        m_status.set(QStringLiteral("ShowText was stopped."));
+        return;
+    }
+    if (!ok) {
         prompts().message(why, MsgButtons::OK);
         return;
     }

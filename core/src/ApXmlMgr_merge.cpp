@@ -1,6 +1,7 @@
 // Folding a second tree into the open one: attributes of paired nodes are copied over,
 // paired children merge recursively, and children without a counterpart move across.
 #include "treelark/ApXmlMgr.h"
+#include "treelark/Busy.h"
 #include "treelark/dCollection.h"
 
 #include <QHash>
@@ -17,15 +18,31 @@ const QString kTagName = QStringLiteral("TagName");
 
 // How each step of a merge runs. UpdateNodes lets the first error through to its caller;
 // UpdateAllNodes drops the failing step and carries on with the next one.
+// Between two steps the window is kept painted, and a merge the user stopped goes no
+// further (its caller takes back what it did).
+void stopPoint()
+{
+    busyTick();
+    if (stopRequested())
+        throw DOMException(DOMError::Cancelled, QStringLiteral("Stopped; the document is as it was."));
+}
+
 struct PassErrors {
-    template <class Step> void operator()(Step&& step) const { step(); }
+    template <class Step> void operator()(Step&& step) const
+    {
+        stopPoint();
+        step();
+    }
 };
 struct SkipErrors {
     template <class Step> void operator()(Step&& step) const
     {
+        stopPoint();
         try {
             step();
-        } catch (const DOMException&) {
+        } catch (const DOMException& e) {
+            if (e.code() == DOMError::Cancelled)
+                throw;
         }
     }
 };

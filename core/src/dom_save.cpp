@@ -244,9 +244,14 @@ QByteArray DOMNode::xmlUtf8() const
     if (n->type == XML_NAMESPACE_DECL)
         return xml().toUtf8();
     QByteArray bytes;
+    // Inside a long command the user may stop, and gets no text rather than part of it.
     auto collect = [&bytes](const char* b, int len) {
         bytes.append(b, len);
-        return true;
+        return !stopRequested();
+    };
+    auto stopped = [] {
+        if (stopRequested())
+            detail::raise(DOMError::Cancelled, QStringLiteral("Stopped before the text was complete."));
     };
     // the file's size is the text's size when unedited, and a fair guess after edits
     if (n->type == XML_DOCUMENT_NODE)
@@ -257,9 +262,11 @@ QByteArray DOMNode::xmlUtf8() const
                 bytes.remove(0, 3);
             return bytes;
         }
+        stopped();
         bytes.resize(0); // keeps the block
     }
     detail::serialize(*detail::DocCore::of(*this), n, collect, false);
+    stopped();
     if (bytes.capacity() > 2 * bytes.size() + 65536)
         bytes.squeeze(); // the edits left far less than the file had
     return bytes;

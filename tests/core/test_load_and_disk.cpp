@@ -92,10 +92,21 @@ TEST(LoadCancel, OnlyALongCommandStopsAndItLeavesTheDocumentAsItWas)
         }
         return 0;
     });
+    // The document's text is not given in part either.
+    const int text = runLongCommand([&] {
+        try {
+            doc->xmlUtf8();
+        } catch (const DOMException& e) {
+            return int(e.code());
+        }
+        return 0;
+    });
     setLongCommandRunner(nullptr);
     EXPECT_EQ(result, int(DOMError::Cancelled));
+    EXPECT_EQ(text, int(DOMError::Cancelled));
     EXPECT_FALSE(cancelRequested());
     EXPECT_EQ(doc->saveToBytes(), before);
+    EXPECT_EQ(doc->xmlUtf8(), before);
 }
 
 TEST(LoadCancel, AStoppedSaveLeavesTheOldFileAndNothingBesideIt)

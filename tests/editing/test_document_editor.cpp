@@ -3,6 +3,7 @@
 // keeps the flag, the step names and its budget.
 #include "DocumentEditor.h"
 #include "treelark/ApXmlMgr.h"
+#include "treelark/Busy.h"
 #include "treelark/dCollection.h"
 
 #include <gtest/gtest.h>
@@ -218,6 +219,41 @@ TEST(EditorHistory, ARefusedChangeKeepsWhatWasDoneAsOneStepAndSaysWhy)
     EXPECT_FALSE(editor.perform("nothing", [] {}));
     EXPECT_EQ(editor.undoText(), QString());
     EXPECT_EQ(editor.redoText(), "half");
+}
+
+TEST(EditorHistory, AStoppedChangeIsTakenBackWholeAndAStoppedMergeMergesNothing)
+{
+    DOMDocumentPtr doc = load(kConfig);
+    DocumentEditor editor;
+    editor.setDocument(doc);
+    const QByteArray before = doc->saveToBytes();
+    // Unlike a refusal, a stop keeps nothing of what the change did.
+    EXPECT_THROW(editor.perform("stopped",
+                                [&] {
+                                    doc->documentElement().setAttribute("Done", "1");
+                                    throw DOMException(DOMError::Cancelled, "Stopped");
+                                }),
+                 DOMException);
+    EXPECT_EQ(editor.stepCount(), 0);
+    EXPECT_EQ(doc->saveToBytes(), before);
+
+    // A merge asked to stop goes no further and says why.
+    DOMDocumentPtr source = load("<FrameworkConfig TagName='FrameworkConfig'><Extra TagName='E'/></FrameworkConfig>");
+    ApXmlMgr mgr;
+    mgr.setDOMDoc(doc);
+    setLongCommandRunner([](const std::function<int()>& work) {
+        requestCancel();
+        return work();
+    });
+    runLongCommand([&] {
+        mgr.MergeAll(source, nullptr, "TagName");
+        return 0;
+    });
+    setLongCommandRunner(nullptr);
+    EXPECT_TRUE(mgr.lastError().startsWith("Stopped")) << mgr.lastError().toStdString();
+    EXPECT_EQ(doc->saveToBytes(), before);
+    mgr.MergeAll(source, nullptr, "TagName");
+    EXPECT_NE(doc->saveToBytes(), before);
 }
 
 TEST(EditorHistory, FlagFollowsTheCleanStateAndANewStepDropsTheRedoBranch)
