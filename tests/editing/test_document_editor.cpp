@@ -199,43 +199,31 @@ const StepCase kSteps[] = {
 INSTANTIATE_TEST_SUITE_P(Editor, EveryStep, ::testing::ValuesIn(kSteps),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(EditorHistory, ARefusedChangeKeepsWhatWasDoneAsOneStepAndSaysWhy)
+// A refusal keeps what the change did as one step; a stop keeps nothing of it.
+TEST(EditorHistory, ARefusedChangeKeepsWhatWasDoneAsOneStepAStoppedOneNothing)
 {
     DOMDocumentPtr doc = load(kConfig);
     DocumentEditor editor;
     editor.setDocument(doc);
     const QByteArray before = doc->saveToBytes();
-    EXPECT_THROW(editor.perform("half",
-                                [&] {
-                                    doc->documentElement().setAttribute("Done", "1");
-                                    doc->documentElement().appendChild(doc->documentElement()); // refused
-                                }),
-                 DOMException);
-    EXPECT_EQ(editor.stepCount(), 1);
-    EXPECT_EQ(doc->documentElement().getAttribute("Done"), "1");
+    for (const bool stop : {true, false}) {
+        EXPECT_THROW(editor.perform(stop ? "stopped" : "half",
+                                    [&] {
+                                        doc->documentElement().setAttribute("Done", "1");
+                                        if (stop)
+                                            throw DOMException(DOMError::Cancelled, "Stopped");
+                                        doc->documentElement().appendChild(doc->documentElement()); // refused
+                                    }),
+                     DOMException);
+        EXPECT_EQ(editor.stepCount(), stop ? 0 : 1);
+        EXPECT_EQ(doc->documentElement().getAttribute("Done"), stop ? "" : "1");
+    }
     editor.undo();
     EXPECT_EQ(doc->saveToBytes(), before);
     // a change that changes nothing is no step at all
     EXPECT_FALSE(editor.perform("nothing", [] {}));
     EXPECT_EQ(editor.undoText(), QString());
     EXPECT_EQ(editor.redoText(), "half");
-}
-
-TEST(EditorHistory, AStoppedChangeIsTakenBackWholeAndAStoppedMergeMergesNothing)
-{
-    DOMDocumentPtr doc = load(kConfig);
-    DocumentEditor editor;
-    editor.setDocument(doc);
-    const QByteArray before = doc->saveToBytes();
-    // Unlike a refusal, a stop keeps nothing of what the change did.
-    EXPECT_THROW(editor.perform("stopped",
-                                [&] {
-                                    doc->documentElement().setAttribute("Done", "1");
-                                    throw DOMException(DOMError::Cancelled, "Stopped");
-                                }),
-                 DOMException);
-    EXPECT_EQ(editor.stepCount(), 0);
-    EXPECT_EQ(doc->saveToBytes(), before);
 
     // A merge asked to stop goes no further and says why.
     DOMDocumentPtr source = load("<FrameworkConfig TagName='FrameworkConfig'><Extra TagName='E'/></FrameworkConfig>");
