@@ -1,7 +1,5 @@
 #include "AttributeWalks.h"
 
-#include "DocumentEdits.h"
-
 #include "treelark/Busy.h"
 
 namespace treelark {
@@ -31,7 +29,7 @@ void walkBelow(const DOMNode& top, Visit visit, Descend descend)
     }
     while (!n.isNull()) {
         busyTick();
-        stopIfCancelled();
+        throwIfStopped();
         visit(n);
         DOMNode next;
         try {

@@ -5,7 +5,7 @@
 //
 // The walks visit any number of children at any depth (no recursion on the call stack)
 // and tick the busy hook as they go, so the windows stay painted; asked to stop
-// (requestCancel), they throw DOMError::Cancelled, for the step around them to be taken
+// (throwIfStopped), they throw DOMError::Cancelled, for the step around them to be taken
 // back.
 #pragma once
 

@@ -43,23 +43,7 @@ void applyEdit(DocumentEditor* editor, const QString& stepName, const DOMNode& t
     }
     // A walk over a big subtree can take seconds: it runs as a long command, which the
     // user can stop; stopped, the step is taken back whole.
-    std::exception_ptr failure;
-    runLongCommand([&] {
-        try {
-            editor->performWhole(stepName, change);
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        return 0;
-    });
-    if (failure)
-        std::rethrow_exception(failure);
-}
-
-void stopIfCancelled()
-{
-    if (stopRequested())
-        throw DOMException(DOMError::Cancelled, QStringLiteral("Stopped; the document is as it was."));
+    runLongCommand([&] { editor->performWhole(stepName, change); });
 }
 
 QString refusalText(const QString& what, const DOMException& e)

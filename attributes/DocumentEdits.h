@@ -21,10 +21,6 @@ bool isInDocument(DocumentEditor* editor, const DOMNode& node);
 void applyEdit(DocumentEditor* editor, const QString& stepName, const DOMNode& target,
                const std::function<void()>& change);
 
-// Throws DOMError::Cancelled when the user asked the command under way to stop: a walk
-// calls it as it goes, and applyEdit's step is then taken back whole.
-void stopIfCancelled();
-
 // Whether one of the attribute windows is making a change right now. They show their own
 // changes as they make them; what they follow from the edit layer is everybody else's
 // (undo, redo, the main window's commands).

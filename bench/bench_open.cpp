@@ -131,12 +131,6 @@ int main(int argc, char** argv)
         settle();
         resetPeak();
         const qint64 baseKb = procStatusKb("VmRSS:");
-        // A timer that fires whenever the window gets to process events: the longest gap
-        // between two firings is the longest time the window stood frozen.
-        QElapsedTimer sinceTick;
-        double longest = 0;
-        QTimer ticker;
-        ticker.setInterval(10);
         QElapsedTimer t;
         double rowsAt = -1; // when the tree first had a row of the new document to show
         const RowSource* shownBefore = &w->treeModel()->source();
@@ -148,23 +142,17 @@ int main(int argc, char** argv)
         };
         QObject::connect(w->treeModel(), &QAbstractItemModel::modelReset, rowsCame);
         QObject::connect(w->treeModel(), &QAbstractItemModel::rowsInserted, rowsCame);
-        QObject::connect(&ticker, &QTimer::timeout, [&] {
-            longest = std::max(longest, sinceTick.nsecsElapsed() / 1e9);
-            sinceTick.restart();
-        });
         t.start();
-        sinceTick.start();
-        ticker.start();
-        w->txtNodeName->setText(file);
-        w->toolbarClick(QStringLiteral("load"));
-        longest = std::max(longest, sinceTick.nsecsElapsed() / 1e9);
-        ticker.stop();
+        const Waited opened = timedWithFreeze([&] {
+            w->txtNodeName->setText(file);
+            w->toolbarClick(QStringLiteral("load"));
+        });
         if (rowsAt < 0)
-            rowsAt = t.nsecsElapsed() / 1e9; // shown with the finished tree
+            rowsAt = opened.seconds; // shown with the finished tree
         firstRows.push_back(rowsAt);
         settle();
         open.push_back(t.nsecsElapsed() / 1e9);
-        freeze.push_back(longest);
+        freeze.push_back(opened.longestFreeze);
         peakRatio.push_back((procStatusKb("VmHWM:") - baseKb) / 1024.0 / sizeMb);
 
         w->txtNodeName->setText(name);

@@ -33,17 +33,17 @@ bool LoadInputGate::browses(QObject* watched, QEvent* event) const
     if (!m_browsable)
         return false;
     auto* widget = qobject_cast<QWidget*>(watched);
+    const QEvent::Type type = event->type();
     if (!widget && watched->isWindowType()) {
         // Input reaches the window first: keys go on to the focus widget, the wheel to
         // the widget under the pointer, where each is judged again.
-        if (event->type() == QEvent::Wheel)
+        if (type == QEvent::Wheel)
             return true;
-        if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease)
+        if (type == QEvent::KeyPress || type == QEvent::KeyRelease)
             widget = QApplication::focusWidget();
     }
     if (!widget)
         return false;
-    const QEvent::Type type = event->type();
     // Shortcuts stay held everywhere (the window's commands); a box gets its own editing
     // keys as key presses all the same.
     if (type == QEvent::ShortcutOverride || type == QEvent::Shortcut)
@@ -55,7 +55,7 @@ bool LoadInputGate::browses(QObject* watched, QEvent* event) const
     }
     if (!within(m_browsable))
         return false;
-    switch (event->type()) {
+    switch (type) {
     case QEvent::KeyPress:
     case QEvent::KeyRelease:
         // Keys that move and open; none that would act on a row.

@@ -60,9 +60,10 @@ bool LoadPreview::begin(const QString& path)
     QTreeView* view = m_tree.view();
     m_before = captureViewState(view, m_tree.model());
     m_feed = std::make_unique<IndexFeed>(info.absoluteFilePath(), kMaxRows);
+    m_rows = std::make_shared<LoadingRows>(m_feed->index());
     m_progress.letThrough(view);
     m_timer.start();
-    m_session.showLoading(std::make_shared<LoadingRows>(m_feed->index()));
+    m_session.showLoading(m_rows);
     return true;
 }
 
@@ -74,18 +75,18 @@ void LoadPreview::tick()
     const DocumentIndex::Row last = m_feed->take(&changed);
     if (!changed)
         return;
-    const IndexRowSource& rows = static_cast<const IndexRowSource&>(m_session.source());
+    const DocumentIndex& index = m_rows->index();
     if (last == DocumentIndex::NoRow) {
         // The first rows: the document element, shown open as always, in place of the
         // empty row shown while there was none.
-        if (rows.index().rowCount() > 0)
-            m_tree.show(m_session.sharedSource());
+        if (index.rowCount() > 0)
+            m_tree.show(m_rows);
         return;
     }
     // Only the elements open when the last rows were taken can have gained rows.
     std::vector<TreeRow> open;
-    for (DocumentIndex::Row r = last; r != DocumentIndex::NoRow; r = rows.index().parent(r))
-        open.push_back(rows.rowOf(r));
+    for (DocumentIndex::Row r = last; r != DocumentIndex::NoRow; r = index.parent(r))
+        open.push_back(m_rows->rowOf(r));
     m_tree.model()->grow(open);
     if (m_feed->finished())
         m_timer.stop();
@@ -96,6 +97,7 @@ void LoadPreview::stopFeed()
     m_timer.stop();
     m_progress.letThrough(nullptr);
     m_feed.reset();
+    m_rows.reset();
 }
 
 void LoadPreview::end()

@@ -51,6 +51,7 @@ private:
     TreeNavigator& m_tree;
     LoadProgress& m_progress;
     std::unique_ptr<IndexFeed> m_feed;
+    std::shared_ptr<IndexRowSource> m_rows; // what the tree shows while the feed runs
     std::optional<TreeViewState> m_before; // what was open, as it was shown
     QTimer m_timer;
 };

@@ -60,8 +60,13 @@ LoadProgress::LoadProgress(QStatusBar* bar, QObject* parent)
         QApplication::processEvents(m_loading ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
         m_busy = false;
     });
-    // The attribute windows' walks over a subtree run the way a load does.
-    setLongCommandRunner([this](const std::function<int()>& work) { return int(run(work)); });
+    // Long commands (walks over a subtree, paste, merge, save) run the way a load does.
+    setLongCommandRunner([this](const std::function<void()>& work) {
+        run([&] {
+            work();
+            return qint32(0);
+        });
+    });
 }
 
 LoadProgress::~LoadProgress()

@@ -10,8 +10,6 @@
 #include "treelark/Busy.h"
 #include "treelark/Prompts.h"
 
-#include <optional>
-
 namespace treelark {
 
 MergeController::MergeController(DocumentSession& session, LoadController& loader, InfoPane& pane,
@@ -54,26 +52,23 @@ void MergeController::pXMLMgr_DOMReady(DOMDocumentPtr doc)
     const bool parsed = doc && doc->parseError().errorCode == 0 && !doc->documentElement().isNull();
     QString info = m_session.url() + QStringLiteral(" loaded.");
     if (parsed) {
-        // A long command of its own: stopped, nothing of it stays.
-        std::optional<DOMException> failed;
-        runLongCommand([&] {
-            try {
+        // A long command of its own: stopped, nothing of it stays. (MergeAll keeps a stop
+        // to itself, as it does every failure; the step learns of it here.)
+        try {
+            runLongCommand([&] {
                 m_session.editor()->perform(QStringLiteral("Merge ") + doc->parseError().url, [&] {
                     m_session.manager()->MergeAll(doc, nullptr, QStringLiteral("TagName"));
-                    if (stopRequested())
-                        throw DOMException(DOMError::Cancelled, QStringLiteral("Stopped"));
+                    throwIfStopped();
                 });
-            } catch (const DOMException& e) {
-                failed = e;
-            }
-            return 0;
-        });
-        if (failed && failed->code() == DOMError::Cancelled)
-            info += QLatin1Char('\n') + doc->parseError().url
-                + QStringLiteral(" was not merged: merging was stopped; the document is as it was.");
-        else if (failed) // the step keeps what was merged before the refusal, and can be undone whole
-            info += QLatin1Char('\n') + doc->parseError().url + QStringLiteral(" was merged only in part: ")
-                + failed->description();
+            });
+        } catch (const DOMException& e) {
+            if (e.code() == DOMError::Cancelled)
+                info += QLatin1Char('\n') + doc->parseError().url
+                    + QStringLiteral(" was not merged: merging was stopped; the document is as it was.");
+            else // the step keeps what was merged before the refusal, and can be undone whole
+                info += QLatin1Char('\n') + doc->parseError().url + QStringLiteral(" was merged only in part: ")
+                    + e.description();
+        }
     } else if (doc) {
         const DOMParseError& err = doc->parseError();
         info += QLatin1Char('\n') + err.url + QStringLiteral(" was not merged: ") + err.reason;

@@ -8,8 +8,6 @@
 #include "treelark/Busy.h"
 #include "treelark/Prompts.h"
 
-#include <optional>
-
 namespace treelark {
 
 NodeCommands::NodeCommands(DocumentSession& session, StatusLine& status, QWidget* window)
@@ -65,21 +63,16 @@ void NodeCommands::paste(bool selected, const DOMNode& target)
     // A fresh copy goes in and the node in memory stays to be pasted again. A node that
     // takes no children refuses it, and nothing changes. Copying a big branch takes a
     // while: it runs as a long command, and stopped, nothing was pasted.
-    std::optional<DOMException> failed;
-    runLongCommand([&] {
-        try {
-            m_session.editor()->appendCopy(target, pNodeCopied);
-        } catch (const DOMException& e) {
-            failed = e;
-        }
-        return 0;
-    });
-    if (failed && failed->code() == DOMError::Cancelled)
-        m_status.set(QStringLiteral("Pasting ") + pNodeCopied.nodeName() + QStringLiteral(" was stopped; ")
-                     + QStringLiteral("the document is as it was."));
-    else if (failed)
-        refused(QStringLiteral("Pasting ") + pNodeCopied.nodeName() + QStringLiteral(" into ") + target.nodeName(),
-                *failed);
+    try {
+        runLongCommand([&] { m_session.editor()->appendCopy(target, pNodeCopied); });
+    } catch (const DOMException& e) {
+        if (e.code() == DOMError::Cancelled)
+            m_status.set(QStringLiteral("Pasting ") + pNodeCopied.nodeName()
+                         + QStringLiteral(" was stopped; the document is as it was."));
+        else
+            refused(QStringLiteral("Pasting ") + pNodeCopied.nodeName() + QStringLiteral(" into ") + target.nodeName(),
+                    e);
+    }
 }
 
 void NodeCommands::saveToFile(const TreeRow& row)
@@ -114,7 +107,6 @@ void NodeCommands::showText(const TreeRow& row)
     runLongCommand([&] {
         ok = m_session.documentText(row, &text, &why);
         stopped = !ok && stopRequested();
-        return 0;
     });
     if (stopped) {
         m_status.set(QStringLiteral("ShowText was stopped."));

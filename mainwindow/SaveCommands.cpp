@@ -89,10 +89,7 @@ bool SaveCommands::SaveDocument()
             != MsgResult::Yes)
         return !editor->isModified();
     // Writing a big document takes seconds: a long command, which the user may stop.
-    runLongCommand([&] {
-        m_session.manager()->Save(name);
-        return 0;
-    });
+    runLongCommand([&] { m_session.manager()->Save(name); });
     if (!m_session.manager()->lastError().isEmpty()) {
         // Nothing was written and the old file is whole: say so, and keep the document
         // counted as changed so closing still asks.

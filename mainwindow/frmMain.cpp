@@ -186,14 +186,12 @@ void frmMain::buildParts()
     m_validation = new ValidationController(*m_session, *m_problems, *m_tree, *m_pane, *m_status, *m_progress, this);
 
     // The tree follows the document: whatever is open, and every change to it.
-    connect(m_session, &DocumentSession::replaced, this, [this] {
+    const auto showRows = [this] {
         m_tree->show(m_session->sharedSource());
         m_toolbar->follow(*m_session);
-    });
-    connect(m_session, &DocumentSession::rowsShown, this, [this] {
-        m_tree->show(m_session->sharedSource());
-        m_toolbar->follow(*m_session);
-    });
+    };
+    connect(m_session, &DocumentSession::replaced, this, showRows);
+    connect(m_session, &DocumentSession::rowsShown, this, showRows);
     connect(m_session, &DocumentSession::starterOpened, this, [this] {
         m_tree->show(m_session->sharedSource(), true);
         m_toolbar->follow(*m_session);

@@ -23,8 +23,7 @@ const QString kTagName = QStringLiteral("TagName");
 void stopPoint()
 {
     busyTick();
-    if (stopRequested())
-        throw DOMException(DOMError::Cancelled, QStringLiteral("Stopped; the document is as it was."));
+    throwIfStopped();
 }
 
 struct PassErrors {

@@ -1,9 +1,11 @@
 #include "treelark/Busy.h"
+#include "treelark/dom.h"
 
 #include <QElapsedTimer>
 #include <QThread>
 
 #include <atomic>
+#include <exception>
 
 namespace treelark {
 
@@ -52,23 +54,22 @@ void busyTick()
 
 namespace {
 
-std::function<int(const std::function<int()>&)>& longRunner()
+std::function<void(const std::function<void()>&)>& longRunner()
 {
-    static std::function<int(const std::function<int()>&)> runner;
+    static std::function<void(const std::function<void()>&)> runner;
     return runner;
 }
-
-} // namespace
-
-void setLongCommandRunner(std::function<int(const std::function<int()>&)> runner) { longRunner() = std::move(runner); }
-
-namespace {
 
 int g_longCommands = 0; // long commands under way (the main thread's)
 
 } // namespace
 
-int runLongCommand(const std::function<int()>& work)
+void setLongCommandRunner(std::function<void(const std::function<void()>&)> runner)
+{
+    longRunner() = std::move(runner);
+}
+
+void runLongCommand(const std::function<void()>& work)
 {
     clearCancel();
     ++g_longCommands;
@@ -79,10 +80,29 @@ int runLongCommand(const std::function<int()>& work)
             clearCancel();
         }
     } leave;
-    return longRunner() ? longRunner()(work) : work();
+    std::exception_ptr failure;
+    const auto guarded = [&] {
+        try {
+            work();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    };
+    if (longRunner())
+        longRunner()(guarded);
+    else
+        guarded();
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 bool stopRequested() { return g_longCommands > 0 && cancelRequested(); }
+
+void throwIfStopped()
+{
+    if (stopRequested())
+        throw DOMException(DOMError::Cancelled, QStringLiteral("Stopped; the document is as it was."));
+}
 
 void requestCancel() { g_cancel.store(true); }
 bool cancelRequested() { return g_cancel.load(std::memory_order_relaxed); }

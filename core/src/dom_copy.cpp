@@ -114,8 +114,7 @@ xmlNodePtr copyElementInSteps(xmlNodePtr top, xmlDocPtr doc)
 
 void raiseCopyFailed()
 {
-    if (stopRequested())
-        raise(DOMError::Cancelled, QStringLiteral("Stopped; the document is as it was."));
+    throwIfStopped();
     raise(DOMError::OutOfMemory, QStringLiteral("Out of memory"));
 }
 

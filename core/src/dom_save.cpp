@@ -249,10 +249,6 @@ QByteArray DOMNode::xmlUtf8() const
         bytes.append(b, len);
         return !stopRequested();
     };
-    auto stopped = [] {
-        if (stopRequested())
-            detail::raise(DOMError::Cancelled, QStringLiteral("Stopped before the text was complete."));
-    };
     // the file's size is the text's size when unedited, and a fair guess after edits
     if (n->type == XML_DOCUMENT_NODE)
         reserveText(bytes, detail::DocCore::of(*this)->sourceSize);
@@ -262,11 +258,11 @@ QByteArray DOMNode::xmlUtf8() const
                 bytes.remove(0, 3);
             return bytes;
         }
-        stopped();
+        throwIfStopped();
         bytes.resize(0); // keeps the block
     }
     detail::serialize(*detail::DocCore::of(*this), n, collect, false);
-    stopped();
+    throwIfStopped();
     if (bytes.capacity() > 2 * bytes.size() + 65536)
         bytes.squeeze(); // the edits left far less than the file had
     return bytes;

@@ -13,7 +13,7 @@ namespace treelark {
 using Row = DocumentIndex::Row;
 
 struct IndexFeed::Piece {
-    std::size_t first = 0; // the rows [first, first + start.size())
+    // The rows after those of the pieces before it, column by column.
     std::vector<std::uint64_t> start;
     std::vector<std::uint32_t> span, parent, next, children, name;
     std::vector<std::uint8_t> flags;
@@ -36,6 +36,36 @@ struct IndexFeed::Piece {
     bool last = false;
     DocumentIndexError error;
 };
+
+namespace {
+
+// The columns a piece carries, each with the index column it comes from or goes to.
+template <class Data, class Piece, class Each> void eachColumn(Data& d, Piece& p, Each each)
+{
+    each(d.start, p.start);
+    each(d.span, p.span);
+    each(d.parent, p.parent);
+    each(d.next, p.next);
+    each(d.children, p.children);
+    each(d.name, p.name);
+    each(d.flags, p.flags);
+}
+
+// What the file is, from the build to a piece and from a piece to the reader's index.
+template <class From, class To> void copyFacts(const From& from, To& to)
+{
+    to.path = from.path;
+    to.nativePath = from.nativePath;
+    to.size = from.size;
+    to.mtimeNs = from.mtimeNs;
+    to.inode = from.inode;
+    to.encoding = from.encoding;
+    to.decoding = from.decoding;
+    to.doctypeStart = from.doctypeStart;
+    to.doctypeEnd = from.doctypeEnd;
+}
+
+} // namespace
 
 struct IndexFeed::Shared {
     QString path;
@@ -92,29 +122,15 @@ void IndexFeed::handOver(Shared& s, bool last)
 {
     const detail::DocumentIndexData& b = *s.built.d;
     Piece p;
-    p.first = s.sent;
     const std::size_t n = b.start.size();
-    if (n > s.sent) {
-        const std::size_t count = n - s.sent;
-        p.start.reserve(count);
-        p.span.reserve(count);
-        p.parent.reserve(count);
-        p.next.reserve(count);
-        p.children.reserve(count);
-        p.name.reserve(count);
-        p.flags.reserve(count);
-    }
-    for (std::size_t r = s.sent; r < n; ++r) {
-        p.start.push_back(b.start[r]);
-        p.span.push_back(b.span[r]);
-        p.parent.push_back(b.parent[r]);
-        p.next.push_back(b.next[r]);
-        p.children.push_back(b.children[r]);
-        p.name.push_back(b.name[r]);
-        p.flags.push_back(b.flags[r]);
+    eachColumn(b, p, [&](const auto& column, auto& out) {
+        out.reserve(n - s.sent);
+        for (std::size_t r = s.sent; r < n; ++r)
+            out.push_back(column[r]);
+    });
+    for (std::size_t r = s.sent; r < n; ++r)
         if (b.span[r] == detail::kLongSpan)
             p.longSpans.emplace_back(std::uint32_t(r), b.longSpans.at(std::uint32_t(r)));
-    }
     // Only elements still open when the last piece was cut can have changed since: they
     // are the last row handed over and those above it.
     for (Row r = s.lastSent; r != DocumentIndex::NoRow; r = b.parent[r]) {
@@ -124,15 +140,7 @@ void IndexFeed::handOver(Shared& s, bool last)
     }
     for (std::size_t i = s.namesSent; i < b.names.size(); ++i)
         p.names.push_back(b.names[i]);
-    p.path = b.path;
-    p.nativePath = b.nativePath;
-    p.size = b.size;
-    p.mtimeNs = b.mtimeNs;
-    p.inode = b.inode;
-    p.encoding = b.encoding;
-    p.decoding = b.decoding;
-    p.doctypeStart = b.doctypeStart;
-    p.doctypeEnd = b.doctypeEnd;
+    copyFacts(b, p);
     p.last = last;
     if (last)
         p.error = b.error;
@@ -146,15 +154,7 @@ void IndexFeed::handOver(Shared& s, bool last)
 void IndexFeed::apply(DocumentIndex& index, Piece& p)
 {
     detail::DocumentIndexData& d = *index.d;
-    d.path = p.path;
-    d.nativePath = p.nativePath;
-    d.size = p.size;
-    d.mtimeNs = p.mtimeNs;
-    d.inode = p.inode;
-    d.encoding = p.encoding;
-    d.decoding = std::move(p.decoding);
-    d.doctypeStart = p.doctypeStart;
-    d.doctypeEnd = p.doctypeEnd;
+    copyFacts(p, d);
     for (Piece::Update& u : p.updates) {
         d.span[u.row] = u.span;
         d.next[u.row] = u.next;
@@ -163,15 +163,10 @@ void IndexFeed::apply(DocumentIndex& index, Piece& p)
         if (u.span == detail::kLongSpan)
             d.longSpans[u.row] = u.longSpan;
     }
-    for (std::size_t i = 0; i < p.start.size(); ++i) {
-        d.start.push(p.start[i]);
-        d.span.push(p.span[i]);
-        d.parent.push(p.parent[i]);
-        d.next.push(p.next[i]);
-        d.children.push(p.children[i]);
-        d.name.push(p.name[i]);
-        d.flags.push(p.flags[i]);
-    }
+    eachColumn(d, p, [](auto& column, const auto& in) {
+        for (const auto v : in)
+            column.push(v);
+    });
     for (auto& [row, length] : p.longSpans)
         d.longSpans[row] = length;
     for (QByteArray& name : p.names)

@@ -2,7 +2,7 @@
 // popup command with its questions, sorting, the resize rule and closing, with every
 // change checked against the document and the undo history.
 #include "AttributeTestBase.h"
-#include "treelark/Busy.h"
+#include "stop_long_commands.h"
 #include "Twips.h"
 
 #include <QSignalSpy>
@@ -169,14 +169,12 @@ private slots:
     {
         frmView& v = rootView();
         const QByteArray before = doc->saveToBytes();
-        setLongCommandRunner([](const std::function<int()>& work) {
-            requestCancel();
-            return work();
-        });
-        rightClick(v, 4);
-        script->queueMessage(MsgResult::Yes);
-        v.mnuCommands_Click("Delete");
-        setLongCommandRunner(nullptr);
+        {
+            const testsupport::StopEveryLongCommand stop;
+            rightClick(v, 4);
+            script->queueMessage(MsgResult::Yes);
+            v.mnuCommands_Click("Delete");
+        }
         QCOMPARE(doc->saveToBytes(), before);
         QCOMPARE(editor->stepCount(), 0);
         QVERIFY(!editor->isModified());

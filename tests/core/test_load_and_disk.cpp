@@ -5,6 +5,7 @@
 #include "treelark/ApXmlMgr.h"
 #include "treelark/Busy.h"
 #include "treelark/dom.h"
+#include "stop_long_commands.h"
 
 #include <gtest/gtest.h>
 
@@ -80,28 +81,14 @@ TEST(LoadCancel, OnlyALongCommandStopsAndItLeavesTheDocumentAsItWas)
     EXPECT_EQ(doc->importNode(big, true).childNodes().length(), 3000);
     EXPECT_FALSE(stopRequested());
     // Inside one, the copy stops and says so; the stop is forgotten once it is over.
-    setLongCommandRunner([](const std::function<int()>& work) {
-        requestCancel();
-        return work();
-    });
-    const int result = runLongCommand([&] {
-        try {
-            doc->documentElement().lastChild().appendChild(doc->importNode(big, true));
-        } catch (const DOMException& e) {
-            return int(e.code());
-        }
-        return 0;
-    });
-    // The document's text is not given in part either.
-    const int text = runLongCommand([&] {
-        try {
-            doc->xmlUtf8();
-        } catch (const DOMException& e) {
-            return int(e.code());
-        }
-        return 0;
-    });
-    setLongCommandRunner(nullptr);
+    int result = 0, text = 0;
+    {
+        const testsupport::StopEveryLongCommand stop;
+        result = testsupport::errorOfLongCommand(
+            [&] { doc->documentElement().lastChild().appendChild(doc->importNode(big, true)); });
+        // The document's text is not given in part either.
+        text = testsupport::errorOfLongCommand([&] { doc->xmlUtf8(); });
+    }
     EXPECT_EQ(result, int(DOMError::Cancelled));
     EXPECT_EQ(text, int(DOMError::Cancelled));
     EXPECT_FALSE(cancelRequested());
@@ -115,21 +102,16 @@ TEST(LoadCancel, AStoppedSaveLeavesTheOldFileAndNothingBesideIt)
     const QString path = writeFile(dir, "doc.xml", "<old/>");
     const DOMDocumentPtr doc = DOMDocument::create();
     ASSERT_TRUE(doc->loadXML("<r>" + QByteArray("<row>text</row>").repeated(5000) + "</r>"));
-    setLongCommandRunner([](const std::function<int()>& work) {
-        requestCancel();
-        return work();
-    });
-    const int result = runLongCommand([&] {
+    {
+        const testsupport::StopEveryLongCommand stop;
         try {
-            doc->save(path);
+            runLongCommand([&] { doc->save(path); });
+            ADD_FAILURE() << "the save was not stopped";
         } catch (const DOMException& e) {
             EXPECT_TRUE(e.description().startsWith("Saving was stopped"));
-            return int(e.code());
+            EXPECT_EQ(int(e.code()), int(DOMError::Cancelled));
         }
-        return 0;
-    });
-    setLongCommandRunner(nullptr);
-    EXPECT_EQ(result, int(DOMError::Cancelled));
+    }
     QFile old(path);
     ASSERT_TRUE(old.open(QIODevice::ReadOnly));
     EXPECT_EQ(old.readAll(), "<old/>");

@@ -3,7 +3,7 @@
 // keeps the flag, the step names and its budget.
 #include "DocumentEditor.h"
 #include "treelark/ApXmlMgr.h"
-#include "treelark/Busy.h"
+#include "stop_long_commands.h"
 #include "treelark/dCollection.h"
 
 #include <gtest/gtest.h>
@@ -229,15 +229,10 @@ TEST(EditorHistory, ARefusedChangeKeepsWhatWasDoneAsOneStepAStoppedOneNothing)
     DOMDocumentPtr source = load("<FrameworkConfig TagName='FrameworkConfig'><Extra TagName='E'/></FrameworkConfig>");
     ApXmlMgr mgr;
     mgr.setDOMDoc(doc);
-    setLongCommandRunner([](const std::function<int()>& work) {
-        requestCancel();
-        return work();
-    });
-    runLongCommand([&] {
-        mgr.MergeAll(source, nullptr, "TagName");
-        return 0;
-    });
-    setLongCommandRunner(nullptr);
+    {
+        const testsupport::StopEveryLongCommand stop;
+        runLongCommand([&] { mgr.MergeAll(source, nullptr, "TagName"); });
+    }
     EXPECT_TRUE(mgr.lastError().startsWith("Stopped")) << mgr.lastError().toStdString();
     EXPECT_EQ(doc->saveToBytes(), before);
     mgr.MergeAll(source, nullptr, "TagName");

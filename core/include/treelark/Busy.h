@@ -24,12 +24,13 @@ TREELARK_CORE_EXPORT void clearCancel();
 
 /// Runs `work` as one of the program's long commands: under the busy indicator and the
 /// Cancel the program installed with setLongCommandRunner (its windows painted, input held
-/// but for Cancel), or as it is when none was installed. Returns what `work` returns.
+/// but for Cancel), or as it is when none was installed. What `work` throws comes out of
+/// runLongCommand once the runner is done, so a runner need not expect exceptions.
 /// A stop asked for before it starts or after it ends is forgotten; while it runs, the
-/// core's long steps that can be taken back (copying a subtree) stop on it and throw
-/// DOMError::Cancelled, leaving the document as it was.
-TREELARK_CORE_EXPORT void setLongCommandRunner(std::function<int(const std::function<int()>&)> runner);
-TREELARK_CORE_EXPORT int runLongCommand(const std::function<int()>& work);
+/// core's long steps that can be taken back (copying a subtree, a merge, a save) stop on
+/// it and throw DOMError::Cancelled (see throwIfStopped in dom.h).
+TREELARK_CORE_EXPORT void setLongCommandRunner(std::function<void(const std::function<void()>&)> runner);
+TREELARK_CORE_EXPORT void runLongCommand(const std::function<void()>& work);
 /// Whether the user asked the long command under way to stop (never outside one).
 TREELARK_CORE_EXPORT bool stopRequested();
 

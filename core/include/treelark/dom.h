@@ -99,6 +99,11 @@ private:
     QString m_description;
 };
 
+/// Throws DOMError::Cancelled ("Stopped; the document is as it was.") when the user asked
+/// the long command under way to stop (see runLongCommand in Busy.h); long steps call it
+/// as they go, and the edit step around them is then taken back whole.
+TREELARK_CORE_EXPORT void throwIfStopped();
+
 class DOMDocument;
 using DOMDocumentPtr = std::shared_ptr<DOMDocument>;
 class DOMNodeList;
